@@ -1,0 +1,20 @@
+#pragma once
+// Turning a requested font id into something a layout can use.
+
+#include <string>
+#include <vector>
+
+#include "layout/resolved_font.h"
+
+namespace kfp {
+
+class JsonObject;
+class RendererContext;
+
+// The "fontIds" of a request, in order, duplicates and empty strings kept; non-strings skipped.
+std::vector<std::u16string> parseFontIds(const JsonObject& request);
+
+// Fills a fresh cache entry for the id; never raises for a platform failure.
+void resolveFontEntry(RendererContext& context, const std::u16string& fontId, ResolvedFont& entry);
+
+}  // namespace kfp

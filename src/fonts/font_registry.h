@@ -1,0 +1,40 @@
+#pragma once
+// The active and staged sets of registered fonts, and the registration primitives.
+
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+
+#include "fonts/registered_font.h"
+
+namespace kfp {
+
+class JsonArray;
+
+using FontMap = std::unordered_map<std::u16string, RegisteredFont>;
+
+constexpr uint64_t kMaxRegisteredFonts = 50000;
+constexpr uint32_t kMaxChunkFonts = 250;
+
+class FontRegistry {
+ public:
+  // Starts a registration expecting `expected` fonts; any open one is discarded.
+  void beginRegistration(uint64_t expected);
+  // Adds one array of descriptors to the staged set, all or nothing.
+  bool addFontBatch(const JsonArray& fonts, bool isChunk);
+  // Makes the staged set active when the registration is complete. The caller clears the
+  // resolved-font cache on success.
+  bool commitRegistration();
+  void abandonRegistration();
+  const RegisteredFont* findRegisteredFont(const std::u16string& fontId) const;
+
+  uint64_t activeCount() const { return activeFonts.size(); }
+
+  FontMap activeFonts;
+  FontMap stagedFonts;
+  uint64_t receivedCount = 0;
+  uint64_t expectedCount = 0;
+  bool registrationOpen = false;
+};
+
+}  // namespace kfp

@@ -1,0 +1,24 @@
+#pragma once
+// The resolved-font cache: one entry per font id, kept until the whole cache is cleared.
+
+#include <string>
+#include <unordered_map>
+
+#include "layout/resolved_font.h"
+
+namespace kfp {
+
+class RendererContext;
+
+class ResolvedFontCache {
+ public:
+  // The entry for the id, resolved on first use. The reference stays valid until clear().
+  ResolvedFont& resolveFont(RendererContext& context, const std::u16string& fontId);
+  void clear();
+  size_t size() const { return entries_.size(); }
+
+ private:
+  std::unordered_map<std::u16string, ResolvedFont> entries_;
+};
+
+}  // namespace kfp

@@ -1,0 +1,61 @@
+#pragma once
+// Strict reader for request JSON.
+//
+// The whole text is validated and decoded into one flat document before any field is read. Strings
+// are UTF-16 (malformed UTF-8 becomes U+FFFD; \u escapes of lone surrogates are kept as they are).
+// Only an object is accepted at the root. Read operations follow two styles: named number and named
+// string reads never raise and fall back to a default; named array and element reads raise
+// hresult_error when the member is missing or has another type.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kfp {
+
+class JsonDocument;
+class JsonArray;
+
+// A handle to an object inside a document. Cheap to copy; valid while its document lives.
+class JsonObject {
+ public:
+  // Parses UTF-8 text whose root must be an object; raises hresult_error otherwise.
+  static JsonObject parse(std::string_view utf8);
+  // An object without members.
+  static JsonObject empty();
+
+  // The member's number, or `fallback` when it is missing or not a number.
+  double getNamedNumber(std::u16string_view name, double fallback) const noexcept;
+  // The member's string, or the empty string when it is missing or not a string.
+  std::u16string getNamedString(std::u16string_view name) const;
+  // The member's array; raises hresult_error when it is missing or not an array.
+  JsonArray getNamedArray(std::u16string_view name) const;
+
+ private:
+  friend class JsonArray;
+  friend class JsonDocument;
+  JsonObject(std::shared_ptr<const JsonDocument> doc, uint32_t node) : doc_(std::move(doc)), node_(node) {}
+  std::shared_ptr<const JsonDocument> doc_;
+  uint32_t node_ = 0;
+};
+
+// A handle to an array inside a document.
+class JsonArray {
+ public:
+  uint32_t size() const noexcept;
+  // Element i as an object, string or number; each raises hresult_error for another type or an
+  // index out of range.
+  JsonObject objectAt(uint32_t index) const;
+  std::u16string stringAt(uint32_t index) const;
+  double numberAt(uint32_t index) const;
+
+ private:
+  friend class JsonObject;
+  JsonArray(std::shared_ptr<const JsonDocument> doc, uint32_t node) : doc_(std::move(doc)), node_(node) {}
+  std::shared_ptr<const JsonDocument> doc_;
+  uint32_t node_ = 0;
+};
+
+}  // namespace kfp

@@ -1,0 +1,48 @@
+#include "platform/backend.h"
+
+#include "platform/linux/backend_parts.h"
+#include "platform/linux/text_engine.h"
+
+namespace kfp {
+namespace linux_backend {
+namespace {
+
+class LinuxBackend : public Backend {
+ public:
+  HResult createTextEngine(std::shared_ptr<TextEngine>* out) override {
+    library_ = FreeTypeLibrary::create();
+    if (!library_) return kFail;
+    index_ = FontIndex::build();
+    if (!index_) return kFail;
+    *out = std::make_shared<LinuxTextEngine>(library_, index_);
+    return kOk;
+  }
+
+  HResult createGraphics(std::shared_ptr<Graphics>* out) override {
+    *out = createLinuxGraphics();
+    return *out ? kOk : kFail;
+  }
+
+  Gdi& gdi() override {
+    // The index exists once the text engine does; the GDI-style path is only reached after that.
+    if (!gdi_) gdi_ = createLinuxGdi(library_, index_);
+    return *gdi_;
+  }
+
+  uint64_t privateBytes() override { return readPrivateBytes(); }
+  void releaseFreeMemory() override { releaseFreeHeap(); }
+
+ private:
+  std::shared_ptr<FreeTypeLibrary> library_;
+  std::shared_ptr<const FontIndex> index_;
+  std::unique_ptr<Gdi> gdi_;
+};
+
+}  // namespace
+}  // namespace linux_backend
+
+std::unique_ptr<Backend> createLinuxBackend() {
+  return std::make_unique<linux_backend::LinuxBackend>();
+}
+
+}  // namespace kfp

@@ -1,0 +1,25 @@
+#pragma once
+// The pieces the Linux backend is assembled from; each lives in its own file.
+
+#include <cstdint>
+#include <memory>
+
+#include "platform/gdi.h"
+#include "platform/graphics.h"
+#include "platform/linux/font_index.h"
+#include "platform/linux/loaded_face.h"
+
+namespace kfp::linux_backend {
+
+// graphics.cpp: bitmaps and render targets that draw LinuxTextLayouts with FreeType.
+std::shared_ptr<Graphics> createLinuxGraphics();
+
+// gdi.cpp: the GDI-style backend over every installed face, bitmap strikes included.
+std::unique_ptr<Gdi> createLinuxGdi(std::shared_ptr<FreeTypeLibrary> library,
+                                    std::shared_ptr<const FontIndex> index);
+
+// process_memory.cpp
+uint64_t readPrivateBytes();
+void releaseFreeHeap();
+
+}  // namespace kfp::linux_backend

@@ -1,0 +1,53 @@
+#pragma once
+// An installed face opened for shaping and drawing: one FreeType face and one HarfBuzz font at the
+// record's named instance. Held by font collections; released when the last holder goes.
+
+#include <ft2build.h>
+#include FT_FREETYPE_H
+#include <hb.h>
+
+#include <memory>
+
+#include "platform/linux/font_record.h"
+
+namespace kfp::linux_backend {
+
+class FreeTypeLibrary;
+class GlyphCache;
+
+class LoadedFace {
+ public:
+  // nullptr when the file cannot be opened as that face.
+  static std::shared_ptr<LoadedFace> open(std::shared_ptr<FreeTypeLibrary> library,
+                                          const FontRecord& record);
+  ~LoadedFace();
+  LoadedFace(const LoadedFace&) = delete;
+  LoadedFace& operator=(const LoadedFace&) = delete;
+
+  const FontRecord& record() const { return record_; }
+  FT_Face ftFace() const { return ftFace_; }
+  hb_font_t* hbFont() const { return hbFont_; }
+  // Glyph images of this face, created on first use by the drawing code.
+  GlyphCache& glyphCache() const;
+
+ private:
+  LoadedFace() = default;
+  std::shared_ptr<FreeTypeLibrary> library_;
+  FontRecord record_;
+  FT_Face ftFace_ = nullptr;
+  hb_font_t* hbFont_ = nullptr;
+  mutable std::unique_ptr<GlyphCache> glyphCache_;
+};
+
+// Owns the FreeType library handle shared by every face.
+class FreeTypeLibrary {
+ public:
+  static std::shared_ptr<FreeTypeLibrary> create();  // nullptr on failure
+  ~FreeTypeLibrary();
+  FT_Library get() const { return library_; }
+
+ private:
+  FT_Library library_ = nullptr;
+};
+
+}  // namespace kfp::linux_backend

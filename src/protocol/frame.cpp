@@ -1,0 +1,100 @@
+#include "protocol/frame.h"
+
+#include <cstring>
+#include <new>
+
+namespace kfp {
+namespace {
+
+bool readExactly(ByteReader& in, uint8_t* buffer, size_t count) {
+  while (count > 0) {
+    ssize_t n = in.read(buffer, count);
+    if (n <= 0) return false;
+    buffer += n;
+    count -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// Consumes `count` bytes without keeping them.
+void discard(ByteReader& in, size_t count) {
+  uint8_t chunk[65536];
+  while (count > 0) {
+    size_t step = count < sizeof chunk ? count : sizeof chunk;
+    if (!readExactly(in, chunk, step)) return;
+    count -= step;
+  }
+}
+
+uint32_t loadLe32(const uint8_t* p) {
+  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+void storeLe32(uint8_t* p, uint32_t v) {
+  p[0] = uint8_t(v);
+  p[1] = uint8_t(v >> 8);
+  p[2] = uint8_t(v >> 16);
+  p[3] = uint8_t(v >> 24);
+}
+
+}  // namespace
+
+bool readFrame(ByteReader& in, Frame& frame) {
+  uint8_t lengthBytes[4];
+  if (!readExactly(in, lengthBytes, sizeof lengthBytes)) return false;
+  const uint32_t length = loadLe32(lengthBytes);
+  // Unsigned wrap-around makes one test reject both 0..4 and everything above 64 MiB.
+  if (length - kMinFrameLength > kMaxFrameLength - kMinFrameLength) return false;
+
+  uint8_t header[5];
+  if (!readExactly(in, header, sizeof header)) return false;
+  const uint32_t jsonLength = loadLe32(header + 1);
+  const uint64_t payloadStart = uint64_t(jsonLength) + 5;
+  const bool jsonFits = jsonLength <= kMaxJsonLength && payloadStart <= length;
+  const size_t rest = length - 5;
+  try {
+    // Read the body even when the JSON length is invalid: the whole frame is consumed either way.
+    if (jsonFits) {
+      frame.json.resize(jsonLength);
+      frame.payload.resize(length - payloadStart);
+      if (!readExactly(in, reinterpret_cast<uint8_t*>(frame.json.data()), jsonLength)) return false;
+      if (!readExactly(in, frame.payload.data(), frame.payload.size())) return false;
+    } else {
+      discard(in, rest);
+      return false;
+    }
+  } catch (const std::bad_alloc&) {
+    // A frame may announce 64 MiB; without memory for it the loop ends cleanly.
+    return false;
+  }
+  frame.type = header[0];
+  return true;
+}
+
+bool writeAll(ByteWriter& out, const void* bytes, size_t count) {
+  auto* p = static_cast<const uint8_t*>(bytes);
+  while (count > 0) {
+    ssize_t n = out.write(p, count);
+    if (n <= 0) return false;
+    p += n;
+    count -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+bool writeFrame(ByteWriter& out, uint8_t type, std::string_view json, const uint8_t* payload,
+                size_t payloadSize) {
+  if (json.size() > kMaxJsonLength) return false;
+  if (5 + json.size() + payloadSize > kMaxFrameLength) return false;
+  uint8_t header[kFrameHeaderSize];
+  storeLe32(header, static_cast<uint32_t>(5 + json.size() + payloadSize));
+  header[4] = type;
+  storeLe32(header + 5, static_cast<uint32_t>(json.size()));
+  // The three header fields go out in one write; the host sees the same bytes either way.
+  if (!writeAll(out, header, sizeof header)) return false;
+  if (!json.empty() && !writeAll(out, json.data(), json.size())) return false;
+  if (payloadSize != 0 && !writeAll(out, payload, payloadSize)) return false;
+  return true;
+}
+
+}  // namespace kfp

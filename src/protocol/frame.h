@@ -1,0 +1,37 @@
+#pragma once
+// The frame: u32 LE length (5..64 MiB), u8 type, u32 LE JSON length (<= 8 MiB), UTF-8 JSON text,
+// payload. The same layout and limits in both directions.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "protocol/byte_stream.h"
+
+namespace kfp {
+
+constexpr uint32_t kMinFrameLength = 5;
+constexpr uint32_t kMaxFrameLength = 0x4000000;  // 64 MiB
+constexpr uint32_t kMaxJsonLength = 0x800000;    // 8 MiB
+constexpr size_t kFrameHeaderSize = 9;
+
+struct Frame {
+  uint8_t type = 0;
+  std::string json;
+  std::vector<uint8_t> payload;
+};
+
+// False at the end of input, on a read failure, a frame outside the limits, or when the frame's
+// buffer cannot be allocated; the stream position is then undefined.
+bool readFrame(ByteReader& in, Frame& frame);
+
+// Writes `count` bytes, repeating partial writes.
+bool writeAll(ByteWriter& out, const void* bytes, size_t count);
+
+// Writes one whole frame; nothing at all when it would exceed the limits.
+bool writeFrame(ByteWriter& out, uint8_t type, std::string_view json,
+                const uint8_t* payload = nullptr, size_t payloadSize = 0);
+
+}  // namespace kfp
