@@ -14,7 +14,9 @@ constexpr HResult kFail = static_cast<HResult>(0x80004005u);
 constexpr HResult kOutOfMemory = static_cast<HResult>(0x8007000Eu);
 constexpr HResult kInvalidArgument = static_cast<HResult>(0x80070057u);
 
-inline bool failed(HResult hr) { return hr < 0; }
+inline bool failed(HResult hr) {
+  return hr < 0;
+}
 
 // Carries a failing platform result code. The message loop answers it with "INVALID_JSON".
 class hresult_error : public std::exception {
@@ -27,10 +29,10 @@ class hresult_error : public std::exception {
   HResult code_;
 };
 
-#define KFP_HRESULT_SUBTYPE(name, value)                                     \
-  class name : public hresult_error {                                        \
-   public:                                                                   \
-    name() : hresult_error(static_cast<HResult>(value)) {}                   \
+#define KFP_HRESULT_SUBTYPE(name, value)                   \
+  class name : public hresult_error {                      \
+   public:                                                 \
+    name() : hresult_error(static_cast<HResult>(value)) {} \
   };
 KFP_HRESULT_SUBTYPE(hresult_out_of_bounds, 0x8000000Bu)
 KFP_HRESULT_SUBTYPE(hresult_changed_state, 0x8000000Cu)

@@ -3,7 +3,9 @@
 namespace kfp {
 namespace {
 
-char16_t asciiLower(char16_t c) { return (c >= u'A' && c <= u'Z') ? char16_t(c + 32) : c; }
+char16_t asciiLower(char16_t c) {
+  return (c >= u'A' && c <= u'Z') ? char16_t(c + 32) : c;
+}
 
 bool equalsIgnoringAsciiCase(std::u16string_view a, std::u16string_view b) {
   if (a.size() != b.size()) return false;

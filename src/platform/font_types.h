@@ -21,7 +21,8 @@ constexpr uint32_t axisTag(char a, char b, char c, char d) {
 }
 constexpr uint32_t kWghtTag = axisTag('w', 'g', 'h', 't');
 
-// Weight 1..999 (400 normal, 700 bold); stretch 1..9 (5 normal); style 0 normal, 1 oblique, 2 italic.
+// Weight 1..999 (400 normal, 700 bold); stretch 1..9 (5 normal); style 0 normal, 1 oblique, 2
+// italic.
 constexpr int kNormalWeight = 400;
 constexpr int kNormalStretch = 5;
 enum FontStyle : int { kStyleNormal = 0, kStyleOblique = 1, kStyleItalic = 2 };

@@ -6,14 +6,36 @@
 // Only an object is accepted at the root. Read operations follow two styles: named number and named
 // string reads never raise and fall back to a default; named array and element reads raise
 // hresult_error when the member is missing or has another type.
-
+//
+// Beyond RFC 8259, which is otherwise followed to the letter (no comments, no trailing commas, no
+// byte order mark, no raw control characters in strings, nothing after the root):
+// - Duplicate member names are accepted; the last one wins.
+// - A number whose magnitude rounds to infinity fails the parse; one that underflows reads as the
+//   nearest double (a subnormal or a zero of the same sign). Conversion is correctly rounded.
+// - Containers nest at most kJsonMaxDepth deep (the root counts); deeper text fails the parse.
+//   Parsing does not recurse, the limit only bounds what readers that walk the tree must handle.
+// - A non-ASCII byte outside a string fails the parse (it could only decode to a character that
+//   JSON does not allow there).
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "platform/error.h"
+
 namespace kfp {
+
+constexpr uint32_t kJsonMaxDepth = 512;
+
+// Result codes raised by the reader (any of them is caught as hresult_error).
+constexpr HResult kJsonSyntaxError = static_cast<HResult>(0x83750007u);     // not one JSON object
+constexpr HResult kJsonNumberTooLarge = static_cast<HResult>(0x83750008u);  // rounds to infinity
+constexpr HResult kJsonValueNotFound = static_cast<HResult>(0x83750009u);   // no such member
+constexpr HResult kJsonWrongType =
+    static_cast<HResult>(0x8000000Eu);  // hresult_illegal_method_call
+constexpr HResult kJsonIndexOutOfRange =
+    static_cast<HResult>(0x8000000Bu);  // hresult_out_of_bounds
 
 class JsonDocument;
 class JsonArray;
@@ -36,7 +58,8 @@ class JsonObject {
  private:
   friend class JsonArray;
   friend class JsonDocument;
-  JsonObject(std::shared_ptr<const JsonDocument> doc, uint32_t node) : doc_(std::move(doc)), node_(node) {}
+  JsonObject(std::shared_ptr<const JsonDocument> doc, uint32_t node)
+      : doc_(std::move(doc)), node_(node) {}
   std::shared_ptr<const JsonDocument> doc_;
   uint32_t node_ = 0;
 };
@@ -53,7 +76,8 @@ class JsonArray {
 
  private:
   friend class JsonObject;
-  JsonArray(std::shared_ptr<const JsonDocument> doc, uint32_t node) : doc_(std::move(doc)), node_(node) {}
+  JsonArray(std::shared_ptr<const JsonDocument> doc, uint32_t node)
+      : doc_(std::move(doc)), node_(node) {}
   std::shared_ptr<const JsonDocument> doc_;
   uint32_t node_ = 0;
 };

@@ -1,7 +1,8 @@
 #include "protocol/byte_stream.h"
 
-#include <cerrno>
 #include <unistd.h>
+
+#include <cerrno>
 
 namespace kfp {
 

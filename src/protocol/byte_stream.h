@@ -1,8 +1,9 @@
 #pragma once
 // Blocking byte streams under the frame reader and writer.
 
-#include <cstddef>
 #include <sys/types.h>
+
+#include <cstddef>
 
 namespace kfp {
 

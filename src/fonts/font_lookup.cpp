@@ -1,0 +1,191 @@
+#include "fonts/font_lookup.h"
+
+#include <array>
+#include <memory>
+#include <optional>
+
+#include "fonts/font_lookup_steps.h"
+#include "layout/gdi_layout.h"
+#include "platform/json.h"
+#include "platform/renderer_context.h"
+#include "protocol/messages.h"
+
+namespace kfp {
+namespace {
+
+// The GDI probe asks for the face at a fixed, ordinary size: only whether GDI selects it matters.
+constexpr float kGdiProbeFontSize = 28.0f;
+constexpr float kGdiProbeDpiScale = 1.0f;
+constexpr std::u16string_view kPreferredLocale = u"en-us";
+
+// Matching by family tries the typographic name first; naming an already matched font (below)
+// prefers the weight-stretch-style name.
+constexpr std::array<FontPropertyId, 3> kFamilyMatchOrder = {
+    FontPropertyId::TypographicFamilyName, FontPropertyId::WeightStretchStyleFamilyName,
+    FontPropertyId::Win32FamilyName};
+constexpr std::array<FontPropertyId, 3> kFamilyNamingOrder = {
+    FontPropertyId::WeightStretchStyleFamilyName, FontPropertyId::TypographicFamilyName,
+    FontPropertyId::Win32FamilyName};
+
+// The registered family name first, then the native one; empty names are skipped by callers.
+std::array<const std::u16string*, 2> familyNamesOf(const RegisteredFont& font) {
+  return {&font.familyName, &font.nativeFamilyName};
+}
+
+// A collection built from several matched fonts could pick a different face than the first match,
+// so narrow the set to its first font when the platform can.
+const FontSet& firstFontOnly(const FontSet& matched, FontSetRef& holder) {
+  const FontSet1* matched1 = matched.asFontSet1();
+  if (!matched1) return matched;
+  const uint32_t firstIndex[] = {0};
+  FontSetRef filtered = matched1->filteredFonts(firstIndex);
+  if (!filtered || filtered->fontCount() != 1) return matched;
+  holder = std::move(filtered);
+  return *holder;
+}
+
+std::u16string chooseFamilyName(const RegisteredFont& font, const FontSet& fonts,
+                                const FontCollection& collection) {
+  for (const std::u16string* name : familyNamesOf(font)) {
+    if (!name->empty() && collection.findFamilyName(*name)) return *name;
+  }
+  for (FontPropertyId id : kFamilyNamingOrder) {
+    std::shared_ptr<const LocalizedStrings> values = fonts.propertyValues(0, id);
+    std::u16string name = pickLocalizedString(values.get());
+    if (!name.empty() && collection.findFamilyName(name)) return name;
+  }
+  // The collection's own first family needs no check: it is in the collection by construction.
+  std::shared_ptr<const LocalizedStrings> names = collection.familyNames(0);
+  return pickLocalizedString(names.get());
+}
+
+// True when the font's family names match installed fonts that could be adopted.
+bool matchFamilyNames(RendererContext& context, const RegisteredFont& font, ResolvedFont& entry) {
+  for (const std::u16string* name : familyNamesOf(font)) {
+    if (name->empty()) continue;
+    if (context.systemFontSet1) {
+      for (FontPropertyId id : kFamilyMatchOrder) {
+        if (matchFontProperty(context, font, id, *name, entry)) return true;
+      }
+    } else if (context.systemFontSet) {
+      FontSetRef matched =
+          context.systemFontSet->matchFamily(*name, font.weight, font.stretch, font.style);
+      if (matched && adoptMatchedFonts(context, font, *matched, entry)) return true;
+    }
+  }
+  return false;
+}
+
+// Fonts that only GDI can supply (bitmap-only faces) are known to it by family name.
+bool probeGdiFamily(RendererContext& context, const RegisteredFont& font, ResolvedFont& entry) {
+  for (const std::u16string* name : familyNamesOf(font)) {
+    if (name->empty()) continue;
+    std::unique_ptr<GdiFont> probe =
+        createGdiFont(context.backend.gdi(), *name, font.weight, font.style != kStyleNormal,
+                      kGdiProbeFontSize, kGdiProbeDpiScale);
+    if (!probe) continue;
+    entry.kind = FontKind::Gdi;
+    entry.familyName = *name;
+    entry.found = true;
+    entry.error.clear();
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+std::u16string pickLocalizedString(const LocalizedStrings* strings) {
+  if (!strings || strings->count() == 0) return {};
+  uint32_t index = 0;
+  if (!strings->findLocaleName(kPreferredLocale, &index)) index = 0;
+  std::u16string text;
+  if (!strings->getString(index, &text)) return {};
+  return text;
+}
+
+bool adoptMatchedFonts(RendererContext& context, const RegisteredFont& font,
+                       const FontSet& matched, ResolvedFont& entry) {
+  if (matched.fontCount() == 0) return false;
+  FontSetRef holder;
+  const FontSet& fonts = firstFontOnly(matched, holder);
+  if (fonts.fontCount() == 0) return false;
+
+  FontCollectionRef collection =
+      context.textEngine ? context.textEngine->createFontCollection(fonts) : nullptr;
+  if (!collection || collection->familyCount() == 0) {
+    entry.error = errors::kFontCollectionCreateFailed;
+    return false;
+  }
+  std::u16string familyName = chooseFamilyName(font, fonts, *collection);
+  if (familyName.empty()) {
+    entry.error = errors::kFontFamilyNameFailed;
+    return false;
+  }
+  entry.kind = FontKind::DirectWrite;
+  entry.familyName = std::move(familyName);
+  entry.fontCollection = std::move(collection);
+  entry.found = true;
+  entry.error.clear();
+  return true;
+}
+
+bool matchFontProperty(RendererContext& context, const RegisteredFont& font, FontPropertyId id,
+                       std::u16string_view value, ResolvedFont& entry) {
+  if (value.empty()) return false;
+  const FontProperty property{id, value};
+  FontSetRef matched;
+  if (context.systemFontSet1) {
+    matched = context.systemFontSet1->matchProperty(property, font.axisValues);
+  } else if (context.systemFontSet) {
+    matched = context.systemFontSet->matchProperty(property);
+  }
+  if (!matched) return false;
+  return adoptMatchedFonts(context, font, *matched, entry);
+}
+
+void resolveFontEntry(RendererContext& context, const std::u16string& fontId,
+                      ResolvedFont& entry) {
+  const RegisteredFont* font = context.registry.findRegisteredFont(fontId);
+  if (!font) {
+    entry.error = errors::kFontNotRegistered;
+    return;
+  }
+  // Copied before matching so that a failed entry still describes the registered font.
+  entry.weight = font->weight;
+  entry.stretch = font->stretch;
+  entry.style = font->style;
+  entry.axisValues = font->axisValues;
+
+  const bool matched =
+      matchFontProperty(context, *font, FontPropertyId::PostScriptName, font->postScriptName,
+                        entry) ||
+      matchFontProperty(context, *font, FontPropertyId::FullName, font->fullName, entry) ||
+      matchFontProperty(context, *font, FontPropertyId::FullName, font->nativeFullName, entry) ||
+      matchFamilyNames(context, *font, entry);
+  if (!matched) probeGdiFamily(context, *font, entry);
+
+  // A recorded adoption failure says more than "not found", so it is kept.
+  if (!entry.found && entry.error.empty()) entry.error = errors::kFontNotFound;
+}
+
+std::vector<std::u16string> parseFontIds(const JsonObject& request) {
+  std::vector<std::u16string> ids;
+  std::optional<JsonArray> array;
+  try {
+    array.emplace(request.getNamedArray(u"fontIds"));
+  } catch (const hresult_error&) {
+    return ids;
+  }
+  const uint32_t size = array->size();
+  for (uint32_t i = 0; i < size; ++i) {
+    try {
+      ids.push_back(array->stringAt(i));
+    } catch (const hresult_error&) {
+      // Not a string: the element is skipped, the rest of the list still counts.
+    }
+  }
+  return ids;
+}
+
+}  // namespace kfp

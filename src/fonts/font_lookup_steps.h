@@ -1,0 +1,29 @@
+#pragma once
+// The steps of font lookup, exposed so that each can be exercised on its own.
+
+#include <string>
+#include <string_view>
+
+#include "fonts/registered_font.h"
+#include "layout/resolved_font.h"
+#include "platform/font_set.h"
+
+namespace kfp {
+
+class RendererContext;
+
+// Matches one property of the registered font against the installed fonts and adopts the first
+// match. False when the value is empty, nothing matched or the adoption failed.
+bool matchFontProperty(RendererContext& context, const RegisteredFont& font, FontPropertyId id,
+                       std::u16string_view value, ResolvedFont& entry);
+
+// Builds a one-font collection from the first font of a match and chooses the family name to lay
+// out with. An empty match fails without an error; a collection or family-name failure records
+// its code in the entry. Success fills the entry and clears any earlier code.
+bool adoptMatchedFonts(RendererContext& context, const RegisteredFont& font, const FontSet& matched,
+                       ResolvedFont& entry);
+
+// The "en-us" string of the list, else its first; empty without a list or when reading fails.
+std::u16string pickLocalizedString(const LocalizedStrings* strings);
+
+}  // namespace kfp

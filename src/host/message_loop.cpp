@@ -1,0 +1,144 @@
+#include "host/message_loop.h"
+
+#include <fcntl.h>
+
+#include <new>
+
+#include "fonts/registration_handlers.h"
+#include "host/memory_guard.h"
+#include "host/request_handlers.h"
+#include "platform/error.h"
+#include "platform/json.h"
+#include "platform/renderer_context.h"
+#include "protocol/frame.h"
+#include "protocol/messages.h"
+#include "protocol/reply_encoding.h"
+
+namespace kfp {
+namespace {
+
+enum class Next { Continue, Stop };
+
+struct LoopState {
+  RendererContext& context;
+  ByteWriter& out;
+  uint64_t watermark = 0;
+  int exitCode = kExitOk;
+};
+
+void writeError(ByteWriter& out, std::string_view code) {
+  writeFrame(out, kError, errorJson(code));
+}
+
+void handleHello(const JsonObject& request, ByteWriter& out) {
+  const double version = request.getNamedNumber(u"protocolVersion", 0);
+  // Truncation toward zero into int32; anything outside that range (NaN included) is INT32_MIN.
+  const int32_t truncated = (version > -2147483649.0 && version < 2147483648.0)
+                                ? static_cast<int32_t>(version)
+                                : INT32_MIN;
+  if (truncated == kProtocolVersion) {
+    writeFrame(out, kHelloAck, kHelloAckJson);
+  } else {
+    writeError(out, errors::kProtocolMismatch);
+  }
+}
+
+Next dispatch(LoopState& state, const Frame& frame, const JsonObject& request) {
+  RendererContext& context = state.context;
+  ByteWriter& out = state.out;
+  switch (frame.type) {
+    case kHello:
+      handleHello(request, out);
+      break;
+    case kRegisterFonts:
+      handleRegisterFonts(context, request, out);
+      break;
+    case kMeasure:
+      handleMeasure(context, request, out, state.watermark);
+      break;
+    case kRender:
+      if (!handleRender(context, request, out, state.watermark)) {
+        state.exitCode = kExitRenderWriteFailed;
+        return Next::Stop;
+      }
+      break;
+    case kSetGeneration:
+      handleSetGeneration(request, state.watermark);
+      break;
+    case kPing:
+      writeFrame(out, kPong, kEmptyObjectJson);
+      break;
+    case kShutdown:
+      state.exitCode = kExitOk;
+      return Next::Stop;
+    case kClearCache:
+      context.clearResolvedFonts();
+      break;
+    case kBeginFonts:
+      handleBeginFonts(context, request, out);
+      break;
+    case kFontChunk:
+      handleFontChunk(context, request, out);
+      break;
+    case kCommitFonts:
+      handleCommitFonts(context, out);
+      break;
+    default:
+      writeError(out, errors::kUnknownMessage);
+      break;
+  }
+  return Next::Continue;
+}
+
+// Parses and dispatches one frame. Platform errors (bad JSON above all) are answered with
+// INVALID_JSON, anything else with INTERNAL_ERROR; the loop goes on either way.
+Next handleFrame(LoopState& state, const Frame& frame) {
+  try {
+    const JsonObject request =
+        frame.json.empty() ? JsonObject::empty() : JsonObject::parse(frame.json);
+    return dispatch(state, frame, request);
+  } catch (const hresult_error&) {
+    writeError(state.out, errors::kInvalidJson);
+  } catch (...) {
+    writeError(state.out, errors::kInternalError);
+  }
+  return Next::Continue;
+}
+
+}  // namespace
+
+int runMessageLoop(Backend& backend, ByteReader& in, ByteWriter& out) {
+  RendererContext context(backend);
+  if (failed(context.initialize())) {
+    writeError(out, errors::kInitializeFailed);
+    return kExitInitializeFailed;
+  }
+
+  LoopState state{context, out};
+  Frame frame;
+  while (readFrame(in, frame)) {
+    if (checkMemory(context) == MemoryVerdict::HardLimitExceeded) {
+      writeFrame(out, kFatalError, errorJson(errors::kMemoryHardLimit));
+      return kExitMemoryHardLimit;
+    }
+    if (handleFrame(state, frame) == Next::Stop) return state.exitCode;
+  }
+  return kExitOk;
+}
+
+int runRenderer(std::string_view argumentText, Backend& backend) {
+  if (argumentText.find("--version") != std::string_view::npos) {
+    FdWriter out(1);
+    std::string line(kIdentityText);
+    line += kRendererVersion;
+    line.push_back('\n');
+    writeAll(out, line.data(), line.size());
+    return kExitOk;
+  }
+  if (fcntl(0, F_GETFD) < 0 || fcntl(1, F_GETFD) < 0) return kExitBadHandles;
+  FdReader in(0);
+  FdWriter out(1);
+  return runMessageLoop(backend, in, out);
+}
+
+}  // namespace kfp

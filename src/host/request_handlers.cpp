@@ -1,0 +1,140 @@
+#include "host/request_handlers.h"
+
+#include <string>
+#include <vector>
+
+#include "fonts/font_lookup.h"
+#include "layout/measure_layout.h"
+#include "platform/json.h"
+#include "platform/renderer_context.h"
+#include "protocol/frame.h"
+#include "protocol/messages.h"
+#include "protocol/reply_encoding.h"
+#include "raster/rasterize_layout.h"
+
+namespace kfp {
+namespace {
+
+struct LayoutRequest {
+  uint64_t requestId = 0;
+  uint64_t generation = 0;
+  std::u16string layoutKey;
+  std::u16string text;
+  float fontSize = 28;
+  float width = 300;
+  float dpiScale = 1;
+  std::vector<std::u16string> fontIds;
+};
+
+// Reads requestId and generation; the rest only when the request is not stale.
+bool readLayoutRequest(const JsonObject& request, uint64_t watermark, LayoutRequest& out) {
+  out.requestId = toUnsigned(request.getNamedNumber(u"requestId", 0));
+  out.generation = toUnsigned(request.getNamedNumber(u"generation", 0));
+  if (out.generation <= watermark) return false;
+  out.layoutKey = request.getNamedString(u"layoutKey");
+  out.text = request.getNamedString(u"text");
+  out.fontSize = static_cast<float>(request.getNamedNumber(u"fontSize", 28));
+  out.width = static_cast<float>(request.getNamedNumber(u"width", 300));
+  out.dpiScale = static_cast<float>(request.getNamedNumber(u"dpiScale", 1));
+  out.fontIds = parseFontIds(request);
+  return true;
+}
+
+void appendRequestEcho(std::string& out, const LayoutRequest& request) {
+  out += "{\"requestId\":";
+  appendUnsigned(out, request.requestId);
+  out += ",\"generation\":";
+  appendUnsigned(out, request.generation);
+  out += ",\"layoutKey\":";
+  appendQuotedUtf16(out, request.layoutKey);
+}
+
+}  // namespace
+
+uint64_t toUnsigned(double value) {
+  if (!(value > 0)) return 0;
+  if (value >= 18446744073709551616.0) return uint64_t(1) << 63;
+  return static_cast<uint64_t>(value);
+}
+
+void handleSetGeneration(const JsonObject& request, uint64_t& watermark) {
+  const double generation = request.getNamedNumber(u"generation", 0);
+  if (!(generation > 0)) return;
+  const uint64_t value = toUnsigned(generation);
+  if (value > watermark) watermark = value;
+}
+
+void handleMeasure(RendererContext& context, const JsonObject& request, ByteWriter& out,
+                   uint64_t watermark) {
+  LayoutRequest r;
+  if (!readLayoutRequest(request, watermark, r)) return;
+
+  std::string reply;
+  reply.reserve(128 + r.fontIds.size() * 64);
+  appendRequestEcho(reply, r);
+  reply += ",\"items\":[";
+  for (size_t i = 0; i < r.fontIds.size(); ++i) {
+    if (i != 0) reply.push_back(',');
+    const LayoutResult layout =
+        measureLayout(context, r.fontIds[i], r.text, r.fontSize, r.width, r.dpiScale);
+    reply += "{\"fontId\":";
+    appendQuotedUtf16(reply, r.fontIds[i]);
+    reply += ",\"resolved\":";
+    if (layout.resolved) {
+      reply += "true,\"height\":";
+      appendFloat(reply, layout.height);
+      reply += ",\"lineCount\":";
+      appendUnsigned(reply, layout.lineCount);
+    } else {
+      reply += "false,\"error\":";
+      appendQuotedJson(reply, layout.error);
+    }
+    reply.push_back('}');
+  }
+  reply += "]}";
+  // A reply above the frame limit is lost; the host sees no MeasureResult for this request.
+  writeFrame(out, kMeasureResult, reply);
+}
+
+bool handleRender(RendererContext& context, const JsonObject& request, ByteWriter& out,
+                  uint64_t watermark) {
+  LayoutRequest r;
+  if (!readLayoutRequest(request, watermark, r)) return true;
+
+  std::string head;
+  appendRequestEcho(head, r);
+  std::vector<uint8_t> pixels;
+  std::string reply;
+  for (const std::u16string& fontId : r.fontIds) {
+    const LayoutResult layout =
+        measureLayout(context, fontId, r.text, r.fontSize, r.width, r.dpiScale);
+    pixels.clear();
+    uint32_t pixelWidth = 0, pixelHeight = 0;
+    const bool ok = layout.resolved && rasterizeLayout(context, layout, r.width, r.dpiScale, pixels,
+                                                       pixelWidth, pixelHeight);
+    reply = head;
+    reply += ",\"fontId\":";
+    appendQuotedUtf16(reply, fontId);
+    reply += ",\"resolved\":";
+    if (ok) {
+      reply += "true,\"width\":";
+      appendUnsigned(reply, pixelWidth);
+      reply += ",\"height\":";
+      appendUnsigned(reply, pixelHeight);
+      reply += ",\"stride\":";
+      appendUnsigned(reply, pixelWidth);
+      reply += ",\"textHeight\":";
+      appendFloat(reply, layout.height);
+      reply += ",\"pixelFormat\":\"A8\"}";
+    } else {
+      reply += "false,\"error\":";
+      appendQuotedJson(reply, layout.error.empty() ? errors::kRasterizeFailed : layout.error);
+      reply.push_back('}');
+      pixels.clear();
+    }
+    if (!writeFrame(out, kRenderResult, reply, pixels.data(), pixels.size())) return false;
+  }
+  return true;
+}
+
+}  // namespace kfp

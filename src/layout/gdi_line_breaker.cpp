@@ -1,0 +1,96 @@
+#include <algorithm>
+#include <climits>
+#include <cmath>
+
+#include "layout/gdi_layout.h"
+
+namespace kfp {
+namespace {
+
+bool isParagraphBreak(char16_t c) { return c == u'\r' || c == u'\n'; }
+bool isHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+bool isLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+
+// Breaks one paragraph [b, pend) into lines, appending them to out.
+bool breakParagraph(GdiDeviceContext& dc, std::u16string_view text, size_t b, size_t pend,
+                    int32_t maxWidthPx, std::vector<GdiLine>& out) {
+  if (b == pend) {
+    out.push_back({b, 0});
+    return true;
+  }
+  while (b < pend) {
+    const size_t rem = pend - b;
+    int fit = 0;
+    const int runLength = static_cast<int>(std::min<size_t>(rem, INT_MAX));
+    if (!dc.getTextExtentExPoint(text.data() + b, runLength, maxWidthPx, &fit)) return false;
+    // At least one code unit per line, so the walk always advances.
+    size_t take = std::min(rem, static_cast<size_t>(std::max(1, fit)));
+    // Keep a surrogate pair together unless it alone is the line.
+    if (take < rem && take > 1 && isLowSurrogate(text[b + take]) &&
+        isHighSurrogate(text[b + take - 1])) {
+      --take;
+    }
+
+    size_t lineLength = take;
+    size_t advance = take;
+    if (take < rem) {
+      // Break at the rightmost whitespace within what fits; the unit just beyond is not looked
+      // at, so a word ending exactly at the limit moves down when an earlier break exists.
+      for (size_t k = take; k-- > 1;) {
+        if (isGdiWhitespace(text[b + k])) {
+          lineLength = k;
+          advance = k + 1;
+          break;
+        }
+      }
+    }
+    out.push_back({b, lineLength});
+    b += advance;
+    // Whitespace after a break belongs to no line.
+    while (b < pend && isGdiWhitespace(text[b])) ++b;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool isGdiWhitespace(char16_t c) {
+  if (c <= 0x00FF) {
+    return (c >= 0x0009 && c <= 0x000D) || c == 0x0020 || c == 0x0085 || c == 0x00A0;
+  }
+  // The Unicode White_Space property above Latin-1.
+  return c == 0x1680 || (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 ||
+         c == 0x202F || c == 0x205F || c == 0x3000;
+}
+
+int64_t ceilToPixels(float value) { return static_cast<int64_t>(std::ceil(value)); }
+
+bool breakGdiLines(GdiDeviceContext& dc, std::u16string_view text, int32_t maxWidthPx,
+                   GdiLines* out) {
+  GdiTextMetrics metrics;
+  if (!dc.getTextMetrics(&metrics)) return false;
+  GdiLines result;
+  const int64_t pitch = int64_t{metrics.height} + metrics.externalLeading;
+  result.lineHeight = static_cast<int32_t>(std::clamp<int64_t>(pitch, 1, INT32_MAX));
+
+  if (text.empty()) {
+    result.lines.push_back({0, 0});
+    *out = std::move(result);
+    return true;
+  }
+
+  size_t b = 0;
+  while (true) {
+    const auto found = std::find_if(text.begin() + b, text.end(), isParagraphBreak);
+    const size_t pend = static_cast<size_t>(found - text.begin());
+    if (!breakParagraph(dc, text, b, pend, maxWidthPx, result.lines)) return false;
+    if (pend == text.size()) break;
+    b = pend + ((text[pend] == u'\r' && pend + 1 < text.size() && text[pend + 1] == u'\n') ? 2 : 1);
+    // A break at the very end of the text starts no further line.
+    if (b == text.size()) break;
+  }
+  *out = std::move(result);
+  return true;
+}
+
+}  // namespace kfp

@@ -1,0 +1,19 @@
+#include "layout/resolved_font_cache.h"
+
+#include "fonts/font_lookup.h"
+
+namespace kfp {
+
+ResolvedFont& ResolvedFontCache::resolveFont(RendererContext& context,
+                                             const std::u16string& fontId) {
+  ResolvedFont& entry = entries_[fontId];
+  if (entry.computed) return entry;
+  // Marked first so that a failure is remembered like a success until the next clear.
+  entry.computed = true;
+  resolveFontEntry(context, fontId, entry);
+  return entry;
+}
+
+void ResolvedFontCache::clear() { entries_.clear(); }
+
+}  // namespace kfp

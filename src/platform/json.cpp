@@ -1,0 +1,97 @@
+#include "platform/json.h"
+
+#include <cstring>
+
+#include "platform/error.h"
+#include "platform/json_document.h"
+
+namespace kfp {
+
+const std::shared_ptr<const JsonDocument>& JsonDocument::emptyObject() {
+  static const std::shared_ptr<const JsonDocument> empty = [] {
+    auto doc = std::make_shared<JsonDocument>();
+    doc->nodes_.push_back({Kind::kObject, 0, 0});
+    doc->arena_.reset(new char16_t[1]);
+    return doc;
+  }();
+  return empty;
+}
+
+const JsonDocument::Node* JsonDocument::findMember(uint32_t object,
+                                                   std::u16string_view name) const noexcept {
+  const Node& node = nodes_[object];
+  const Member* members = membersOf(node);
+  // Backwards, so that the last of duplicate names wins.
+  for (uint32_t i = node.count; i-- > 0;) {
+    const Member& m = members[i];
+    if (m.nameLength == name.size() && std::memcmp(arena_.get() + m.nameOffset, name.data(),
+                                                   name.size() * sizeof(char16_t)) == 0) {
+      return &nodes_[m.value];
+    }
+  }
+  return nullptr;
+}
+
+JsonObject JsonObject::parse(std::string_view utf8) {
+  return JsonObject(JsonDocument::parse(utf8), JsonDocument::kRoot);
+}
+
+JsonObject JsonObject::empty() {
+  return JsonObject(JsonDocument::emptyObject(), JsonDocument::kRoot);
+}
+
+double JsonObject::getNamedNumber(std::u16string_view name, double fallback) const noexcept {
+  const JsonDocument::Node* node = doc_->findMember(node_, name);
+  if (node == nullptr || node->kind != JsonDocument::Kind::kNumber) return fallback;
+  return doc_->number(*node);
+}
+
+std::u16string JsonObject::getNamedString(std::u16string_view name) const {
+  const JsonDocument::Node* node = doc_->findMember(node_, name);
+  if (node == nullptr || node->kind != JsonDocument::Kind::kString) return {};
+  return std::u16string(doc_->string(*node));
+}
+
+JsonArray JsonObject::getNamedArray(std::u16string_view name) const {
+  const JsonDocument::Node* node = doc_->findMember(node_, name);
+  if (node == nullptr) throwResult(kJsonValueNotFound);
+  if (node->kind != JsonDocument::Kind::kArray) throwResult(kJsonWrongType);
+  return JsonArray(doc_, static_cast<uint32_t>(node - &doc_->node(0)));
+}
+
+uint32_t JsonArray::size() const noexcept {
+  return doc_->node(node_).count;
+}
+
+namespace {
+
+// The node of element `index`, which must have `kind`; raises otherwise.
+const JsonDocument::Node& elementNode(const JsonDocument& doc, uint32_t array, uint32_t index,
+                                      JsonDocument::Kind kind, uint32_t* elementIndex = nullptr) {
+  const JsonDocument::Node& node = doc.node(array);
+  if (index >= node.count) throwResult(kJsonIndexOutOfRange);
+  const uint32_t element = doc.elementOf(node, index);
+  const JsonDocument::Node& value = doc.node(element);
+  if (value.kind != kind) throwResult(kJsonWrongType);
+  if (elementIndex != nullptr) *elementIndex = element;
+  return value;
+}
+
+}  // namespace
+
+JsonObject JsonArray::objectAt(uint32_t index) const {
+  uint32_t element = 0;
+  elementNode(*doc_, node_, index, JsonDocument::Kind::kObject, &element);
+  return JsonObject(doc_, element);
+}
+
+std::u16string JsonArray::stringAt(uint32_t index) const {
+  return std::u16string(
+      doc_->string(elementNode(*doc_, node_, index, JsonDocument::Kind::kString)));
+}
+
+double JsonArray::numberAt(uint32_t index) const {
+  return doc_->number(elementNode(*doc_, node_, index, JsonDocument::Kind::kNumber));
+}
+
+}  // namespace kfp
