@@ -1,0 +1,105 @@
+#include "protocol/frame.h"
+
+#include <gtest/gtest.h>
+
+#include "support/memory_stream.h"
+
+namespace kfp {
+namespace {
+
+using testing::frameBytes;
+using testing::MemoryReader;
+using testing::MemoryWriter;
+
+TEST(ReadFrame, SplitsJsonAndPayload) {
+  for (size_t chunk : {size_t(1), size_t(2), size_t(7), SIZE_MAX}) {
+    SCOPED_TRACE(chunk);
+    MemoryReader in(frameBytes(7, "{\"a\":1}", "PIX") + frameBytes(10, ""), chunk);
+    Frame frame;
+    ASSERT_TRUE(readFrame(in, frame));
+    EXPECT_EQ(frame.type, 7);
+    EXPECT_EQ(frame.json, "{\"a\":1}");
+    EXPECT_EQ(std::string(frame.payload.begin(), frame.payload.end()), "PIX");
+    ASSERT_TRUE(readFrame(in, frame));
+    EXPECT_EQ(frame.type, 10);
+    EXPECT_TRUE(frame.json.empty());
+    EXPECT_TRUE(frame.payload.empty());
+    EXPECT_FALSE(readFrame(in, frame));
+  }
+}
+
+struct LimitCase {
+  const char* name;
+  int64_t length;
+  int64_t jsonLength;
+  bool accepted;
+};
+
+TEST(ReadFrame, AppliesTheLengthLimits) {
+  const LimitCase cases[] = {
+      {"smallest frame", 5, 0, true},
+      {"length 4", 4, 0, false},
+      {"length 0", 0, 0, false},
+      {"length 64 MiB + 1", 0x4000001, 0, false},
+      {"length 0xFFFFFFFF", 0xFFFFFFFF, 0, false},
+      {"json longer than the frame", 5, 1, false},
+      {"json 8 MiB + 1", 0x800000 + 6, 0x800001, false},
+      {"json 8 MiB", 0x800000 + 5, 0x800000, true},
+      {"length 64 MiB", 0x4000000, 0, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string bytes = frameBytes(1, "", "", c.length, c.jsonLength);
+    const size_t body = c.length >= 5 && c.length <= 0x4000000 ? size_t(c.length) - 5 : 0;
+    bytes.append(body, '{');
+    MemoryReader in(bytes);
+    Frame frame;
+    EXPECT_EQ(readFrame(in, frame), c.accepted);
+    if (c.length < 5 || c.length > 0x4000000)
+      EXPECT_EQ(in.position(), 4u);  // body left unread
+    else
+      EXPECT_EQ(in.position(), bytes.size());  // the whole frame is consumed
+  }
+}
+
+TEST(ReadFrame, FailsAtEndOfInputInsideAFrame) {
+  const std::string full = frameBytes(10, "{}", "xyz");
+  for (size_t cut = 0; cut < full.size(); ++cut) {
+    SCOPED_TRACE(cut);
+    MemoryReader in(full.substr(0, cut));
+    Frame frame;
+    EXPECT_FALSE(readFrame(in, frame));
+  }
+}
+
+TEST(WriteFrame, WritesHeaderJsonAndPayload) {
+  MemoryWriter out;
+  const uint8_t payload[] = {1, 2, 3};
+  ASSERT_TRUE(writeFrame(out, 8, "{}", payload, sizeof payload));
+  EXPECT_EQ(out.data, frameBytes(8, "{}", std::string_view("\x01\x02\x03", 3)));
+
+  MemoryWriter empty;
+  ASSERT_TRUE(writeFrame(empty, 11, ""));
+  EXPECT_EQ(empty.data.size(), kFrameHeaderSize);
+}
+
+TEST(WriteFrame, WritesNothingAboveTheLimits) {
+  MemoryWriter out;
+  EXPECT_FALSE(writeFrame(out, 6, std::string(kMaxJsonLength + 1, 'x')));
+  std::vector<uint8_t> payload(kMaxFrameLength - 5 - 1, 0);
+  EXPECT_FALSE(writeFrame(out, 8, "{}", payload.data(), payload.size()));
+  EXPECT_TRUE(out.data.empty());
+  EXPECT_TRUE(writeFrame(out, 6, std::string(kMaxJsonLength, 'x')));
+}
+
+TEST(WriteFrame, ReportsAFailedWrite) {
+  for (size_t failAfter : {size_t(0), size_t(4), size_t(9), size_t(10)}) {
+    SCOPED_TRACE(failAfter);
+    MemoryWriter out(failAfter);
+    const uint8_t payload[] = {9};
+    EXPECT_FALSE(writeFrame(out, 8, "{}", payload, 1));
+  }
+}
+
+}  // namespace
+}  // namespace kfp

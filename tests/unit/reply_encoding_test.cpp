@@ -1,0 +1,123 @@
+#include "protocol/reply_encoding.h"
+
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <cmath>
+#include <limits>
+
+namespace kfp {
+namespace {
+
+struct QuoteCase {
+  std::string_view in;
+  std::string_view out;
+};
+
+TEST(QuoteJson, EscapesOnlyWhatJsonRequires) {
+  const QuoteCase cases[] = {
+      {"A\"\\B", "\"A\\\"\\\\B\""},
+      {std::string_view("\x01", 1), "\"\\u0001\""},
+      {"\x1b", "\"\\u001b\""},
+      {"\x1f", "\"\\u001f\""},
+      {"\t\n\r\b\f", "\"\\t\\n\\r\\b\\f\""},
+      {"/", "\"/\""},
+      {"\x7f", "\"\x7f\""},
+      {"\xc3\xa9", "\"\xc3\xa9\""},
+      {"", "\"\""},
+      {std::string_view("a\0b", 3), "\"a\\u0000b\""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.in);
+    EXPECT_EQ(quoteJson(c.in), c.out);
+  }
+}
+
+TEST(QuoteUtf16, ConvertsValidTextAndSendsBrokenTextAsEmpty) {
+  struct Case {
+    std::u16string in;
+    std::string out;
+  };
+  const Case cases[] = {
+      {u"", "\"\""},
+      {u"abc", "\"abc\""},
+      {u"\u00e9\u4e2d", "\"\xc3\xa9\xe4\xb8\xad\""},
+      {u"\U0001F600", "\"\xf0\x9f\x98\x80\""},
+      {std::u16string(1, char16_t(0xD800)), "\"\""},
+      {u"a" + std::u16string(1, char16_t(0xDC00)) + u"b", "\"\""},
+      {std::u16string{char16_t(0xDBFF), u'x'}, "\"\""},
+      {u"tab\there", "\"tab\\there\""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.out);
+    EXPECT_EQ(quoteUtf16(c.in), c.out);
+  }
+}
+
+TEST(ErrorJson, IsTheCodeInAnErrorObject) {
+  EXPECT_EQ(errorJson("UNKNOWN_MESSAGE"), "{\"error\":\"UNKNOWN_MESSAGE\"}");
+  EXPECT_EQ(errorJson("UNKNOWN_MESSAGE").size(), 27u);
+  EXPECT_EQ(errorJson("RASTERIZE_FAILED").size(), 28u);
+}
+
+TEST(AppendUnsigned, PrintsPlainDecimal) {
+  const std::pair<uint64_t, std::string_view> cases[] = {
+      {0, "0"}, {7, "7"}, {42, "42"}, {UINT64_MAX, "18446744073709551615"}};
+  for (const auto& [value, text] : cases) {
+    std::string out;
+    appendUnsigned(out, value);
+    EXPECT_EQ(out, text);
+  }
+}
+
+struct FloatCase {
+  float value;
+  std::string_view text;
+};
+
+constexpr FloatCase kFloatCases[] = {
+    {28.0f, "28"},
+    {33.6f, "33.6"},
+    {1.3333334f, "1.33333"},
+    {0.5f, "0.5"},
+    {33554432.0f, "3.35544e+07"},
+    {0.00001f, "1e-05"},
+    {100000.0f, "100000"},
+    {0.0f, "0"},
+    {1000000.0f, "1e+06"},
+    {0.0001f, "0.0001"},
+    {123456.7f, "123457"},
+    {-2.5f, "-2.5"},
+};
+
+TEST(AppendFloat, FollowsTheGeneralFormatRule) {
+  for (const auto& c : kFloatCases) {
+    SCOPED_TRACE(c.text);
+    std::string out;
+    appendFloat(out, c.value);
+    EXPECT_EQ(out, c.text);
+  }
+}
+
+TEST(AppendFloat, IgnoresTheProcessLocale) {
+  // A locale with a decimal comma must not leak into replies.
+  const char* previous = std::setlocale(LC_ALL, nullptr);
+  const std::string saved = previous ? previous : "C";
+  if (!std::setlocale(LC_ALL, "de_DE.UTF-8") && !std::setlocale(LC_ALL, "fr_FR.UTF-8")) {
+    GTEST_SKIP() << "no locale with a decimal comma installed";
+  }
+  std::string out;
+  appendFloat(out, 33.6f);
+  std::setlocale(LC_ALL, saved.c_str());
+  EXPECT_EQ(out, "33.6");
+}
+
+TEST(Utf16ToUtf8, RejectsUnpairedSurrogatesOnly) {
+  std::string out;
+  EXPECT_TRUE(utf16ToUtf8(u"\U0010FFFF", out));
+  EXPECT_EQ(out, "\xf4\x8f\xbf\xbf");
+  EXPECT_FALSE(utf16ToUtf8(std::u16string(1, char16_t(0xDFFF)), out));
+}
+
+}  // namespace
+}  // namespace kfp
