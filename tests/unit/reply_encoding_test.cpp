@@ -44,7 +44,7 @@ TEST(QuoteUtf16, ConvertsValidTextAndSendsBrokenTextAsEmpty) {
       {u"\u00e9\u4e2d", "\"\xc3\xa9\xe4\xb8\xad\""},
       {u"\U0001F600", "\"\xf0\x9f\x98\x80\""},
       {std::u16string(1, char16_t(0xD800)), "\"\""},
-      {u"a" + std::u16string(1, char16_t(0xDC00)) + u"b", "\"\""},
+      {std::u16string{u'a', char16_t(0xDC00), u'b'}, "\"\""},
       {std::u16string{char16_t(0xDBFF), u'x'}, "\"\""},
       {u"tab\there", "\"tab\\there\""},
   };

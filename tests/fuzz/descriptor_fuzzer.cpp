@@ -1,0 +1,31 @@
+// Registration batches from arbitrary JSON: parsing a descriptor must never fail or crash, and a
+// rejected batch must leave the staged set untouched.
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string_view>
+
+#include "fonts/font_registry.h"
+#include "platform/error.h"
+#include "platform/json.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  using namespace kfp;
+  try {
+    const JsonObject root =
+        JsonObject::parse(std::string_view(reinterpret_cast<const char*>(data), size));
+    const JsonArray fonts = root.getNamedArray(u"fonts");
+    FontRegistry registry;
+    registry.beginRegistration(kMaxRegisteredFonts);
+    const bool accepted = registry.addFontBatch(fonts, size % 2 == 0);
+    if (!accepted && !registry.stagedFonts.empty()) std::abort();
+    for (const auto& [id, font] : registry.stagedFonts) {
+      if (id.empty() || font.axisValues.empty() || font.weight < 1 || font.weight > 999) {
+        std::abort();
+      }
+    }
+  } catch (const hresult_error&) {
+  }
+  return 0;
+}
