@@ -104,8 +104,8 @@ std::u16string pickLocalizedString(const LocalizedStrings* strings) {
   return text;
 }
 
-bool adoptMatchedFonts(RendererContext& context, const RegisteredFont& font,
-                       const FontSet& matched, ResolvedFont& entry) {
+bool adoptMatchedFonts(RendererContext& context, const RegisteredFont& font, const FontSet& matched,
+                       ResolvedFont& entry) {
   if (matched.fontCount() == 0) return false;
   FontSetRef holder;
   const FontSet& fonts = firstFontOnly(matched, holder);
@@ -144,8 +144,7 @@ bool matchFontProperty(RendererContext& context, const RegisteredFont& font, Fon
   return adoptMatchedFonts(context, font, *matched, entry);
 }
 
-void resolveFontEntry(RendererContext& context, const std::u16string& fontId,
-                      ResolvedFont& entry) {
+void resolveFontEntry(RendererContext& context, const std::u16string& fontId, ResolvedFont& entry) {
   const RegisteredFont* font = context.registry.findRegisteredFont(fontId);
   if (!font) {
     entry.error = errors::kFontNotRegistered;

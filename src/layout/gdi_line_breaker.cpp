@@ -7,9 +7,15 @@
 namespace kfp {
 namespace {
 
-bool isParagraphBreak(char16_t c) { return c == u'\r' || c == u'\n'; }
-bool isHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
-bool isLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+bool isParagraphBreak(char16_t c) {
+  return c == u'\r' || c == u'\n';
+}
+bool isHighSurrogate(char16_t c) {
+  return c >= 0xD800 && c <= 0xDBFF;
+}
+bool isLowSurrogate(char16_t c) {
+  return c >= 0xDC00 && c <= 0xDFFF;
+}
 
 // Breaks one paragraph [b, pend) into lines, appending them to out.
 bool breakParagraph(GdiDeviceContext& dc, std::u16string_view text, size_t b, size_t pend,
@@ -59,11 +65,13 @@ bool isGdiWhitespace(char16_t c) {
     return (c >= 0x0009 && c <= 0x000D) || c == 0x0020 || c == 0x0085 || c == 0x00A0;
   }
   // The Unicode White_Space property above Latin-1.
-  return c == 0x1680 || (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 ||
-         c == 0x202F || c == 0x205F || c == 0x3000;
+  return c == 0x1680 || (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F ||
+         c == 0x205F || c == 0x3000;
 }
 
-int64_t ceilToPixels(float value) { return static_cast<int64_t>(std::ceil(value)); }
+int64_t ceilToPixels(float value) {
+  return static_cast<int64_t>(std::ceil(value));
+}
 
 bool breakGdiLines(GdiDeviceContext& dc, std::u16string_view text, int32_t maxWidthPx,
                    GdiLines* out) {

@@ -14,6 +14,10 @@ ResolvedFont& ResolvedFontCache::resolveFont(RendererContext& context,
   return entry;
 }
 
-void ResolvedFontCache::clear() { entries_.clear(); }
+void ResolvedFontCache::clear() {
+  // Swapped rather than cleared so that the bucket array is freed too: the memory guard relies on
+  // a clear giving memory back.
+  std::unordered_map<std::u16string, ResolvedFont>().swap(entries_);
+}
 
 }  // namespace kfp

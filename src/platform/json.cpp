@@ -59,6 +59,12 @@ JsonArray JsonObject::getNamedArray(std::u16string_view name) const {
   return JsonArray(doc_, static_cast<uint32_t>(node - &doc_->node(0)));
 }
 
+std::optional<JsonArray> JsonObject::findNamedArray(std::u16string_view name) const noexcept {
+  const JsonDocument::Node* node = doc_->findMember(node_, name);
+  if (node == nullptr || node->kind != JsonDocument::Kind::kArray) return std::nullopt;
+  return JsonArray(doc_, static_cast<uint32_t>(node - &doc_->node(0)));
+}
+
 uint32_t JsonArray::size() const noexcept {
   return doc_->node(node_).count;
 }

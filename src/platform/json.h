@@ -15,9 +15,11 @@
 // - Containers nest at most kJsonMaxDepth deep (the root counts); deeper text fails the parse.
 //   Parsing does not recurse, the limit only bounds what readers that walk the tree must handle.
 // - A non-ASCII byte outside a string fails the parse (it could only decode to a character that
-//   JSON does not allow there).
+//   JSON does not allow there). An empty text fails like any other non-object.
+
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,14 +30,13 @@ namespace kfp {
 
 constexpr uint32_t kJsonMaxDepth = 512;
 
-// Result codes raised by the reader (any of them is caught as hresult_error).
+// Result codes raised by the reader; all are caught as hresult_error. A wrong type raises
+// hresult_illegal_method_call, an index out of range hresult_out_of_bounds.
 constexpr HResult kJsonSyntaxError = static_cast<HResult>(0x83750007u);     // not one JSON object
 constexpr HResult kJsonNumberTooLarge = static_cast<HResult>(0x83750008u);  // rounds to infinity
 constexpr HResult kJsonValueNotFound = static_cast<HResult>(0x83750009u);   // no such member
-constexpr HResult kJsonWrongType =
-    static_cast<HResult>(0x8000000Eu);  // hresult_illegal_method_call
-constexpr HResult kJsonIndexOutOfRange =
-    static_cast<HResult>(0x8000000Bu);  // hresult_out_of_bounds
+constexpr HResult kJsonWrongType = static_cast<HResult>(0x8000000Eu);
+constexpr HResult kJsonIndexOutOfRange = static_cast<HResult>(0x8000000Bu);
 
 class JsonDocument;
 class JsonArray;
@@ -54,6 +55,9 @@ class JsonObject {
   std::u16string getNamedString(std::u16string_view name) const;
   // The member's array; raises hresult_error when it is missing or not an array.
   JsonArray getNamedArray(std::u16string_view name) const;
+  // The same array, or nothing where getNamedArray raises: for readers that treat a missing array
+  // as normal, since a raised read costs microseconds.
+  std::optional<JsonArray> findNamedArray(std::u16string_view name) const noexcept;
 
  private:
   friend class JsonArray;

@@ -1,7 +1,10 @@
 #pragma once
-// A font collection of the Linux backend: the faces of one matched set, opened lazily once.
+// A font collection of the Linux backend: the faces of one matched set, each opened once when the
+// collection is made. Families group faces by their WWS family name (name ID 21, else 16, else 1);
+// a family is found by any of its faces' family names of those three IDs in any language.
 
 #include <memory>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -25,8 +28,24 @@ class LinuxFontCollection : public FontCollection {
                                       int style) const;
 
  private:
+  struct FaceNames {
+    std::vector<std::u16string> folded;  // every family name of the face, case-folded
+  };
+  struct Family {
+    std::u16string key;                   // folded preferred WWS name
+    std::vector<LocalizedName> names;     // the WWS names, English first
+  };
+  bool faceHasName(size_t face, const std::u16string& foldedName) const;
+
   std::shared_ptr<FreeTypeLibrary> library_;
   std::vector<std::shared_ptr<LoadedFace>> faces_;
+  std::vector<FaceNames> faceNames_;  // parallel to faces_
+  std::vector<Family> families_;
 };
+
+// A collection of the set's faces; nullptr when the set is not this backend's or a face cannot be
+// opened.
+std::shared_ptr<LinuxFontCollection> createLinuxFontCollection(
+    std::shared_ptr<FreeTypeLibrary> library, const FontSet& fonts);
 
 }  // namespace kfp::linux_backend

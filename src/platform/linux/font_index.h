@@ -32,6 +32,9 @@ class FontIndex {
   std::span<const uint32_t> byWwsFamily(std::u16string_view name) const;
   std::span<const uint32_t> byWin32Family(std::u16string_view name) const;
 
+  // Approximate heap bytes held by the records and name maps.
+  size_t memoryBytes() const;
+
  private:
   using NameMap = std::unordered_map<std::u16string, std::vector<uint32_t>>;
   void addNames();

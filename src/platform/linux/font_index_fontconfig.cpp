@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <map>
 #include <tuple>
 
 #include "platform/linux/font_index_handles.h"
@@ -125,7 +124,6 @@ std::optional<std::vector<FontRecord>> listInstalledFonts() {
 
   std::vector<FontRecord> records;
   records.reserve(size_t(fonts->nfont));
-  std::map<FaceKey, std::vector<size_t>> variableFaces;  // face -> its records
   std::vector<FaceKey> variableKeys;
   for (int i = 0; i < fonts->nfont; ++i) {
     FcPattern* pattern = fonts->fonts[i];
@@ -157,9 +155,8 @@ std::optional<std::vector<FontRecord>> listInstalledFonts() {
                             }),
                 records.end());
 
-  for (size_t i = 0; i < records.size(); ++i) {
-    variableFaces[{records[i].path, records[i].faceIndex}];  // ensure lookups below are cheap
-  }
+  std::sort(variableKeys.begin(), variableKeys.end());
+  variableKeys.erase(std::unique(variableKeys.begin(), variableKeys.end()), variableKeys.end());
   for (const FaceKey& key : variableKeys) {
     std::optional<VariableFaceData> data = readVariableFace(key.first, key.second);
     if (!data) continue;

@@ -1,5 +1,6 @@
 #include "platform/linux/font_index_names.h"
 
+#include <unicode/uchar.h>
 #include <unicode/ustring.h>
 
 #include <algorithm>

@@ -2,6 +2,7 @@
 // Name helpers shared by the font index and font collections: locale tags, UTF-8 names, and
 // name-table strings read with HarfBuzz.
 
+#include <hb-ot.h>
 #include <hb.h>
 
 #include <string>

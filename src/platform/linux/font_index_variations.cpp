@@ -18,6 +18,18 @@ std::u16string instanceFullName(const std::u16string& family, const std::u16stri
   return family + u" " + subfamily;
 }
 
+// Full names as family + subfamily: fontconfig gives a named instance only the bare family.
+void addInstanceFullNames(const NamedInstanceData& instance, FontRecord& record) {
+  const std::u16string& anyFamily = preferredName(record.typographicFamilyNames);
+  for (const LocalizedName& subfamily : instance.subfamilyNames) {
+    const std::u16string* family = &anyFamily;
+    for (const LocalizedName& name : record.typographicFamilyNames) {
+      if (name.locale == subfamily.locale) family = &name.text;
+    }
+    addUniqueName(record.fullNames, {subfamily.locale, instanceFullName(*family, subfamily.text)});
+  }
+}
+
 }  // namespace
 
 int stretchFromWidthPercent(double percent) {
@@ -83,18 +95,22 @@ void applyVariableFace(const VariableFaceData& face, FontRecord& record) {
       record.stretch = stretchFromWidthPercent(value);
     }
   }
-  if (!instance) return;
-  if (!instance->postScriptName.empty()) record.postScriptName = instance->postScriptName;
-  if (!instance->subfamilyNames.empty()) {
-    record.fullNames.clear();
-    const std::u16string& anyFamily = preferredName(record.typographicFamilyNames);
-    for (const LocalizedName& subfamily : instance->subfamilyNames) {
-      const std::u16string* family = &anyFamily;
-      for (const LocalizedName& name : record.typographicFamilyNames) {
-        if (name.locale == subfamily.locale) family = &name.text;
-      }
-      addUniqueName(record.fullNames,
-                    {subfamily.locale, instanceFullName(*family, subfamily.text)});
+  if (instance) {
+    if (!instance->postScriptName.empty()) record.postScriptName = instance->postScriptName;
+    if (!instance->subfamilyNames.empty()) record.fullNames.clear();
+    addInstanceFullNames(*instance, record);
+    return;
+  }
+  // fontconfig lists no named instance that sits at the default coordinates; the default
+  // instance stands for it, so it also answers to that instance's full name.
+  for (const NamedInstanceData& named : face.instances) {
+    bool atDefault = true;
+    for (size_t i = 0; i < face.axes.size() && atDefault; ++i) {
+      atDefault = named.coordinates[i] == face.axes[i].defaultValue;
+    }
+    if (atDefault) {
+      addInstanceFullNames(named, record);
+      break;
     }
   }
 }

@@ -1,6 +1,13 @@
 #pragma once
 // An installed face opened for shaping and drawing: one FreeType face and one HarfBuzz font at the
 // record's named instance. Held by font collections; released when the last holder goes.
+//
+// The file is memory-mapped once (an hb_blob); the FreeType face reads that mapping and the
+// HarfBuzz font is built on an hb_face of the same blob with HarfBuzz's own OpenType functions (not
+// hb_ft), at scale = units per em. Shaping therefore never depends on the size or coordinates the
+// shared FT_Face is set to, and each side is given variation coordinates on its own
+// (hb_font_set_var_coords_design / FT_Set_Var_Design_Coordinates); both start at the named
+// instance of the record.
 
 #include <ft2build.h>
 #include FT_FREETYPE_H
@@ -27,6 +34,8 @@ class LoadedFace {
   const FontRecord& record() const { return record_; }
   FT_Face ftFace() const { return ftFace_; }
   hb_font_t* hbFont() const { return hbFont_; }
+  // The mapped font file; outlives ftFace() and hbFont().
+  hb_blob_t* blob() const { return blob_; }
   // Glyph images of this face, created on first use by the drawing code.
   GlyphCache& glyphCache() const;
 
@@ -34,6 +43,7 @@ class LoadedFace {
   LoadedFace() = default;
   std::shared_ptr<FreeTypeLibrary> library_;
   FontRecord record_;
+  hb_blob_t* blob_ = nullptr;
   FT_Face ftFace_ = nullptr;
   hb_font_t* hbFont_ = nullptr;
   mutable std::unique_ptr<GlyphCache> glyphCache_;

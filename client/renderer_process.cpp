@@ -1,0 +1,301 @@
+#include "renderer_process.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+extern char** environ;
+
+namespace kfp::client {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+void closeFd(int& fd) {
+  if (fd >= 0) ::close(fd);
+  fd = -1;
+}
+
+int remainingMs(Clock::time_point deadline) {
+  auto left = std::chrono::duration_cast<Milliseconds>(deadline - Clock::now()).count();
+  if (left <= 0) return 0;
+  return left > 60000 ? 60000 : static_cast<int>(left);
+}
+
+uint32_t loadLe32(const uint8_t* p) {
+  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+void storeLe32(uint8_t* p, uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
+}
+
+ProcessExit exitFromStatus(int status) {
+  if (WIFEXITED(status)) return {ProcessExit::Kind::kExited, WEXITSTATUS(status)};
+  return {ProcessExit::Kind::kSignaled, WTERMSIG(status)};
+}
+
+}  // namespace
+
+const char* readStatusName(ReadStatus status) {
+  switch (status) {
+    case ReadStatus::kFrame: return "frame";
+    case ReadStatus::kEndOfStream: return "end of stream";
+    case ReadStatus::kTruncated: return "stream ended inside a frame";
+    case ReadStatus::kMalformed: return "malformed frame";
+    case ReadStatus::kTimeout: return "timeout";
+    case ReadStatus::kClosed: return "output closed by the host";
+  }
+  return "?";
+}
+
+std::string ProcessExit::describe() const {
+  switch (kind) {
+    case Kind::kRunning: return "still running";
+    case Kind::kExited: return "exit code " + std::to_string(value);
+    case Kind::kSignaled: return std::string("killed by signal ") + strsignal(value);
+  }
+  return "?";
+}
+
+std::unique_ptr<RendererProcess> RendererProcess::spawn(const std::string& path,
+                                                        const std::vector<std::string>& args,
+                                                        std::string* error) {
+  ::signal(SIGPIPE, SIG_IGN);
+  auto fail = [&](const char* what, int code) -> std::unique_ptr<RendererProcess> {
+    if (error) *error = std::string(what) + ": " + std::strerror(code);
+    return nullptr;
+  };
+
+  int inPipe[2], outPipe[2], errPipe[2];
+  if (::pipe2(inPipe, O_CLOEXEC) != 0) return fail("pipe", errno);
+  if (::pipe2(outPipe, O_CLOEXEC) != 0) {
+    const int code = errno;
+    ::close(inPipe[0]), ::close(inPipe[1]);
+    return fail("pipe", code);
+  }
+  if (::pipe2(errPipe, O_CLOEXEC) != 0) {
+    const int code = errno;
+    ::close(inPipe[0]), ::close(inPipe[1]), ::close(outPipe[0]), ::close(outPipe[1]);
+    return fail("pipe", code);
+  }
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  // dup2 clears close-on-exec on the target, so only 0, 1 and 2 reach the child.
+  posix_spawn_file_actions_adddup2(&actions, inPipe[0], 0);
+  posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
+  posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
+
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t defaults, empty;
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGPIPE);
+  sigemptyset(&empty);
+  posix_spawnattr_setsigdefault(&attributes, &defaults);
+  posix_spawnattr_setsigmask(&attributes, &empty);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>(path.c_str()));
+  for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+
+  pid_t pid = -1;
+  const int code = posix_spawn(&pid, path.c_str(), &actions, &attributes, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
+  ::close(inPipe[0]);
+  ::close(outPipe[1]);
+  ::close(errPipe[1]);
+  if (code != 0) {
+    ::close(inPipe[1]), ::close(outPipe[0]), ::close(errPipe[0]);
+    return fail(path.c_str(), code);
+  }
+
+  std::unique_ptr<RendererProcess> process(new RendererProcess());
+  process->pid_ = pid;
+  process->inFd_ = inPipe[1];
+  process->outFd_ = outPipe[0];
+  process->errFd_ = errPipe[0];
+  for (int fd : {process->inFd_, process->outFd_, process->errFd_}) {
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+  }
+  return process;
+}
+
+RendererProcess::~RendererProcess() {
+  closeFd(inFd_);
+  closeFd(outFd_);
+  closeFd(errFd_);
+  if (exit_.kind == ProcessExit::Kind::kRunning && pid_ > 0) kill();
+}
+
+bool RendererProcess::writeBytes(const void* bytes, size_t count, Milliseconds timeout) {
+  const auto deadline = Clock::now() + timeout;
+  auto* p = static_cast<const uint8_t*>(bytes);
+  while (count > 0) {
+    if (inFd_ < 0) return false;
+    const ssize_t n = ::write(inFd_, p, count);
+    if (n > 0) {
+      p += n;
+      count -= static_cast<size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno != EAGAIN) return false;
+    // The pipe is full: let the child read, and keep its stderr from filling meanwhile.
+    pollfd fds[2] = {{inFd_, POLLOUT, 0}, {errFd_, POLLIN, 0}};
+    const int waitMs = remainingMs(deadline);
+    if (waitMs == 0) return false;
+    if (::poll(fds, errFd_ >= 0 ? 2 : 1, waitMs) < 0 && errno != EINTR) return false;
+    if (errFd_ >= 0 && (fds[1].revents & (POLLIN | POLLHUP))) drainStderr(0);
+  }
+  return true;
+}
+
+bool RendererProcess::writeFrame(uint8_t type, std::string_view json,
+                                 const std::vector<uint8_t>& payload, Milliseconds timeout) {
+  uint8_t header[kFrameHeaderSize];
+  storeLe32(header, static_cast<uint32_t>(5 + json.size() + payload.size()));
+  header[4] = type;
+  storeLe32(header + 5, static_cast<uint32_t>(json.size()));
+  return writeBytes(header, sizeof header, timeout) && writeBytes(json.data(), json.size(), timeout) &&
+         writeBytes(payload.data(), payload.size(), timeout);
+}
+
+void RendererProcess::closeInput() { closeFd(inFd_); }
+
+void RendererProcess::closeOutput() { closeFd(outFd_); }
+
+bool RendererProcess::fillOutput(Clock::time_point deadline) {
+  if (outputStart_ > 0 && outputStart_ * 2 >= output_.size()) {
+    output_.erase(output_.begin(), output_.begin() + static_cast<ptrdiff_t>(outputStart_));
+    outputStart_ = 0;
+  }
+  for (;;) {
+    const size_t used = output_.size();
+    output_.resize(used + 65536);
+    const ssize_t n = ::read(outFd_, output_.data() + used, 65536);
+    output_.resize(used + (n > 0 ? static_cast<size_t>(n) : 0));
+    if (n > 0) return true;
+    if (n == 0) {
+      outputEnded_ = true;
+      return true;
+    }
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN) {
+      outputEnded_ = true;
+      return true;
+    }
+    pollfd fds[2] = {{outFd_, POLLIN, 0}, {errFd_, POLLIN, 0}};
+    const int waitMs = remainingMs(deadline);
+    if (waitMs == 0) return false;
+    if (::poll(fds, errFd_ >= 0 ? 2 : 1, waitMs) < 0 && errno != EINTR) return false;
+    if (errFd_ >= 0 && (fds[1].revents & (POLLIN | POLLHUP))) drainStderr(0);
+  }
+}
+
+ReadStatus RendererProcess::readFrame(Frame& frame, Milliseconds timeout) {
+  const auto deadline = Clock::now() + timeout;
+  for (;;) {
+    const size_t available = output_.size() - outputStart_;
+    const uint8_t* p = output_.data() + outputStart_;
+    if (available >= 4) {
+      const uint32_t length = loadLe32(p);
+      if (length < kMinFrameLength || length > kMaxFrameLength) return ReadStatus::kMalformed;
+      if (available >= 4 + size_t(length)) {
+        const uint32_t jsonLength = loadLe32(p + 5);
+        if (jsonLength > kMaxJsonLength || uint64_t(jsonLength) + 5 > length) {
+          return ReadStatus::kMalformed;
+        }
+        frame.type = p[4];
+        frame.json.assign(reinterpret_cast<const char*>(p + 9), jsonLength);
+        frame.payload.assign(p + 9 + jsonLength, p + 4 + length);
+        outputStart_ += 4 + size_t(length);
+        return ReadStatus::kFrame;
+      }
+    }
+    if (outputEnded_) return available == 0 ? ReadStatus::kEndOfStream : ReadStatus::kTruncated;
+    if (outFd_ < 0) return ReadStatus::kClosed;
+    if (!fillOutput(deadline)) return ReadStatus::kTimeout;
+  }
+}
+
+bool RendererProcess::readOutputToEnd(std::string& out, Milliseconds timeout) {
+  const auto deadline = Clock::now() + timeout;
+  while (!outputEnded_ && outFd_ >= 0) {
+    if (!fillOutput(deadline)) return false;
+  }
+  out.assign(output_.begin() + static_cast<ptrdiff_t>(outputStart_), output_.end());
+  outputStart_ = output_.size();
+  return outFd_ >= 0 || outputEnded_;
+}
+
+void RendererProcess::drainStderr(int waitMs) {
+  if (errFd_ < 0) return;
+  char buffer[4096];
+  for (;;) {
+    const ssize_t n = ::read(errFd_, buffer, sizeof buffer);
+    if (n > 0) {
+      stderr_.append(buffer, static_cast<size_t>(n));
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno == EAGAIN && waitMs > 0) {
+      pollfd fd = {errFd_, POLLIN, 0};
+      if (::poll(&fd, 1, waitMs) > 0) continue;
+      return;
+    }
+    if (n == 0 || errno != EAGAIN) closeFd(errFd_);
+    return;
+  }
+}
+
+ProcessExit RendererProcess::waitForExit(Milliseconds timeout) {
+  if (exit_.kind != ProcessExit::Kind::kRunning) return exit_;
+  const auto deadline = Clock::now() + timeout;
+  for (;;) {
+    int status = 0;
+    const pid_t done = ::waitpid(pid_, &status, WNOHANG);
+    if (done == pid_) {
+      exit_ = exitFromStatus(status);
+      // The child's end of stderr is closed now; whatever it wrote is in the pipe.
+      drainStderr(0);
+      return exit_;
+    }
+    const int waitMs = remainingMs(deadline);
+    if (waitMs == 0) return exit_;
+    // Sleeping in poll on stderr both paces the loop and keeps that pipe from filling.
+    if (errFd_ >= 0) {
+      drainStderr(waitMs < 5 ? waitMs : 5);
+    } else {
+      ::usleep(2000);
+    }
+  }
+}
+
+ProcessExit RendererProcess::kill() {
+  if (exit_.kind == ProcessExit::Kind::kRunning && pid_ > 0) {
+    ::kill(pid_, SIGKILL);
+    int status = 0;
+    while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+    }
+    exit_ = exitFromStatus(status);
+  }
+  return exit_;
+}
+
+const std::string& RendererProcess::stderrText() {
+  drainStderr(0);
+  return stderr_;
+}
+
+}  // namespace kfp::client

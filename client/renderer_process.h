@@ -1,0 +1,95 @@
+#pragma once
+// A renderer child process on three pipes. Every wait has a deadline, so a renderer that hangs
+// makes the caller fail instead of blocking it.
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "protocol/frame.h"
+
+namespace kfp::client {
+
+using Milliseconds = std::chrono::milliseconds;
+
+enum class ReadStatus {
+  kFrame,        // a whole frame was read
+  kEndOfStream,  // the renderer closed its output at a frame boundary
+  kTruncated,    // the output ended inside a frame
+  kMalformed,    // a frame outside the protocol's limits; the stream cannot be followed further
+  kTimeout,      // no whole frame before the deadline; the bytes read so far are kept
+  kClosed,       // the host's read end has been closed
+};
+
+const char* readStatusName(ReadStatus status);
+
+struct ProcessExit {
+  enum class Kind { kRunning, kExited, kSignaled };
+  Kind kind = Kind::kRunning;
+  int value = 0;  // the exit code, or the signal number
+
+  bool exitedWith(int code) const { return kind == Kind::kExited && value == code; }
+  std::string describe() const;
+};
+
+class RendererProcess {
+ public:
+  // Starts `path` with `args` after argv[0]. The child's stderr goes to its own pipe so that it
+  // can be inspected. Ignores SIGPIPE in this process (a closed pipe must be a failed write, not a
+  // signal) while the child starts with the default disposition, as any host would give it.
+  // Null with `error` set when the process cannot be started.
+  static std::unique_ptr<RendererProcess> spawn(const std::string& path,
+                                                const std::vector<std::string>& args,
+                                                std::string* error = nullptr);
+  ~RendererProcess();  // kills a child that is still running and reaps it
+
+  RendererProcess(const RendererProcess&) = delete;
+  RendererProcess& operator=(const RendererProcess&) = delete;
+
+  pid_t pid() const { return pid_; }
+
+  // Writes all bytes to the child's stdin; false when the pipe is closed or the child stops
+  // reading for longer than `timeout`.
+  bool writeBytes(const void* bytes, size_t count, Milliseconds timeout = Milliseconds(10000));
+  bool writeFrame(uint8_t type, std::string_view json, const std::vector<uint8_t>& payload = {},
+                  Milliseconds timeout = Milliseconds(10000));
+
+  // Independently closable ends: closing input is how a host ends a session; closing output
+  // makes the renderer's next write fail.
+  void closeInput();
+  void closeOutput();
+  bool inputOpen() const { return inFd_ >= 0; }
+
+  ReadStatus readFrame(Frame& frame, Milliseconds timeout);
+  // Everything the child writes to stdout until it closes it; false on timeout.
+  bool readOutputToEnd(std::string& out, Milliseconds timeout);
+
+  // Waits for the child to end; Kind::kRunning when it is still running at the deadline.
+  ProcessExit waitForExit(Milliseconds timeout);
+  // Sends SIGKILL to a running child and reaps it.
+  ProcessExit kill();
+
+  // What the child wrote to stderr so far. After the child has exited this includes everything.
+  const std::string& stderrText();
+
+ private:
+  RendererProcess() = default;
+  bool fillOutput(std::chrono::steady_clock::time_point deadline);
+  void drainStderr(int waitMs);
+
+  pid_t pid_ = -1;
+  int inFd_ = -1;
+  int outFd_ = -1;
+  int errFd_ = -1;
+  bool outputEnded_ = false;
+  ProcessExit exit_;
+  std::vector<uint8_t> output_;
+  size_t outputStart_ = 0;
+  std::string stderr_;
+};
+
+}  // namespace kfp::client

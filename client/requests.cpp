@@ -1,0 +1,110 @@
+#include "requests.h"
+
+#include "json_text.h"
+
+namespace kfp::client {
+namespace {
+
+void appendNamed(std::string& out, const char* key, const std::string& value) {
+  out += ",\"";
+  out += key;
+  out += "\":";
+  appendJsonString(out, value);
+}
+
+// Axes travel as two parallel arrays: the tags with their bounds, and the values.
+void appendAxes(std::string& out, const std::vector<FontAxis>& axes) {
+  out += ",\"designAxesData\":[";
+  for (size_t i = 0; i < axes.size(); ++i) {
+    if (i) out.push_back(',');
+    out += "{\"tag\":";
+    appendJsonString(out, axes[i].tag);
+    if (axes[i].min) {
+      out += ",\"min\":";
+      appendJsonNumber(out, *axes[i].min);
+    }
+    if (axes[i].max) {
+      out += ",\"max\":";
+      appendJsonNumber(out, *axes[i].max);
+    }
+    out.push_back('}');
+  }
+  out += "],\"designVector\":[";
+  for (size_t i = 0; i < axes.size(); ++i) {
+    if (i) out.push_back(',');
+    appendJsonNumber(out, axes[i].value);
+  }
+  out.push_back(']');
+}
+
+}  // namespace
+
+std::string helloJson(double protocolVersion) {
+  std::string out = "{\"protocolVersion\":";
+  appendJsonNumber(out, protocolVersion);
+  out.push_back('}');
+  return out;
+}
+
+void appendDescriptorJson(std::string& out, const FontDescriptor& font) {
+  out += "{\"fontId\":";
+  appendJsonString(out, font.fontId);
+  appendNamed(out, "familyName", font.familyName);
+  appendNamed(out, "nativeFamilyName", font.nativeFamilyName);
+  appendNamed(out, "fullName", font.fullName);
+  appendNamed(out, "nativeFullName", font.nativeFullName);
+  appendNamed(out, "styleName", font.styleName);
+  appendNamed(out, "nativeStyleName", font.nativeStyleName);
+  appendNamed(out, "postScriptName", font.postScriptName);
+  if (!font.axes.empty()) appendAxes(out, font.axes);
+  out.push_back('}');
+}
+
+std::string fontListJson(const std::vector<FontDescriptor>& fonts) {
+  std::string out = "{\"fonts\":[";
+  out.reserve(fonts.size() * 200);
+  for (size_t i = 0; i < fonts.size(); ++i) {
+    if (i) out.push_back(',');
+    appendDescriptorJson(out, fonts[i]);
+  }
+  out += "]}";
+  return out;
+}
+
+std::string beginFontsJson(double fontCount) {
+  std::string out = "{\"fontCount\":";
+  appendJsonNumber(out, fontCount);
+  out.push_back('}');
+  return out;
+}
+
+std::string layoutRequestJson(const LayoutRequest& request) {
+  std::string out = "{\"requestId\":";
+  appendJsonUnsigned(out, request.requestId);
+  out += ",\"generation\":";
+  appendJsonUnsigned(out, request.generation);
+  appendNamed(out, "layoutKey", request.layoutKey);
+  appendNamed(out, "text", request.text);
+  out += ",\"fontSize\":";
+  appendJsonNumber(out, request.fontSize);
+  out += ",\"width\":";
+  appendJsonNumber(out, request.width);
+  out += ",\"dpiScale\":";
+  appendJsonNumber(out, request.dpiScale);
+  out += ",\"fontIds\":[";
+  for (size_t i = 0; i < request.fontIds.size(); ++i) {
+    if (i) out.push_back(',');
+    appendJsonString(out, request.fontIds[i]);
+  }
+  out += "]}";
+  return out;
+}
+
+std::string setGenerationJson(uint64_t generation) {
+  std::string out = "{\"generation\":";
+  appendJsonUnsigned(out, generation);
+  out.push_back('}');
+  return out;
+}
+
+}  // namespace kfp::client

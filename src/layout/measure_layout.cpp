@@ -1,0 +1,90 @@
+#include "layout/measure_layout.h"
+
+#include <cmath>
+#include <memory>
+
+#include "layout/gdi_layout.h"
+#include "platform/renderer_context.h"
+#include "protocol/messages.h"
+
+namespace kfp {
+namespace {
+
+constexpr std::u16string_view kLayoutLocale = u"en-us";
+
+// Written as "inside" tests so that NaN, which compares false with everything, is out of range.
+bool inRange(float value, float low, float high) {
+  return value >= low && value <= high;
+}
+
+bool layoutParametersValid(size_t textLength, float fontSize, float width, float dpiScale) {
+  return textLength <= kMaxTextLength && inRange(fontSize, kMinFontSize, kMaxFontSize) &&
+         inRange(width, kMinWidth, kMaxWidth) && inRange(dpiScale, kMinDpiScale, kMaxDpiScale);
+}
+
+LayoutResult failure(std::string_view code) {
+  LayoutResult result;
+  result.error = code;
+  return result;
+}
+
+}  // namespace
+
+float roundLayoutHeight(float height, float dpiScale) {
+  // An empty paragraph still occupies one row of pixels; a NaN height from the engine does too.
+  const float atLeastOne = height >= 1.0f ? height : 1.0f;
+  return std::ceil(atLeastOne * dpiScale) / dpiScale;
+}
+
+LayoutResult measureLayout(RendererContext& context, const std::u16string& fontId,
+                           const std::u16string& text, float fontSize, float width,
+                           float dpiScale) {
+  // The font's own error wins over bad parameters, so the lookup comes first.
+  const ResolvedFont& entry = context.resolvedFonts.resolveFont(context, fontId);
+  if (!entry.found) return failure(entry.error);
+  if (!layoutParametersValid(text.size(), fontSize, width, dpiScale)) {
+    return failure(errors::kInvalidLayout);
+  }
+  if (entry.kind == FontKind::Gdi) {
+    return measureGdiLayout(context.backend.gdi(), entry, text, fontSize, width, dpiScale);
+  }
+  if (!context.textEngine) return failure(errors::kTextFormatFailed);
+  TextEngine& engine = *context.textEngine;
+
+  TextFormatSpec spec;
+  spec.familyName = entry.familyName;
+  spec.fontCollection = entry.fontCollection;
+  spec.weight = entry.weight;
+  spec.style = entry.style;
+  spec.stretch = entry.stretch;
+  spec.fontSize = fontSize;  // DIPs: the scale only enters the final rounding
+  spec.localeName = kLayoutLocale;
+  std::unique_ptr<TextFormat> format = engine.createTextFormat(spec);
+  if (!format) return failure(errors::kTextFormatFailed);
+
+  // Without axis support the font is laid out at its default instance rather than failing.
+  if (!entry.axisValues.empty() && format->supportsFontAxisValues() &&
+      !format->setFontAxisValues(entry.axisValues)) {
+    return failure(errors::kFontAxisFailed);
+  }
+  // These only tune an already usable format; a refusal leaves the engine defaults.
+  (void)format->setWordWrapping(WordWrapping::EmergencyBreak);
+  (void)format->setTextAlignment(TextAlignment::Leading);
+  (void)format->setParagraphAlignment(ParagraphAlignment::Near);
+
+  std::unique_ptr<TextLayout> layout =
+      engine.createTextLayout(text, *format, width, kMaxLayoutHeight);
+  if (!layout) return failure(errors::kTextLayoutFailed);
+  TextMetrics metrics{};
+  if (!layout->getMetrics(&metrics)) return failure(errors::kTextMetricsFailed);
+
+  LayoutResult result;
+  result.height = roundLayoutHeight(metrics.height, dpiScale);
+  result.lineCount = metrics.lineCount;
+  result.kind = FontKind::DirectWrite;
+  result.resolved = true;
+  result.textLayout = std::move(layout);
+  return result;
+}
+
+}  // namespace kfp

@@ -1,0 +1,65 @@
+#include <unicode/uchar.h>
+
+#include <algorithm>
+#include <optional>
+
+#include "platform/linux/backend_parts.h"
+#include "platform/linux/gdi_default_family.h"
+#include "platform/linux/gdi_device_context.h"
+#include "platform/linux/gdi_face_choice.h"
+#include "platform/linux/gdi_sized_font.h"
+
+namespace kfp::linux_backend {
+namespace {
+
+class LinuxGdi : public Gdi {
+ public:
+  LinuxGdi(std::shared_ptr<FreeTypeLibrary> library, std::shared_ptr<const FontIndex> index)
+      : library_(std::move(library)), index_(std::move(index)) {}
+
+  std::unique_ptr<GdiFont> createFont(const GdiFontSpec& spec) override {
+    if (!library_ || !index_) return nullptr;
+    std::optional<GdiFaceChoice> choice =
+        chooseGdiFace(*index_, spec.faceName, spec.weight, spec.italic);
+    // Like the original platform, an unknown family still yields a font, in a substitute face
+    // whose name tells the caller what happened.
+    if (!choice) choice = chooseGdiSubstitute(*index_, substitutes(), spec.weight, spec.italic);
+    if (!choice) return nullptr;
+    return GdiSizedFont::open(library_, index_->record(choice->recordId),
+                              std::move(choice->familyName), spec);
+  }
+
+  std::unique_ptr<GdiDeviceContext> createCompatibleDC() override {
+    return std::make_unique<GdiMemoryContext>();
+  }
+
+  std::unique_ptr<GdiBitmap> createDibSection(GdiDeviceContext&, uint32_t width,
+                                              uint32_t height) override {
+    return GdiDibSection::create(width, height);
+  }
+
+  bool equalIgnoringCase(std::u16string_view a, std::u16string_view b) override {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char16_t x, char16_t y) {
+      return x == y || u_toupper(UChar32(x)) == u_toupper(UChar32(y));
+    });
+  }
+
+ private:
+  const std::vector<std::u16string>& substitutes() {
+    if (!substitutes_) substitutes_ = defaultSansFamilies();
+    return *substitutes_;
+  }
+
+  std::shared_ptr<FreeTypeLibrary> library_;
+  std::shared_ptr<const FontIndex> index_;
+  std::optional<std::vector<std::u16string>> substitutes_;
+};
+
+}  // namespace
+
+std::unique_ptr<Gdi> createLinuxGdi(std::shared_ptr<FreeTypeLibrary> library,
+                                    std::shared_ptr<const FontIndex> index) {
+  return std::make_unique<LinuxGdi>(std::move(library), std::move(index));
+}
+
+}  // namespace kfp::linux_backend

@@ -1,0 +1,63 @@
+#pragma once
+// A GDI-style font: one installed face opened at a pixel size, with the classic cell metrics,
+// whole-pixel glyph advances and glyph drawing onto a BGRX surface.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+#include "platform/gdi.h"
+#include "platform/linux/font_record.h"
+#include "platform/linux/gdi_handles.h"
+#include "platform/linux/loaded_face.h"
+
+namespace kfp::linux_backend {
+
+// 32-bit pixels, blue, green, red, unused; rows 4 * width bytes apart, top row first.
+struct BgrxSurface {
+  uint8_t* data = nullptr;
+  uint32_t width = 0;
+  uint32_t height = 0;
+};
+
+class GdiSizedFont : public GdiFont {
+ public:
+  // nullptr when the face cannot be opened or sized.
+  static std::unique_ptr<GdiSizedFont> open(std::shared_ptr<FreeTypeLibrary> library,
+                                            const FontRecord& record, std::u16string faceName,
+                                            const GdiFontSpec& spec);
+
+  const std::u16string& faceName() const { return faceName_; }
+  GdiTextMetrics metrics() const { return {ascent_ + descent_, externalLeading_}; }
+  int ascent() const { return ascent_; }
+
+  // How many code units of run fit within maxExtent pixels; a surrogate pair fits whole or not.
+  int fitCount(std::u16string_view run, int maxExtent);
+  // The run's width in pixels.
+  int64_t extent(std::u16string_view run);
+  // Draws run in colorRef (0x00BBGGRR) with the top-left corner of its cell at (x, y).
+  void draw(std::u16string_view run, int x, int y, uint32_t colorRef, BgrxSurface surface);
+
+ private:
+  GdiSizedFont() = default;
+  bool size(const GdiFontSpec& spec);
+  void sizeOutline(const GdiFontSpec& spec);
+  bool sizeStrike(const GdiFontSpec& spec);
+  // Loads the glyph of codePoint into the face's slot with the synthetic styles applied.
+  bool loadGlyph(char32_t codePoint);
+  int advance(char32_t codePoint);
+
+  std::shared_ptr<FreeTypeLibrary> library_;  // outlives face_
+  FtFacePtr face_;
+  std::u16string faceName_;
+  int ascent_ = 0;
+  int descent_ = 0;
+  int externalLeading_ = 0;
+  bool synthesizeBold_ = false;
+  bool synthesizeItalic_ = false;
+  std::unordered_map<char32_t, int> advances_;
+};
+
+}  // namespace kfp::linux_backend

@@ -1,0 +1,159 @@
+#include "platform/linux/graphics.h"
+
+#include <cmath>
+#include <cstring>
+
+#include "platform/linux/backend_parts.h"
+#include "platform/linux/glyph_cache.h"
+
+namespace kfp::linux_backend {
+namespace {
+
+// Pixel buffers up to this size are kept for the next bitmap; larger ones are freed with their
+// bitmap so that one huge render does not pin its memory for the life of the process.
+constexpr size_t kRetainedBufferBytes = 4u << 20;
+
+void blit(const GlyphImage& image, int32_t penX, int32_t baselineY, A8Surface surface) {
+  const int32_t x0 = penX + image.left;
+  const int32_t y0 = baselineY - image.top;
+  const int32_t xBegin = std::max(0, -x0);
+  const int32_t yBegin = std::max(0, -y0);
+  const int32_t xEnd = std::min<int64_t>(image.width, int64_t(surface.width) - x0);
+  const int32_t yEnd = std::min<int64_t>(image.height, int64_t(surface.height) - y0);
+  for (int32_t y = yBegin; y < yEnd; ++y) {
+    const uint8_t* source = image.pixels + size_t(y) * image.width;
+    uint8_t* destination = surface.pixels + size_t(y0 + y) * surface.width + x0;
+    for (int32_t x = xBegin; x < xEnd; ++x) {
+      const uint8_t s = source[x];
+      if (s == 0) continue;
+      destination[x] = destination[x] == 0 ? s : compositeOver(destination[x], s);
+    }
+  }
+}
+
+// The pixel memory shared by the bitmaps of one Graphics, lent to one bitmap at a time.
+struct SharedPixels {
+  std::vector<uint8_t> bytes;
+  bool lent = false;
+};
+
+class LinuxBitmap : public Bitmap {
+ public:
+  LinuxBitmap(std::shared_ptr<SharedPixels> shared, uint32_t width, uint32_t height)
+      : shared_(std::move(shared)), width_(width), height_(height) {
+    const size_t bytes = size_t(width) * height;
+    if (shared_ && !shared_->lent && bytes <= kRetainedBufferBytes) {
+      shared_->lent = true;
+      if (shared_->bytes.size() < bytes) shared_->bytes.resize(bytes);
+      pixels_ = shared_->bytes.data();
+    } else {
+      shared_.reset();
+      own_.resize(bytes);
+      pixels_ = own_.data();
+    }
+    std::memset(pixels_, 0, bytes);
+  }
+  ~LinuxBitmap() override {
+    if (shared_) shared_->lent = false;
+  }
+
+  bool lock(BitmapLock* out) override {
+    if (!out || !pixels_) return false;
+    out->data = pixels_;
+    out->stride = width_;
+    out->bytesPerPixel = 1;
+    out->alphaOffset = 0;
+    return true;
+  }
+
+  A8Surface surface() { return {pixels_, width_, height_}; }
+
+ private:
+  std::shared_ptr<SharedPixels> shared_;
+  std::vector<uint8_t> own_;
+  uint8_t* pixels_ = nullptr;
+  uint32_t width_;
+  uint32_t height_;
+};
+
+class LinuxRenderTarget : public RenderTarget {
+ public:
+  LinuxRenderTarget(LinuxBitmap& bitmap, float scale, std::shared_ptr<GlyphRasterizer> rasterizer)
+      : bitmap_(bitmap), scale_(scale), rasterizer_(std::move(rasterizer)) {}
+
+  void setGrayscaleTextAntialiasing() override {}
+  bool createOpaqueWhiteBrush() override { return true; }
+  void beginDraw() override {}
+  void clear() override {
+    const A8Surface surface = bitmap_.surface();
+    std::memset(surface.pixels, 0, size_t(surface.width) * surface.height);
+  }
+  void drawTextLayout(const TextLayout& layout) override {
+    if (const auto* linuxLayout = dynamic_cast<const LinuxTextLayout*>(&layout)) {
+      drawLayout(*linuxLayout, scale_, *rasterizer_, bitmap_.surface());
+    }
+  }
+  bool endDraw() override { return true; }
+
+ private:
+  LinuxBitmap& bitmap_;
+  float scale_;
+  std::shared_ptr<GlyphRasterizer> rasterizer_;
+};
+
+class LinuxGraphics : public Graphics {
+ public:
+  std::unique_ptr<Bitmap> createBitmap(uint32_t width, uint32_t height) override {
+    if (width == 0 || height == 0) return nullptr;
+    return std::make_unique<LinuxBitmap>(pixels_, width, height);
+  }
+  std::unique_ptr<RenderTarget> createRenderTarget(Bitmap& bitmap, float dpi) override {
+    auto* linuxBitmap = dynamic_cast<LinuxBitmap*>(&bitmap);
+    if (!linuxBitmap || !std::isfinite(dpi) || dpi <= 0) return nullptr;
+    return std::make_unique<LinuxRenderTarget>(*linuxBitmap, dpi / 96.0f, rasterizer_);
+  }
+
+ private:
+  std::shared_ptr<SharedPixels> pixels_ = std::make_shared<SharedPixels>();
+  std::shared_ptr<GlyphRasterizer> rasterizer_ = std::make_shared<GlyphRasterizer>();
+};
+
+}  // namespace
+
+void drawLayout(const LinuxTextLayout& layout, float scale, GlyphRasterizer& rasterizer,
+                A8Surface surface) {
+  if (!layout.face || layout.glyphs.empty() || !surface.pixels) return;
+  GlyphCache& cache = layout.face->glyphCache();
+  const uint32_t variation = cache.variationId(layout.coordinates);
+  const float pixelSize = layout.fontSize * scale;
+  const auto sizeIn64ths = static_cast<uint32_t>(std::lround(pixelSize * 64));
+  if (sizeIn64ths == 0) return;
+  rasterizer.begin(layout.face->ftFace(), cache.variations().coordinates(variation), sizeIn64ths,
+                   layout.simulations);
+  for (const PositionedGlyph& glyph : layout.glyphs) {
+    const float x = glyph.x * scale;
+    const float y = glyph.y * scale;
+    if (!(std::fabs(x) < 1e6f && std::fabs(y) < 1e6f)) continue;
+    const auto quarter = static_cast<int64_t>(std::lround(x * kSubpixelPhases));
+    const auto penX =
+        static_cast<int32_t>(quarter >= 0 ? quarter / kSubpixelPhases
+                                          : (quarter - kSubpixelPhases + 1) / kSubpixelPhases);
+    const auto phase = static_cast<uint32_t>(quarter - int64_t(penX) * kSubpixelPhases);
+    const auto baselineY = static_cast<int32_t>(std::lround(y));
+    const uint64_t key =
+        GlyphCache::imageKey(glyph.id, sizeIn64ths, variation, phase, layout.simulations);
+    GlyphImage image;
+    if (!cache.find(key, &image)) {
+      if (!rasterizer.render(glyph.id, phase, &image)) image = GlyphImage{};
+      cache.insert(key, image);
+    }
+    if (image.width && image.height) blit(image, penX, baselineY, surface);
+  }
+  rasterizer.end();
+}
+
+std::shared_ptr<Graphics> createLinuxGraphics() {
+  return std::make_shared<LinuxGraphics>();
+}
+
+}  // namespace kfp::linux_backend

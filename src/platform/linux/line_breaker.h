@@ -1,0 +1,37 @@
+#pragma once
+// Greedy line breaking of one paragraph from per-code-unit advances and break positions.
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "platform/text_engine.h"
+
+namespace kfp::linux_backend {
+
+// Per position 0..n of an n-code-unit paragraph.
+enum BreakFlag : uint8_t {
+  kLineBreakBefore = 1,       // a line may end here (UAX #14 opportunity)
+  kEmergencyBreakBefore = 2,  // a grapheme-cluster and glyph-cluster boundary
+  kHangingSpace = 4,          // this code unit is white space that may hang past the line end
+};
+
+struct LineSpan {
+  uint32_t start = 0;
+  uint32_t end = 0;         // where the next line starts
+  uint32_t contentEnd = 0;  // end without the hanging white space
+  float width = 0;          // of [start, contentEnd)
+};
+
+struct LineBreakInput {
+  std::span<const float> advances;  // n entries; a cluster's advance sits on its first code unit
+  std::span<const uint8_t> flags;   // n + 1 entries
+  float maxWidth = 0;
+  WordWrapping wrapping = WordWrapping::EmergencyBreak;
+};
+
+// Lines covering [0, n) in order; always at least one. A word wider than the line is broken at
+// emergency boundaries (at least one cluster per line) only with WordWrapping::EmergencyBreak.
+void breakLines(const LineBreakInput& input, std::vector<LineSpan>& lines);
+
+}  // namespace kfp::linux_backend

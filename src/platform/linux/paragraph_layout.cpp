@@ -1,0 +1,144 @@
+#include "platform/linux/paragraph_layout.h"
+
+#include "platform/linux/glyph_cache.h"
+
+namespace kfp::linux_backend {
+namespace {
+
+// Simulated bold widens every advancing glyph by this fraction of the font size, matching the
+// stroke the rasterizer adds.
+constexpr float kBoldAdvance = 1.0f / 24;
+
+class ParagraphPlacer {
+ public:
+  ParagraphPlacer(LayoutEngine& engine, const LinuxTextFormat& format, float maxWidth,
+                  LinuxTextLayout& layout)
+      : engine_(engine),
+        scratch_(engine.scratch()),
+        format_(format),
+        maxWidth_(maxWidth),
+        layout_(layout) {
+    const FaceLineMetrics& metrics = format.face()->glyphCache().lineMetrics();
+    unitScale_ = format.fontSize() / metrics.unitsPerEm;
+    boldAdvance_ = (format.simulations() & kSimulateBold) ? format.fontSize() * kBoldAdvance : 0;
+    lineHeight_ = metrics.lineHeight(format.fontSize());
+    ascent_ = metrics.baseline(format.fontSize());
+  }
+
+  bool place(std::u16string_view text, hb_font_t* font) {
+    splitParagraphs(text, scratch_.paragraphs);
+    for (const TextRange& range : scratch_.paragraphs) {
+      if (!placeParagraph(text.substr(range.start, range.end - range.start), range.start, font)) {
+        return false;
+      }
+    }
+    return true;
+  }
+
+ private:
+  float advanceOf(const ShapedGlyph& glyph) const {
+    return glyph.advance == 0 ? 0 : float(glyph.advance) * unitScale_ + boldAdvance_;
+  }
+
+  bool placeParagraph(std::u16string_view paragraph, uint32_t offset, hb_font_t* font) {
+    if (!engine_.shapeParagraph(paragraph, font, format_.language())) return false;
+    const size_t n = paragraph.size();
+    scratch_.advances.assign(n, 0);
+    scratch_.flags.assign(n + 1, 0);
+    float total = 0;
+    for (const ShapedGlyph& glyph : engine_.glyphs()) {
+      const float advance = advanceOf(glyph);
+      if (glyph.cluster < n) scratch_.advances[glyph.cluster] += advance;
+      total += advance;
+    }
+    if (!engine_.markLineBreaks(paragraph, scratch_.flags)) return false;
+    // Grapheme boundaries only matter when some line overflows.
+    if (format_.wordWrapping() == WordWrapping::EmergencyBreak && total > maxWidth_ &&
+        !engine_.markGraphemeBreaks(paragraph, scratch_.flags)) {
+      return false;
+    }
+    breakLines({scratch_.advances, scratch_.flags, maxWidth_, format_.wordWrapping()},
+               scratch_.lines);
+    for (const LineSpan& span : scratch_.lines) placeLine(span, offset);
+    return true;
+  }
+
+  void placeLine(const LineSpan& span, uint32_t offset) {
+    const std::vector<ShapedRun>& runs = engine_.runs();
+    scratch_.lineRuns.clear();
+    scratch_.lineLevels.clear();
+    bool mixed = false;
+    for (uint32_t r = 0; r < runs.size(); ++r) {
+      if (runs[r].end <= span.start || runs[r].start >= span.contentEnd) continue;
+      scratch_.lineRuns.push_back(r);
+      scratch_.lineLevels.push_back(runs[r].level);
+      mixed = mixed || runs[r].level != 0;
+    }
+    scratch_.visualOrder.resize(scratch_.lineRuns.size());
+    if (mixed) {
+      engine_.reorderRuns(scratch_.lineLevels, scratch_.visualOrder);
+    } else {
+      for (size_t i = 0; i < scratch_.visualOrder.size(); ++i) scratch_.visualOrder[i] = int32_t(i);
+    }
+
+    LaidOutLine line;
+    line.textStart = offset + span.start;
+    line.textEnd = offset + span.contentEnd;
+    line.top = top_;
+    line.height = lineHeight_;
+    line.baseline = top_ + ascent_;
+    line.width = span.width;
+    line.glyphStart = static_cast<uint32_t>(layout_.glyphs.size());
+    const std::vector<ShapedGlyph>& glyphs = engine_.glyphs();
+    float pen = 0;
+    for (int32_t logical : scratch_.visualOrder) {
+      const ShapedRun& run = runs[scratch_.lineRuns[logical]];
+      for (uint32_t g = run.glyphStart; g < run.glyphEnd; ++g) {
+        const ShapedGlyph& glyph = glyphs[g];
+        if (glyph.cluster < span.start || glyph.cluster >= span.contentEnd) continue;
+        layout_.glyphs.push_back({glyph.id, pen + float(glyph.xOffset) * unitScale_,
+                                  line.baseline - float(glyph.yOffset) * unitScale_});
+        pen += advanceOf(glyph);
+      }
+    }
+    line.glyphEnd = static_cast<uint32_t>(layout_.glyphs.size());
+    layout_.lines.push_back(line);
+    top_ += lineHeight_;
+  }
+
+  LayoutEngine& engine_;
+  LayoutEngine::Scratch& scratch_;
+  const LinuxTextFormat& format_;
+  float maxWidth_;
+  LinuxTextLayout& layout_;
+  float unitScale_ = 0;
+  float boldAdvance_ = 0;
+  float lineHeight_ = 0;
+  float ascent_ = 0;
+  float top_ = 0;
+};
+
+}  // namespace
+
+bool layOutText(LayoutEngine& engine, std::u16string_view text, const LinuxTextFormat& format,
+                float maxWidth, LinuxTextLayout& layout) {
+  GlyphCache& cache = format.face()->glyphCache();
+  cache.variations().resolve(format.axisValues(), layout.coordinates);
+  hb_font_t* font = cache.variations().shapingFont(cache.variationId(layout.coordinates));
+  layout.face = format.face();
+  layout.fontSize = format.fontSize();
+  layout.simulations = format.simulations();
+  layout.lines.clear();
+  layout.glyphs.clear();
+  return ParagraphPlacer(engine, format, maxWidth, layout).place(text, font);
+}
+
+bool LinuxTextLayout::getMetrics(TextMetrics* metrics) const {
+  if (!metrics) return false;
+  metrics->lineCount = static_cast<uint32_t>(lines.size());
+  metrics->height = 0;
+  for (const LaidOutLine& line : lines) metrics->height += line.height;
+  return true;
+}
+
+}  // namespace kfp::linux_backend

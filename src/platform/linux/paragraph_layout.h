@@ -1,0 +1,17 @@
+#pragma once
+// Lays a whole text out with one format: paragraphs at hard breaks, each shaped (bidi runs and
+// script runs through HarfBuzz), broken into lines at the width, and placed in visual order.
+
+#include <string_view>
+
+#include "platform/linux/laid_out_text.h"
+#include "platform/linux/layout_engine.h"
+#include "platform/linux/text_format.h"
+
+namespace kfp::linux_backend {
+
+// False when ICU fails; the layout is then incomplete.
+bool layOutText(LayoutEngine& engine, std::u16string_view text, const LinuxTextFormat& format,
+                float maxWidth, LinuxTextLayout& layout);
+
+}  // namespace kfp::linux_backend

@@ -1,0 +1,35 @@
+#include <cmath>
+
+#include "platform/linux/font_collection.h"
+#include "platform/linux/layout_engine.h"
+#include "platform/linux/paragraph_layout.h"
+#include "platform/linux/text_engine.h"
+#include "platform/linux/text_format.h"
+
+namespace kfp::linux_backend {
+
+std::unique_ptr<TextFormat> LinuxTextEngine::createTextFormat(const TextFormatSpec& spec) {
+  const auto* collection = dynamic_cast<const LinuxFontCollection*>(spec.fontCollection.get());
+  if (!collection || !std::isfinite(spec.fontSize) || spec.fontSize <= 0) return nullptr;
+  std::shared_ptr<LoadedFace> face =
+      collection->faceFor(spec.familyName, spec.weight, spec.stretch, spec.style);
+  if (!face || !face->ftFace() || !face->hbFont()) return nullptr;
+  const uint32_t simulations =
+      simulationsFor(spec.weight, spec.style, face->record().weight, face->record().style);
+  return std::make_unique<LinuxTextFormat>(std::move(face), spec.fontSize, simulations,
+                                           spec.localeName);
+}
+
+std::unique_ptr<TextLayout> LinuxTextEngine::createTextLayout(std::u16string_view text,
+                                                              const TextFormat& format,
+                                                              float maxWidth, float /*maxHeight*/) {
+  const auto* linuxFormat = dynamic_cast<const LinuxTextFormat*>(&format);
+  if (!linuxFormat || !(maxWidth > 0)) return nullptr;
+  if (!layoutEngine_) layoutEngine_ = LayoutEngine::create();
+  if (!layoutEngine_) return nullptr;
+  auto layout = std::make_unique<LinuxTextLayout>();
+  if (!layOutText(*layoutEngine_, text, *linuxFormat, maxWidth, *layout)) return nullptr;
+  return layout;
+}
+
+}  // namespace kfp::linux_backend

@@ -1,0 +1,111 @@
+// The renderer as a process: command line, exit codes, and what happens when the host closes
+// either end of the pipes.
+
+#include <gtest/gtest.h>
+
+#include "protocol/messages.h"
+#include "support/e2e_renderer.h"
+
+namespace kfp::test {
+namespace {
+
+TEST(VersionTest, AnyArgumentTextContainingTheWordPrintsTheIdentity) {
+  const std::vector<std::vector<std::string>> cases = {
+      {"--version"},
+      {"x--versiony"},
+      {"--verbose", "--version"},
+      {"--version", "--extra", "arguments"},
+  };
+  for (const auto& args : cases) {
+    SCOPED_TRACE(::testing::PrintToString(args));
+    // stdin stays open: the answer must come without reading it.
+    RendererSession session(kRendererPath, args);
+    ASSERT_TRUE(session.started());
+    std::string out;
+    EXPECT_TRUE(session.process().readOutputToEnd(out, kReplyTimeout));
+    EXPECT_EQ(out, "KestFontPreviewRenderer 2\n");
+    EXPECT_EQ(out.size(), 26u);
+    EXPECT_TRUE(session.expectExit(0));
+    EXPECT_TRUE(session.expectStderrEmpty());
+  }
+}
+
+TEST(VersionTest, OtherSpellingsStartANormalRun) {
+  const std::vector<std::vector<std::string>> cases = {
+      {"--VERSION"}, {"--Version"}, {"-version"}, {"--versio"}, {"version"},
+  };
+  for (const auto& args : cases) {
+    SCOPED_TRACE(::testing::PrintToString(args));
+    RendererSession session(kRendererPath, args);
+    ASSERT_TRUE(session.started());
+    EXPECT_TRUE(session.expectNothingPending());
+    EXPECT_TRUE(session.expectCleanEnd());
+  }
+}
+
+TEST(ExitCodeTest, EndOfInputBeforeAnyByte) {
+  RendererSession session(kRendererPath);
+  ASSERT_TRUE(session.started());
+  EXPECT_TRUE(session.expectCleanEnd());
+}
+
+TEST(ExitCodeTest, ShutdownWhileInputStaysOpen) {
+  RendererSession session(kRendererPath);
+  ASSERT_TRUE(session.started());
+  session.send(kShutdown, "{}");
+  EXPECT_TRUE(session.expectExit(0));
+  EXPECT_TRUE(session.expectOutputEnded());
+  EXPECT_TRUE(session.expectStderrEmpty());
+}
+
+// With the host's read end closed, every reply write fails. Only a failed RenderResult ends the
+// process (4); other failed writes are ignored and the loop goes on.
+struct ClosedOutputCase {
+  const char* name;
+  std::vector<std::pair<uint8_t, std::string>> requests;
+  int exitCode;
+};
+
+TEST(ClosedOutputTest, OnlyAFailedRenderResultEndsTheProcess) {
+  const ClosedOutputCase cases[] = {
+      {"render of an unregistered font",
+       {{kRender, R"({"generation":1,"fontIds":["x"]})"}}, 4},
+      {"render after failed writes of other replies",
+       {{kPing, "{}"},
+        {kHello, R"({"protocolVersion":1})"},
+        {kMeasure, R"({"generation":1,"fontIds":["x"]})"},
+        {kRegisterFonts, R"({"fonts":[]})"},
+        {kPing, "[]"},
+        {kRender, R"({"generation":2,"fontIds":["x","y"]})"}},
+       4},
+      {"measure only", {{kMeasure, R"({"generation":1,"fontIds":["x"]})"}}, 0},
+      {"render without font ids writes nothing", {{kRender, R"({"generation":1})"}}, 0},
+      {"stale render writes nothing",
+       {{kSetGeneration, R"({"generation":3})"}, {kRender, R"({"generation":3,"fontIds":["x"]})"}},
+       0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    RendererSession session(kRendererPath);
+    ASSERT_TRUE(session.started());
+    session.process().closeOutput();
+    for (const auto& [type, json] : c.requests) session.send(type, json);
+    // For the exit-0 cases this is what ends the process; for exit 4 it must have ended already
+    // or end on its own, and closing stdin changes nothing.
+    session.process().closeInput();
+    EXPECT_TRUE(session.expectExit(c.exitCode));
+    EXPECT_TRUE(session.expectStderrEmpty());
+  }
+}
+
+TEST(ClosedOutputTest, RenderFailureEndsTheProcessWithoutClosingInput) {
+  RendererSession session(kRendererPath);
+  ASSERT_TRUE(session.started());
+  session.process().closeOutput();
+  session.send(kRender, R"({"generation":1,"fontIds":["x"]})");
+  EXPECT_TRUE(session.expectExit(4));
+  EXPECT_TRUE(session.expectStderrEmpty());
+}
+
+}  // namespace
+}  // namespace kfp::test

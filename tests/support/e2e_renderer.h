@@ -1,0 +1,62 @@
+#pragma once
+// A renderer under test: started from the built binary, driven over its pipes, every read bounded
+// by a timeout so that a broken renderer fails the test instead of hanging it.
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "kfp_client.h"
+
+#ifdef KFP_RENDERER_PATH
+inline constexpr const char* kRendererPath = KFP_RENDERER_PATH;
+#endif
+
+namespace kfp::test {
+
+using client::Milliseconds;
+
+// Long enough for a loaded CI machine, short enough that a hang is noticed.
+constexpr Milliseconds kReplyTimeout{10000};
+constexpr Milliseconds kExitTimeout{10000};
+
+// The bytes of one frame whose header matches its content.
+std::string frameBytes(uint8_t type, std::string_view json, std::string_view payload = {});
+// A frame header with free-standing length fields, for frames that break the limits.
+std::string frameHeader(uint32_t length, uint8_t type, uint32_t jsonLength);
+
+class RendererSession {
+ public:
+  RendererSession(const std::string& rendererPath, std::vector<std::string> args = {});
+  ~RendererSession();
+
+  // Did the process start? Every test asserts this first.
+  ::testing::AssertionResult started() const;
+  client::Client& client() { return *client_; }
+  client::RendererProcess& process() { return client_->process(); }
+
+  bool send(uint8_t type, std::string_view json) { return client_->sendRaw(type, json); }
+  bool sendBytes(std::string_view bytes) { return client_->sendBytes(bytes); }
+
+  // The next frame is exactly `type` with JSON text `json` and an empty payload.
+  ::testing::AssertionResult expectReply(uint8_t type, std::string_view json);
+  ::testing::AssertionResult expectError(std::string_view code);
+  // Ping, and the very next frame is Pong: proves that nothing was written in between.
+  ::testing::AssertionResult expectNothingPending();
+  ::testing::AssertionResult expectExit(int code);
+  // After the process has ended: its stdout is at its end, with no further bytes.
+  ::testing::AssertionResult expectOutputEnded();
+  // Closes stdin and expects exit 0 with no further output and an empty stderr.
+  ::testing::AssertionResult expectCleanEnd();
+  ::testing::AssertionResult expectStderrEmpty();
+
+ private:
+  std::unique_ptr<client::Client> client_;
+  std::string startError_;
+};
+
+}  // namespace kfp::test

@@ -1,0 +1,490 @@
+#include "fonts/font_lookup.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "fonts/font_lookup_steps.h"
+#include "platform/json.h"
+#include "platform/renderer_context.h"
+#include "protocol/messages.h"
+#include "support/fake_backend.h"
+#include "support/fake_gdi.h"
+
+namespace kfp {
+namespace {
+
+using testing::FakeBackend;
+using testing::FakeFontCollection;
+using testing::FakeFontSet;
+using testing::makeStrings;
+using testing::matchedFamily;
+
+// What one matching step finds.
+enum class Outcome { NoMatch, NoFonts, CollectionFails, NoFamilyName, Adopts };
+
+FontSetRef fontsFor(Outcome outcome, const std::u16string& family) {
+  switch (outcome) {
+    case Outcome::NoMatch:
+      return nullptr;
+    case Outcome::NoFonts:
+      return std::make_shared<FakeFontSet>(0, false);
+    case Outcome::CollectionFails:
+      return std::make_shared<FakeFontSet>(1, false);
+    case Outcome::NoFamilyName: {
+      auto fonts = std::make_shared<FakeFontSet>(1, false);
+      fonts->collection = std::make_shared<FakeFontCollection>();
+      return fonts;
+    }
+    case Outcome::Adopts:
+      return matchedFamily(family);
+  }
+  return nullptr;
+}
+
+RegisteredFont fullFont() {
+  RegisteredFont font;
+  font.familyName = u"Fam";
+  font.nativeFamilyName = u"NatFam";
+  font.fullName = u"Fam Bold";
+  font.nativeFullName = u"NatFam Bold";
+  font.postScriptName = u"Fam-Bold";
+  font.weight = 700;
+  font.stretch = 3;
+  font.style = kStyleItalic;
+  font.axisValues = {{kWghtTag, 700.0f}, {axisTag('w', 'd', 't', 'h'), 80.0f}};
+  return font;
+}
+
+class FontLookupTest : public ::testing::Test {
+ protected:
+  void init(bool fontSet1 = true) {
+    system().hasFontSet1 = fontSet1;
+    ASSERT_EQ(ctx.initialize(), kOk);
+  }
+  FakeFontSet& system() { return *backend.textEngine->systemFonts; }
+  void add(const RegisteredFont& font, const std::u16string& id = u"f") {
+    ctx.registry.activeFonts[id] = font;
+  }
+  ResolvedFont resolve(const std::u16string& id = u"f") {
+    ResolvedFont entry;
+    resolveFontEntry(ctx, id, entry);
+    return entry;
+  }
+
+  FakeBackend backend;
+  RendererContext ctx{backend};
+};
+
+TEST_F(FontLookupTest, UnregisteredIdKeepsCreationValues) {
+  init();
+  add(fullFont(), u"f");
+  ctx.registry.stagedFonts[u"staged"] = fullFont();
+  for (const std::u16string& id : {std::u16string(u"staged"), std::u16string(u""),
+                                   std::u16string(u"F"), std::u16string(u"g")}) {
+    SCOPED_TRACE(std::string(id.begin(), id.end()));
+    ResolvedFont entry = resolve(id);
+    EXPECT_FALSE(entry.found);
+    EXPECT_EQ(entry.error, errors::kFontNotRegistered);
+    EXPECT_EQ(entry.weight, 400);
+    EXPECT_EQ(entry.stretch, 5);
+    EXPECT_EQ(entry.style, 0);
+    EXPECT_TRUE(entry.axisValues.empty());
+  }
+  EXPECT_TRUE(system().propertyCalls.empty());
+}
+
+TEST_F(FontLookupTest, NothingMatchesTriesEveryNameInOrderAndKeepsRegisteredValues) {
+  init();
+  add(fullFont());
+  ResolvedFont entry = resolve();
+  EXPECT_FALSE(entry.found);
+  EXPECT_EQ(entry.error, errors::kFontNotFound);
+  EXPECT_EQ(entry.weight, 700);
+  EXPECT_EQ(entry.stretch, 3);
+  EXPECT_EQ(entry.style, kStyleItalic);
+  EXPECT_EQ(entry.axisValues, fullFont().axisValues);
+
+  using P = FontPropertyId;
+  const std::vector<std::pair<P, std::u16string>> expected = {
+      {P::PostScriptName, u"Fam-Bold"},
+      {P::FullName, u"Fam Bold"},
+      {P::FullName, u"NatFam Bold"},
+      {P::TypographicFamilyName, u"Fam"},
+      {P::WeightStretchStyleFamilyName, u"Fam"},
+      {P::Win32FamilyName, u"Fam"},
+      {P::TypographicFamilyName, u"NatFam"},
+      {P::WeightStretchStyleFamilyName, u"NatFam"},
+      {P::Win32FamilyName, u"NatFam"}};
+  ASSERT_EQ(system().propertyCalls.size(), expected.size());
+  for (size_t i = 0; i < expected.size(); ++i) {
+    SCOPED_TRACE(i);
+    const auto& call = system().propertyCalls[i];
+    EXPECT_EQ(call.id, expected[i].first);
+    EXPECT_EQ(call.value, expected[i].second);
+    EXPECT_TRUE(call.withAxes);
+    EXPECT_EQ(call.axes, fullFont().axisValues);
+  }
+  EXPECT_TRUE(system().familyCalls.empty());
+  // The GDI probe asked for both family names at 28 px, with the registered weight and slant.
+  const auto& probes = backend.defaultGdi.fontRequests;
+  ASSERT_EQ(probes.size(), 2u);
+  EXPECT_EQ(probes[0].faceName, u"Fam");
+  EXPECT_EQ(probes[1].faceName, u"NatFam");
+  EXPECT_EQ(probes[0].height, -28);
+  EXPECT_EQ(probes[0].weight, 700);
+  EXPECT_TRUE(probes[0].italic);
+}
+
+TEST_F(FontLookupTest, EmptyNamesAreSkipped) {
+  init();
+  RegisteredFont font;
+  font.familyName = u"Only";
+  add(font);
+  EXPECT_EQ(resolve().error, errors::kFontNotFound);
+  ASSERT_EQ(system().propertyCalls.size(), 3u);
+  for (const auto& call : system().propertyCalls) EXPECT_EQ(call.value, u"Only");
+  EXPECT_EQ(backend.defaultGdi.fontRequests.size(), 1u);
+}
+
+TEST_F(FontLookupTest, WithoutFontSet1MatchesByPropertyThenByFamily) {
+  init(/*fontSet1=*/false);
+  ASSERT_EQ(ctx.systemFontSet1, nullptr);
+  add(fullFont());
+  system().onFamily(u"NatFam", matchedFamily(u"NatFam"));
+  ResolvedFont entry = resolve();
+  EXPECT_TRUE(entry.found);
+  EXPECT_EQ(entry.familyName, u"NatFam");
+  ASSERT_EQ(system().propertyCalls.size(), 3u);
+  for (const auto& call : system().propertyCalls) EXPECT_FALSE(call.withAxes);
+  ASSERT_EQ(system().familyCalls.size(), 2u);
+  EXPECT_EQ(system().familyCalls[0].name, u"Fam");
+  EXPECT_EQ(system().familyCalls[1].name, u"NatFam");
+  EXPECT_EQ(system().familyCalls[1].weight, 700);
+  EXPECT_EQ(system().familyCalls[1].stretch, 3);
+  EXPECT_EQ(system().familyCalls[1].style, kStyleItalic);
+}
+
+TEST(FontLookup, FirstSuccessfulStepWins) {
+  using P = FontPropertyId;
+  struct Case {
+    const char* name;
+    P id;
+    std::u16string value;
+    size_t callsMade;
+  };
+  const Case cases[] = {
+      {"postscript", P::PostScriptName, u"Fam-Bold", 1},
+      {"full name", P::FullName, u"Fam Bold", 2},
+      {"native full name", P::FullName, u"NatFam Bold", 3},
+      {"typographic family", P::TypographicFamilyName, u"Fam", 4},
+      {"wss family", P::WeightStretchStyleFamilyName, u"Fam", 5},
+      {"win32 family", P::Win32FamilyName, u"Fam", 6},
+      {"native win32 family", P::Win32FamilyName, u"NatFam", 9},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeBackend backend;
+    RendererContext ctx(backend);
+    ASSERT_EQ(ctx.initialize(), kOk);
+    ctx.registry.activeFonts[u"f"] = fullFont();
+    auto fonts = matchedFamily(u"Installed");
+    backend.textEngine->systemFonts->onProperty(c.id, c.value, fonts);
+    ResolvedFont entry;
+    resolveFontEntry(ctx, u"f", entry);
+    EXPECT_TRUE(entry.found);
+    EXPECT_TRUE(entry.error.empty());
+    EXPECT_EQ(entry.kind, FontKind::DirectWrite);
+    EXPECT_EQ(entry.familyName, u"Installed");
+    EXPECT_EQ(entry.fontCollection, fonts->collection);
+    EXPECT_EQ(backend.textEngine->systemFonts->propertyCalls.size(), c.callsMade);
+    EXPECT_TRUE(backend.defaultGdi.fontRequests.empty());
+  }
+}
+
+TEST(FontLookup, ErrorPrecedenceAcrossSteps) {
+  using O = Outcome;
+  struct Case {
+    const char* name;
+    O postScript, fullName, family;
+    bool gdiAccepts;
+    bool found;
+    std::string_view error;
+    FontKind kind;
+  };
+  const std::string_view none;
+  const Case cases[] = {
+      {"nothing anywhere", O::NoMatch, O::NoMatch, O::NoMatch, false, false, errors::kFontNotFound,
+       FontKind::DirectWrite},
+      {"only empty matches", O::NoFonts, O::NoFonts, O::NoFonts, false, false,
+       errors::kFontNotFound, FontKind::DirectWrite},
+      {"collection failure stands", O::CollectionFails, O::NoMatch, O::NoMatch, false, false,
+       errors::kFontCollectionCreateFailed, FontKind::DirectWrite},
+      {"empty match leaves earlier code", O::CollectionFails, O::NoFonts, O::NoFonts, false, false,
+       errors::kFontCollectionCreateFailed, FontKind::DirectWrite},
+      {"later failure overwrites", O::CollectionFails, O::NoFamilyName, O::NoMatch, false, false,
+       errors::kFontFamilyNameFailed, FontKind::DirectWrite},
+      {"later failure overwrites back", O::NoFamilyName, O::NoMatch, O::CollectionFails, false,
+       false, errors::kFontCollectionCreateFailed, FontKind::DirectWrite},
+      {"family success clears", O::CollectionFails, O::NoFamilyName, O::Adopts, false, true, none,
+       FontKind::DirectWrite},
+      {"gdi success clears", O::CollectionFails, O::NoMatch, O::NoMatch, true, true, none,
+       FontKind::Gdi},
+      {"gdi unused after success", O::Adopts, O::NoMatch, O::NoMatch, true, true, none,
+       FontKind::DirectWrite},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeBackend backend;
+    testing::FakeGdi gdi;
+    if (!c.gdiAccepts) gdi.selectFace = [](const GdiFontSpec&) { return u"Substitute"; };
+    backend.gdiOverride = &gdi;
+    RendererContext ctx(backend);
+    ASSERT_EQ(ctx.initialize(), kOk);
+    RegisteredFont font;
+    font.postScriptName = u"PS";
+    font.fullName = u"Full";
+    font.familyName = u"Fam";
+    ctx.registry.activeFonts[u"f"] = font;
+    FakeFontSet& system = *backend.textEngine->systemFonts;
+    system.onProperty(FontPropertyId::PostScriptName, u"PS", fontsFor(c.postScript, u"A"));
+    system.onProperty(FontPropertyId::FullName, u"Full", fontsFor(c.fullName, u"B"));
+    system.onProperty(FontPropertyId::Win32FamilyName, u"Fam", fontsFor(c.family, u"C"));
+
+    ResolvedFont entry;
+    resolveFontEntry(ctx, u"f", entry);
+    EXPECT_EQ(entry.found, c.found);
+    EXPECT_EQ(entry.error, c.error);
+    EXPECT_EQ(entry.kind, c.kind);
+    if (c.kind == FontKind::Gdi) {
+      EXPECT_EQ(entry.familyName, u"Fam");
+    }
+    const bool directWriteAdopted =
+        c.postScript == O::Adopts || c.fullName == O::Adopts || c.family == O::Adopts;
+    EXPECT_EQ(gdi.createdFonts.empty(), directWriteAdopted);
+  }
+}
+
+TEST(FontLookup, GdiProbeAcceptsOnlyTheRequestedFace) {
+  struct Case {
+    const char* name;
+    std::u16string selected;  // face the GDI-style backend reports for every request
+    bool found;
+    std::u16string family;
+  };
+  const Case cases[] = {
+      {"same face", u"Fam", true, u"Fam"},
+      {"same face other case", u"FAM", true, u"Fam"},
+      {"substitute", u"Arial", false, u""},
+      {"native family only", u"NatFam", true, u"NatFam"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeBackend backend;
+    testing::FakeGdi gdi;
+    std::u16string selected = c.selected;
+    gdi.selectFace = [selected](const GdiFontSpec&) { return selected; };
+    backend.gdiOverride = &gdi;
+    RendererContext ctx(backend);
+    ASSERT_EQ(ctx.initialize(), kOk);
+    RegisteredFont font = fullFont();
+    ctx.registry.activeFonts[u"f"] = font;
+    ResolvedFont entry;
+    resolveFontEntry(ctx, u"f", entry);
+    EXPECT_EQ(entry.found, c.found);
+    if (c.found) {
+      EXPECT_EQ(entry.kind, FontKind::Gdi);
+      EXPECT_EQ(entry.familyName, c.family);
+      EXPECT_TRUE(entry.error.empty());
+      EXPECT_EQ(entry.fontCollection, nullptr);
+    } else {
+      EXPECT_EQ(entry.error, errors::kFontNotFound);
+    }
+    EXPECT_EQ(gdi.liveFonts, 0);  // the probe font is released at once
+  }
+}
+
+TEST_F(FontLookupTest, AdoptionNarrowsToTheFirstFont) {
+  struct Case {
+    const char* name;
+    bool fontSet1;
+    int filteredCount;  // -1: filtering fails
+    bool usesFiltered;
+  };
+  const Case cases[] = {
+      {"one font", true, 1, true},
+      {"filter fails", true, -1, false},
+      {"filter keeps two", true, 2, false},
+      {"filter yields none", true, 0, false},
+      {"no version 1 view", false, 1, false},
+  };
+  init();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto matched = matchedFamily(u"Matched", 3);
+    matched->hasFontSet1 = c.fontSet1;
+    std::shared_ptr<FakeFontSet> filtered;
+    if (c.filteredCount >= 0) {
+      filtered = matchedFamily(u"Filtered", uint32_t(c.filteredCount));
+      matched->filtered = filtered;
+    }
+    ResolvedFont entry;
+    RegisteredFont font;
+    ASSERT_TRUE(adoptMatchedFonts(ctx, font, *matched, entry));
+    EXPECT_EQ(entry.familyName, c.usesFiltered ? u"Filtered" : u"Matched");
+    EXPECT_EQ(backend.textEngine->collectionRequests.back(),
+              c.usesFiltered ? filtered.get() : matched.get());
+    if (c.fontSet1) {
+      ASSERT_EQ(matched->filterCalls.size(), 1u);
+      EXPECT_EQ(matched->filterCalls[0], std::vector<uint32_t>{0});
+    } else {
+      EXPECT_TRUE(matched->filterCalls.empty());
+    }
+  }
+}
+
+TEST_F(FontLookupTest, AdoptionFailures) {
+  struct Case {
+    const char* name;
+    uint32_t fonts;
+    bool collection;
+    uint32_t families;
+    std::string_view error;
+  };
+  const Case cases[] = {
+      {"no fonts", 0, true, 1, ""},
+      {"no collection", 1, false, 1, errors::kFontCollectionCreateFailed},
+      {"collection without families", 1, true, 0, errors::kFontCollectionCreateFailed},
+      {"no family name", 1, true, 1, errors::kFontFamilyNameFailed},
+  };
+  init();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeFontSet matched(c.fonts, false);
+    if (c.collection) {
+      auto collection = std::make_shared<FakeFontCollection>();
+      collection->families = c.families;
+      matched.collection = collection;
+    }
+    ResolvedFont entry;
+    entry.error = "EARLIER";
+    RegisteredFont font;
+    font.familyName = u"Fam";
+    EXPECT_FALSE(adoptMatchedFonts(ctx, font, matched, entry));
+    EXPECT_FALSE(entry.found);
+    EXPECT_EQ(entry.error, c.error.empty() ? std::string_view("EARLIER") : c.error);
+    EXPECT_EQ(entry.fontCollection, nullptr);
+  }
+}
+
+TEST_F(FontLookupTest, FamilyNameChoice) {
+  using P = FontPropertyId;
+  struct Case {
+    const char* name;
+    std::vector<std::u16string> inCollection;
+    std::map<P, std::shared_ptr<const LocalizedStrings>> properties;
+    std::shared_ptr<const LocalizedStrings> familyNames;
+    std::u16string chosen;  // empty: FONT_FAMILY_NAME_FAILED
+  };
+  const Case cases[] = {
+      {"registered family", {u"fam", u"nat"}, {}, nullptr, u"Fam"},
+      {"registered native family",
+       {u"Nat", u"Wss"},
+       {{P::WeightStretchStyleFamilyName, makeStrings({{u"en-us", u"Wss"}})}},
+       nullptr,
+       u"Nat"},
+      {"weight-stretch-style before typographic",
+       {u"Wss", u"Typo"},
+       {{P::TypographicFamilyName, makeStrings({{u"en-us", u"Typo"}})},
+        {P::WeightStretchStyleFamilyName, makeStrings({{u"en-us", u"Wss"}})}},
+       nullptr,
+       u"Wss"},
+      {"property not in collection is passed over",
+       {u"Typo"},
+       {{P::TypographicFamilyName, makeStrings({{u"en-us", u"Typo"}})},
+        {P::WeightStretchStyleFamilyName, makeStrings({{u"en-us", u"Wss"}})}},
+       nullptr,
+       u"Typo"},
+      {"win32 last",
+       {u"Win"},
+       {{P::Win32FamilyName, makeStrings({{u"en-us", u"Win"}})}},
+       nullptr,
+       u"Win"},
+      {"en-us preferred",
+       {u"Deutsch", u"English"},
+       {{P::WeightStretchStyleFamilyName,
+         makeStrings({{u"de-de", u"Deutsch"}, {u"EN-US", u"English"}})}},
+       nullptr,
+       u"English"},
+      {"collection family unchecked", {}, {}, makeStrings({{u"ja-jp", u"Coll"}}), u"Coll"},
+      {"nothing", {}, {{P::Win32FamilyName, makeStrings({{u"en-us", u"Win"}})}}, nullptr, u""},
+  };
+  init();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeFontSet matched(1, false);
+    auto collection = std::make_shared<FakeFontCollection>();
+    collection->knownFamilies = c.inCollection;
+    collection->firstFamilyNames = c.familyNames;
+    matched.collection = collection;
+    matched.firstFontProperties = c.properties;
+    RegisteredFont font;
+    font.familyName = u"Fam";
+    font.nativeFamilyName = u"Nat";
+    ResolvedFont entry;
+    const bool adopted = adoptMatchedFonts(ctx, font, matched, entry);
+    EXPECT_EQ(adopted, !c.chosen.empty());
+    EXPECT_EQ(entry.familyName, c.chosen);
+    EXPECT_EQ(entry.error, adopted ? "" : errors::kFontFamilyNameFailed);
+    for (const auto& call : matched.propertyValueCalls) EXPECT_EQ(call.first, 0u);
+  }
+}
+
+TEST(PickLocalizedString, PrefersEnUsElseFirst) {
+  struct Case {
+    const char* name;
+    std::shared_ptr<testing::FakeLocalizedStrings> strings;
+    bool failRead;
+    std::u16string expected;
+  };
+  const Case cases[] = {
+      {"no list", nullptr, false, u""},
+      {"empty list", makeStrings({}), false, u""},
+      {"en-us later", makeStrings({{u"fr-fr", u"Fr"}, {u"en-us", u"En"}}), false, u"En"},
+      {"locale case ignored", makeStrings({{u"fr-fr", u"Fr"}, {u"En-US", u"En"}}), false, u"En"},
+      {"en-gb is not en-us", makeStrings({{u"fr-fr", u"Fr"}, {u"en-gb", u"Gb"}}), false, u"Fr"},
+      {"read fails", makeStrings({{u"en-us", u"En"}}), true, u""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.strings) {
+      c.strings->failGetString = c.failRead;
+    }
+    EXPECT_EQ(pickLocalizedString(c.strings.get()), c.expected);
+  }
+}
+
+TEST(ParseFontIds, KeepsStringsInOrder) {
+  struct Case {
+    const char* json;
+    std::vector<std::u16string> ids;
+  };
+  const Case cases[] = {
+      {R"({})", {}},
+      {R"({"fontIds":"a"})", {}},
+      {R"({"fontIds":{"0":"a"}})", {}},
+      {R"({"fontIds":[]})", {}},
+      {R"({"fontIds":["a",1,"b"]})", {u"a", u"b"}},
+      {R"({"fontIds":[null,{},["x"],true,"c"]})", {u"c"}},
+      {R"({"fontIds":["","a","a","A"]})", {u"", u"a", u"a", u"A"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.json);
+    EXPECT_EQ(parseFontIds(JsonObject::parse(c.json)), c.ids);
+  }
+}
+
+}  // namespace
+}  // namespace kfp

@@ -1,0 +1,228 @@
+// The font index built from the fonts installed on this machine, and the fontconfig readings it
+// rests on.
+
+#include "platform/linux/font_index.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+#include <tuple>
+
+#include "platform/linux/fontconfig_listing.h"
+
+namespace kfp::linux_backend {
+namespace {
+
+std::string narrow(std::u16string_view text) { return std::string(text.begin(), text.end()); }
+
+class InstalledIndex : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { index_ = FontIndex::build(); }
+  static void TearDownTestSuite() { index_.reset(); }
+  static std::shared_ptr<FontIndex> index_;
+};
+std::shared_ptr<FontIndex> InstalledIndex::index_;
+
+TEST(FontconfigReading, ScalesConvertToTheSeamsScales) {
+  struct Case {
+    double fcWeight;
+    int weight;
+  };
+  const Case weights[] = {{0, 100}, {40, 200}, {50, 300}, {80, 400}, {100, 500},
+                          {180, 600}, {200, 700}, {205, 800}, {210, 900}, {215, 950}};
+  for (const Case& c : weights) {
+    SCOPED_TRACE(c.fcWeight);
+    EXPECT_EQ(weightFromFontconfig(c.fcWeight), c.weight);
+  }
+  struct WidthCase {
+    double fcWidth;
+    int stretch;
+  };
+  const WidthCase widths[] = {{50, 1}, {63, 2}, {75, 3}, {87, 4}, {100, 5},
+                              {113, 6}, {125, 7}, {150, 8}, {200, 9}, {30, 1}, {400, 9}};
+  for (const WidthCase& c : widths) {
+    SCOPED_TRACE(c.fcWidth);
+    EXPECT_EQ(stretchFromFontconfig(c.fcWidth), c.stretch);
+  }
+  struct SlantCase {
+    int fcSlant;
+    int style;
+  };
+  const SlantCase slants[] = {{0, kStyleNormal}, {100, kStyleItalic}, {110, kStyleOblique}};
+  for (const SlantCase& c : slants) {
+    SCOPED_TRACE(c.fcSlant);
+    EXPECT_EQ(styleFromFontconfig(c.fcSlant), c.style);
+  }
+}
+
+TEST(FontconfigReading, FamilyListSplitsIntoTheThreeKinds) {
+  struct Case {
+    const char* name;
+    std::vector<LocalizedName> fontconfigFamilies;
+    std::vector<LocalizedName> wws, typographic, legacy;
+  };
+  const Case cases[] = {
+      {"one name is every kind",
+       {{u"en-us", u"DejaVu Sans"}},
+       {{u"en-us", u"DejaVu Sans"}},
+       {{u"en-us", u"DejaVu Sans"}},
+       {{u"en-us", u"DejaVu Sans"}}},
+      {"typographic then legacy",
+       {{u"en-us", u"DejaVu Sans"}, {u"en-us", u"DejaVu Sans Condensed"}},
+       {{u"en-us", u"DejaVu Sans"}},
+       {{u"en-us", u"DejaVu Sans"}},
+       {{u"en-us", u"DejaVu Sans Condensed"}}},
+      {"WWS, typographic, legacy",
+       {{u"en-us", u"Fam Caption"}, {u"en-us", u"Fam"}, {u"en-us", u"Fam Caption Light"}},
+       {{u"en-us", u"Fam Caption"}},
+       {{u"en-us", u"Fam"}},
+       {{u"en-us", u"Fam Caption Light"}}},
+      {"each language on its own",
+       {{u"en-us", u"Mincho"}, {u"ja", u"\u660E\u671D"}, {u"en-us", u"Mincho Old"}},
+       {{u"en-us", u"Mincho"}, {u"ja", u"\u660E\u671D"}},
+       {{u"en-us", u"Mincho"}, {u"ja", u"\u660E\u671D"}},
+       {{u"en-us", u"Mincho Old"}, {u"ja", u"\u660E\u671D"}}},
+      {"no names", {}, {}, {}, {}},
+  };
+  auto same = [](const std::vector<LocalizedName>& a, const std::vector<LocalizedName>& b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+      if (a[i].locale != b[i].locale || a[i].text != b[i].text) return false;
+    }
+    return true;
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FontRecord record;
+    assignFamilyKinds(c.fontconfigFamilies, record);
+    EXPECT_TRUE(same(record.wwsFamilyNames, c.wws));
+    EXPECT_TRUE(same(record.typographicFamilyNames, c.typographic));
+    EXPECT_TRUE(same(record.win32FamilyNames, c.legacy));
+  }
+}
+
+TEST(FontNames, FoldingIgnoresCaseBeyondAscii) {
+  struct Case {
+    std::u16string_view a, b;
+    bool equal;
+  };
+  const Case cases[] = {
+      {u"DejaVu Sans", u"dejavu sans", true},
+      {u"DejaVu Sans", u"DejaVu  Sans", false},  // blanks count
+      {u"\u00C9cole", u"\u00E9COLE", true},
+      {u"Stra\u00DFe", u"STRASSE", true},
+      {u"\u0391\u03B8\u03AE\u03BD\u03B1", u"\u03B1\u0398\u0397\u039D\u0391", false},  // accent
+      {u"\u0391\u0398\u0389\u039D\u0391", u"\u03B1\u03B8\u03AE\u03BD\u03B1", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(narrow(c.b));
+    EXPECT_EQ(foldName(c.a) == foldName(c.b), c.equal);
+  }
+}
+
+TEST_F(InstalledIndex, LooksUpEveryNameKindIgnoringCase) {
+  ASSERT_NE(index_, nullptr);
+  struct Case {
+    const char* name;
+    std::span<const uint32_t> (FontIndex::*lookUp)(std::u16string_view) const;
+    std::u16string_view value;
+    std::u16string_view expectedPostScript;  // of the first hit; empty: no hit
+    bool bitmapOnly = false;                 // hits expected, all of them not scalable
+  };
+  const Case cases[] = {
+      {"PostScript", &FontIndex::byPostScriptName, u"DejaVuSans-Bold", u"DejaVuSans-Bold"},
+      {"PostScript any case", &FontIndex::byPostScriptName, u"dejavusans-BOLD", u"DejaVuSans-Bold"},
+      {"full name", &FontIndex::byFullName, u"DejaVu Sans Bold Oblique", u"DejaVuSans-BoldOblique"},
+      {"synthesized instance full name", &FontIndex::byFullName, u"inter thin", u"Inter_100wght"},
+      {"legacy family of a condensed face", &FontIndex::byWin32Family, u"DejaVu Sans Condensed",
+       u"DejaVuSansCondensed"},
+      {"condensed is not a typographic family", &FontIndex::byTypographicFamily,
+       u"DejaVu Sans Condensed", u""},
+      {"bitmap-only faces are indexed", &FontIndex::byWin32Family, u"Terminus", u"", true},
+      {"no substitute", &FontIndex::byTypographicFamily, u"Arial", u""},
+      {"no prefix match", &FontIndex::byPostScriptName, u"DejaVuSans-Bol", u""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::span<const uint32_t> ids = (index_.get()->*c.lookUp)(c.value);
+    if (c.bitmapOnly) {
+      ASSERT_FALSE(ids.empty());
+      for (uint32_t id : ids) EXPECT_FALSE(index_->record(id).scalable);
+      continue;
+    }
+    if (c.expectedPostScript.empty()) {
+      EXPECT_TRUE(ids.empty());
+      continue;
+    }
+    ASSERT_FALSE(ids.empty());
+    EXPECT_EQ(narrow(index_->record(ids.front()).postScriptName), narrow(c.expectedPostScript));
+  }
+}
+
+TEST_F(InstalledIndex, OneRecordPerFaceAndInstanceWithEnglishAsEnUs) {
+  ASSERT_NE(index_, nullptr);
+  std::set<std::tuple<std::string, uint32_t, uint32_t>> seen;
+  for (uint32_t id = 0; id < index_->size(); ++id) {
+    const FontRecord& r = index_->record(id);
+    SCOPED_TRACE(r.path + "#" + std::to_string(r.faceIndex) + "/" +
+                 std::to_string(r.namedInstance));
+    EXPECT_TRUE(seen.insert({r.path, r.faceIndex, r.namedInstance}).second) << "duplicate";
+    EXPECT_EQ(r.coordinates.size(), r.axes.size());
+    for (const LocalizedName& name : r.typographicFamilyNames) EXPECT_NE(name.locale, u"en");
+  }
+  std::span<const uint32_t> dejaVu = index_->byPostScriptName(u"DejaVuSans");
+  ASSERT_EQ(dejaVu.size(), 1u);
+  ASSERT_FALSE(index_->record(dejaVu[0]).typographicFamilyNames.empty());
+  EXPECT_EQ(narrow(index_->record(dejaVu[0]).typographicFamilyNames[0].locale), "en-us");
+}
+
+TEST_F(InstalledIndex, NamedInstancesCarryTheFontsOwnCoordinates) {
+  ASSERT_NE(index_, nullptr);
+  struct Case {
+    std::u16string_view fullName;
+    float wght;
+    float slnt;
+    int weight;
+    int style;
+  };
+  const Case cases[] = {
+      {u"Inter Thin", 100, 0, 100, kStyleNormal},
+      {u"Inter Semi Bold", 600, 0, 600, kStyleNormal},
+      {u"Inter Black Italic", 900, -10, 900, kStyleItalic},
+  };
+  const uint32_t slntTag = axisTag('s', 'l', 'n', 't');
+  for (const Case& c : cases) {
+    SCOPED_TRACE(narrow(c.fullName));
+    bool sawSlntAxis = false;
+    std::span<const uint32_t> ids = index_->byFullName(c.fullName);
+    ASSERT_FALSE(ids.empty());
+    for (uint32_t id : ids) {
+      const FontRecord& r = index_->record(id);
+      EXPECT_GT(r.namedInstance, 0u);
+      EXPECT_EQ(r.weight, c.weight);
+      EXPECT_EQ(r.style, c.style);
+      for (const AxisValue& v : r.coordinates) {
+        if (v.tag == kWghtTag) {
+          EXPECT_EQ(v.value, c.wght);
+        } else if (v.tag == slntTag) {
+          sawSlntAxis = true;
+          EXPECT_EQ(v.value, c.slnt);
+        }
+      }
+      ASSERT_FALSE(r.axes.empty());
+      EXPECT_EQ(r.axes[0].tag, kWghtTag);
+      EXPECT_LT(r.axes[0].minimum, r.axes[0].maximum);
+    }
+    EXPECT_TRUE(sawSlntAxis) << "Inter.var.ttf has wght and slnt";
+  }
+}
+
+TEST_F(InstalledIndex, MemoryEstimateIsSmall) {
+  ASSERT_NE(index_, nullptr);
+  EXPECT_GT(index_->memoryBytes(), index_->size() * sizeof(FontRecord));
+  EXPECT_LT(index_->memoryBytes(), size_t(16) << 20);
+}
+
+}  // namespace
+}  // namespace kfp::linux_backend

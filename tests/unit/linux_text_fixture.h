@@ -1,0 +1,83 @@
+#pragma once
+// Builds Linux text formats and layouts over installed font files, without the font index: each
+// collection is made of the given files, opened directly.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/linux/font_collection.h"
+#include "platform/linux/font_index.h"
+#include "platform/linux/laid_out_text.h"
+#include "platform/linux/text_engine.h"
+#include "platform/linux/text_format.h"
+
+namespace kfp::linux_backend::testing {
+
+inline const char kDejaVuSans[] = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
+inline const char kDejaVuSansBold[] = "/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf";
+inline const char kInterVariable[] = "/usr/share/fonts/truetype/inter-vf/Inter-roman.var.ttf";
+inline const char kNotoArabic[] = "/usr/share/fonts/truetype/noto/NotoSansArabic-Regular.ttf";
+inline const char kNotoDevanagari[] =
+    "/usr/share/fonts/truetype/noto/NotoSansDevanagari-Regular.ttf";
+inline const char kNotoColorEmoji[] = "/usr/share/fonts/truetype/noto/NotoColorEmoji.ttf";
+
+struct FontFile {
+  const char* path;
+  int weight = kNormalWeight;
+  int style = kStyleNormal;
+};
+
+class LinuxTextFixture {
+ public:
+  LinuxTextFixture()
+      : library_(FreeTypeLibrary::create()), engine_(library_, FontIndex::fromRecords({})) {}
+
+  static bool available(const char* path) { return std::filesystem::exists(path); }
+
+  std::shared_ptr<const LinuxFontCollection> collection(const std::vector<FontFile>& files) {
+    std::vector<std::shared_ptr<LoadedFace>> faces;
+    for (const FontFile& file : files) {
+      FontRecord record;
+      record.path = file.path;
+      record.weight = file.weight;
+      record.style = file.style;
+      std::shared_ptr<LoadedFace> face = LoadedFace::open(library_, record);
+      if (!face) return nullptr;
+      faces.push_back(std::move(face));
+    }
+    return std::make_shared<LinuxFontCollection>(library_, std::move(faces));
+  }
+
+  std::unique_ptr<TextFormat> format(std::shared_ptr<const LinuxFontCollection> fonts,
+                                     std::u16string_view family, float size,
+                                     int weight = kNormalWeight, int style = kStyleNormal) {
+    TextFormatSpec spec;
+    spec.familyName = family;
+    spec.fontCollection = std::move(fonts);
+    spec.weight = weight;
+    spec.style = style;
+    spec.fontSize = size;
+    spec.localeName = u"en-us";
+    std::unique_ptr<TextFormat> result = engine_.createTextFormat(spec);
+    if (result) result->setWordWrapping(WordWrapping::EmergencyBreak);
+    return result;
+  }
+
+  std::unique_ptr<LinuxTextLayout> layout(std::u16string_view text, const TextFormat& format,
+                                          float width) {
+    std::unique_ptr<TextLayout> layout = engine_.createTextLayout(text, format, width, 100000.0f);
+    return std::unique_ptr<LinuxTextLayout>(dynamic_cast<LinuxTextLayout*>(layout.release()));
+  }
+
+  LinuxTextEngine& engine() { return engine_; }
+
+ private:
+  std::shared_ptr<FreeTypeLibrary> library_;
+  LinuxTextEngine engine_;
+};
+
+}  // namespace kfp::linux_backend::testing

@@ -1,0 +1,427 @@
+// Paragraph layout of the Linux backend: hard breaks, greedy wrapping with hanging spaces and
+// emergency breaks, shaping of complex scripts, bidi order, simulations, variations and metrics.
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <fstream>
+#include <iterator>
+#include <numeric>
+#include <string>
+#include <vector>
+
+#include "linux_text_fixture.h"
+#include "platform/linux/glyph_cache.h"
+#include "platform/linux/hard_breaks.h"
+#include "platform/linux/line_breaker.h"
+
+namespace kfp::linux_backend {
+namespace {
+
+using testing::FontFile;
+using testing::LinuxTextFixture;
+
+// ---- Paragraph splitting -------------------------------------------------------------------
+
+struct SplitCase {
+  const char* name;
+  std::u16string text;
+  std::vector<TextRange> paragraphs;
+};
+
+TEST(HardBreaks, SplitsAtEveryHardBreakAndKeepsTrailingEmptyParagraph) {
+  const SplitCase cases[] = {
+      {"empty", u"", {{0, 0}}},
+      {"no break", u"abc", {{0, 3}}},
+      {"LF", u"a\nb", {{0, 1}, {2, 3}}},
+      {"CR", u"a\rb", {{0, 1}, {2, 3}}},
+      {"CRLF is one break", u"a\r\nb", {{0, 1}, {3, 4}}},
+      {"LF CR is two breaks", u"a\n\rb", {{0, 1}, {2, 2}, {3, 4}}},
+      {"NEL", u"a\u0085b", {{0, 1}, {2, 3}}},
+      {"LS", u"a\u2028b", {{0, 1}, {2, 3}}},
+      {"PS", u"a\u2029b", {{0, 1}, {2, 3}}},
+      {"trailing break", u"a\n", {{0, 1}, {2, 2}}},
+      {"only a break", u"\n", {{0, 0}, {1, 1}}},
+      {"trailing CRLF", u"ab\r\n", {{0, 2}, {4, 4}}},
+      {"blank lines", u"\n\n", {{0, 0}, {1, 1}, {2, 2}}},
+      {"VT and FF are not hard breaks", u"a\u000Bb\u000Cc", {{0, 5}}},
+  };
+  std::vector<TextRange> paragraphs;
+  for (const SplitCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    splitParagraphs(c.text, paragraphs);
+    EXPECT_EQ(paragraphs, c.paragraphs);
+  }
+}
+
+// ---- Greedy line breaking ------------------------------------------------------------------
+
+// A monospace model: every code unit 10 wide, breaks after spaces, emergency boundaries
+// everywhere except before code units marked '+' (the second unit of a cluster).
+struct BreakCase {
+  const char* name;
+  std::string text;
+  float maxWidth;
+  WordWrapping wrapping;
+  std::vector<std::string> lines;  // each line's content without hanging spaces
+};
+
+std::vector<std::string> breakModel(const std::string& text, float maxWidth,
+                                    WordWrapping wrapping) {
+  const size_t n = text.size();
+  std::vector<float> advances(n, 10.0f);
+  std::vector<uint8_t> flags(n + 1, 0);
+  for (size_t i = 0; i < n; ++i) {
+    if (text[i] == ' ') flags[i] |= kHangingSpace;
+    if (text[i] == '+') advances[i] = 0;
+    if (i > 0 && text[i - 1] == ' ' && text[i] != ' ') flags[i] |= kLineBreakBefore;
+    if (i > 0 && text[i] != '+') flags[i] |= kEmergencyBreakBefore;
+  }
+  std::vector<LineSpan> spans;
+  breakLines({advances, flags, maxWidth, wrapping}, spans);
+  std::vector<std::string> lines;
+  size_t expectedStart = 0;
+  for (const LineSpan& span : spans) {
+    EXPECT_EQ(span.start, expectedStart) << "lines must tile the paragraph";
+    expectedStart = span.end;
+    lines.push_back(text.substr(span.start, span.contentEnd - span.start));
+    EXPECT_FLOAT_EQ(span.width, 10.0f * float(std::count_if(text.begin() + span.start,
+                                                            text.begin() + span.contentEnd,
+                                                            [](char c) { return c != '+'; })));
+  }
+  EXPECT_EQ(expectedStart, n);
+  return lines;
+}
+
+TEST(LineBreaker, GreedyWrappingWithHangingSpacesAndEmergencyBreaks) {
+  constexpr auto kEmergency = WordWrapping::EmergencyBreak;
+  const BreakCase cases[] = {
+      {"empty paragraph is one line", "", 50, kEmergency, {""}},
+      {"fits", "ab cd", 50, kEmergency, {"ab cd"}},
+      {"exact fit", "abcde", 50, kEmergency, {"abcde"}},
+      {"wraps at the space", "ab cd", 40, kEmergency, {"ab", "cd"}},
+      {"trailing spaces hang", "abcd    ", 40, kEmergency, {"abcd"}},
+      {"spaces before a wrap hang", "abcd   ef", 40, kEmergency, {"abcd", "ef"}},
+      {"greedy fill", "a b c d e f", 50, kEmergency, {"a b c", "d e f"}},
+      {"long word broken", "abcdefghij", 40, kEmergency, {"abcd", "efgh", "ij"}},
+      {"long word after a short one", "ab cdefghij", 40, kEmergency, {"ab", "cdef", "ghij"}},
+      {"rest of a broken word shares its line", "abcdef gh", 40, kEmergency, {"abcd", "ef", "gh"}},
+      {"never splits a cluster", "ab+cd", 20, kEmergency, {"ab+", "cd"}},
+      {"at least one cluster per line", "abc", 5, kEmergency, {"a", "b", "c"}},
+      {"plain wrap lets a long word overflow",
+       "ab cdefghij kl",
+       40,
+       WordWrapping::Wrap,
+       {"ab", "cdefghij", "kl"}},
+      {"no wrap keeps one line", "ab cd ef", 20, WordWrapping::NoWrap, {"ab cd ef"}},
+  };
+  for (const BreakCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(breakModel(c.text, c.maxWidth, c.wrapping), c.lines);
+  }
+}
+
+// ---- Layout with real fonts ----------------------------------------------------------------
+
+class LinuxTextLayoutTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    for (const char* path :
+         {testing::kDejaVuSans, testing::kDejaVuSansBold, testing::kInterVariable,
+          testing::kNotoArabic, testing::kNotoDevanagari}) {
+      if (!LinuxTextFixture::available(path)) GTEST_SKIP() << path << " is not installed";
+    }
+    dejaVu_ = fixture_.collection({{testing::kDejaVuSans}});
+    ASSERT_TRUE(dejaVu_);
+    format_ = fixture_.format(dejaVu_, u"DejaVu Sans", 28);
+    ASSERT_TRUE(format_);
+  }
+
+  std::unique_ptr<LinuxTextLayout> layOut(std::u16string_view text, float width = 300) {
+    auto layout = fixture_.layout(text, *format_, width);
+    EXPECT_TRUE(layout);
+    return layout;
+  }
+
+  LinuxTextFixture fixture_;
+  std::shared_ptr<const LinuxFontCollection> dejaVu_;
+  std::unique_ptr<TextFormat> format_;
+};
+
+struct HardBreakLayoutCase {
+  const char* name;
+  std::u16string text;
+  std::vector<std::u16string> lines;
+};
+
+TEST_F(LinuxTextLayoutTest, HardBreaksStartLinesAndATrailingBreakAddsAnEmptyLine) {
+  const HardBreakLayoutCase cases[] = {
+      {"empty text", u"", {u""}},
+      {"one line", u"Hello", {u"Hello"}},
+      {"LF", u"Hello\nWorld", {u"Hello", u"World"}},
+      {"CRLF", u"Hello\r\nWorld", {u"Hello", u"World"}},
+      {"CR", u"Hello\rWorld", {u"Hello", u"World"}},
+      {"NEL", u"Hello\u0085World", {u"Hello", u"World"}},
+      {"LS", u"Hello\u2028World", {u"Hello", u"World"}},
+      {"PS", u"Hello\u2029World", {u"Hello", u"World"}},
+      {"trailing LF", u"Hello\n", {u"Hello", u""}},
+      {"only LF", u"\n", {u"", u""}},
+      {"blank line between", u"a\n\nb", {u"a", u"", u"b"}},
+  };
+  for (const HardBreakLayoutCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto layout = layOut(c.text);
+    ASSERT_TRUE(layout);
+    std::vector<std::u16string> lines;
+    for (const LaidOutLine& line : layout->lines) {
+      lines.push_back(c.text.substr(line.textStart, line.textEnd - line.textStart));
+    }
+    EXPECT_EQ(lines, c.lines);
+    TextMetrics metrics;
+    ASSERT_TRUE(layout->getMetrics(&metrics));
+    EXPECT_EQ(metrics.lineCount, c.lines.size());
+    EXPECT_FLOAT_EQ(metrics.height, float(c.lines.size()) * layout->lines[0].height);
+    for (size_t i = 1; i < layout->lines.size(); ++i) {
+      EXPECT_FLOAT_EQ(layout->lines[i].top, layout->lines[i - 1].top + layout->lines[i - 1].height);
+    }
+  }
+}
+
+TEST_F(LinuxTextLayoutTest, AWordWiderThanTheLineIsBrokenInsideAndEveryLineFits) {
+  const std::u16string word = u"Pneumonoultramicroscopicsilicovolcanoconiosis";
+  struct Case {
+    const char* name;
+    std::u16string text;
+    float width;
+  };
+  const Case cases[] = {
+      {"word alone", word, 120},
+      {"word after short words", u"an " + word + u" ok", 150},
+      {"narrow", word, 30},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto layout = layOut(c.text, c.width);
+    ASSERT_TRUE(layout);
+    EXPECT_GT(layout->lines.size(), 2u);
+    for (const LaidOutLine& line : layout->lines) {
+      EXPECT_LT(line.textStart, line.textEnd) << "no empty line";
+      EXPECT_LE(line.width, c.width + 0.01f);
+      EXPECT_GT(line.width, 0);
+    }
+  }
+}
+
+TEST_F(LinuxTextLayoutTest, MoreTextGivesMoreLines) {
+  std::u16string text;
+  uint32_t previous = 0;
+  for (int words = 1; words <= 40; words += 3) {
+    while (text.size() < size_t(words) * 6) text += u"brown ";
+    auto layout = layOut(text, 200);
+    ASSERT_TRUE(layout);
+    SCOPED_TRACE(words);
+    EXPECT_GE(layout->lines.size(), previous);
+    previous = static_cast<uint32_t>(layout->lines.size());
+  }
+  EXPECT_GT(previous, 5u);
+}
+
+TEST_F(LinuxTextLayoutTest, TrailingSpacesDoNotForceAWrap) {
+  // "Hello" fits in its own width; the spaces after it hang.
+  auto word = layOut(u"Hello");
+  ASSERT_TRUE(word);
+  const float width = word->lines[0].width + 0.5f;
+  auto spaced = layOut(u"Hello        ", width);
+  ASSERT_TRUE(spaced);
+  EXPECT_EQ(spaced->lines.size(), 1u);
+  EXPECT_FLOAT_EQ(spaced->lines[0].width, word->lines[0].width);
+}
+
+TEST_F(LinuxTextLayoutTest, MissingCharactersShowNotdef) {
+  auto layout = layOut(u"a\u4E2D");  // DejaVu Sans has no CJK ideographs
+  ASSERT_TRUE(layout);
+  ASSERT_EQ(layout->glyphs.size(), 2u);
+  EXPECT_NE(layout->glyphs[0].id, 0u);
+  EXPECT_EQ(layout->glyphs[1].id, 0u);
+}
+
+TEST_F(LinuxTextLayoutTest, KerningAndLigaturesApply) {
+  auto ligature = layOut(u"ffi");
+  ASSERT_TRUE(ligature);
+  EXPECT_LT(ligature->glyphs.size(), 3u) << "DejaVu Sans has an ffi ligature";
+
+  // "AV" kerns tighter than the sum of the single letters.
+  auto a = layOut(u"A");
+  auto v = layOut(u"V");
+  auto av = layOut(u"AV");
+  ASSERT_TRUE(a && v && av);
+  EXPECT_LT(av->lines[0].width, a->lines[0].width + v->lines[0].width - 0.5f);
+}
+
+// Reads one big-endian integer from an sfnt file.
+class SfntTables {
+ public:
+  explicit SfntTables(const char* path)
+      : bytes_(std::istreambuf_iterator<char>(std::ifstream(path, std::ios::binary).rdbuf()),
+               std::istreambuf_iterator<char>()) {}
+  uint32_t table(const char* tag) const {
+    const uint32_t count = u16(4);
+    for (uint32_t i = 0; i < count; ++i) {
+      const uint32_t record = 12 + 16 * i;
+      if (bytes_.compare(record, 4, tag) == 0) return u32(record + 8);
+    }
+    return 0;
+  }
+  uint32_t u16(uint32_t at) const { return uint8_t(bytes_[at]) << 8 | uint8_t(bytes_[at + 1]); }
+  int32_t s16(uint32_t at) const { return int16_t(u16(at)); }
+  uint32_t u32(uint32_t at) const { return u16(at) << 16 | u16(at + 2); }
+
+ private:
+  std::string bytes_;
+};
+
+TEST_F(LinuxTextLayoutTest, LineHeightFollowsTheWinMetricsFormula) {
+  const SfntTables font(testing::kDejaVuSans);
+  const uint32_t head = font.table("head"), hhea = font.table("hhea"), os2 = font.table("OS/2");
+  ASSERT_TRUE(head && hhea && os2);
+  ASSERT_EQ(font.u16(os2 + 62) & 0x80, 0u) << "DejaVu Sans does not set USE_TYPO_METRICS";
+  const double unitsPerEm = font.u16(head + 18);
+  const double winAscent = font.u16(os2 + 74), winDescent = font.u16(os2 + 76);
+  const double hheaSpacing = font.s16(hhea + 4) - font.s16(hhea + 6) + font.s16(hhea + 8);
+  const double gap = std::max(0.0, hheaSpacing - (winAscent + winDescent));
+  const double expected = (winAscent + winDescent + gap) * 28 / unitsPerEm;
+
+  auto layout = layOut(u"Line one\nLine two");
+  ASSERT_TRUE(layout);
+  ASSERT_EQ(layout->lines.size(), 2u);
+  EXPECT_NEAR(layout->lines[0].height, expected, 1e-3);
+  EXPECT_NEAR(layout->lines[0].baseline, winAscent * 28 / unitsPerEm, 1e-3);
+  TextMetrics metrics;
+  ASSERT_TRUE(layout->getMetrics(&metrics));
+  EXPECT_NEAR(metrics.height, 2 * expected, 2e-3);
+}
+
+TEST_F(LinuxTextLayoutTest, ComplexScriptsShape) {
+  struct Case {
+    const char* name;
+    const char* path;
+    std::u16string family;
+    std::u16string text;
+  };
+  // Arabic letters join (contextual forms) and Devanagari forms conjuncts and reorders matras:
+  // either way the glyphs are not the characters one by one.
+  const Case cases[] = {
+      {"Arabic", testing::kNotoArabic, u"Noto Sans Arabic", u"\u0633\u0644\u0627\u0645"},
+      {"Devanagari", testing::kNotoDevanagari, u"Noto Sans Devanagari",
+       u"\u0915\u094D\u0937\u093F"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto fonts = fixture_.collection({{c.path}});
+    ASSERT_TRUE(fonts);
+    auto format = fixture_.format(fonts, c.family, 28);
+    ASSERT_TRUE(format);
+    auto shaped = fixture_.layout(c.text, *format, 300);
+    ASSERT_TRUE(shaped);
+    std::vector<uint32_t> joined;
+    for (const PositionedGlyph& glyph : shaped->glyphs) joined.push_back(glyph.id);
+    std::vector<uint32_t> isolated;
+    for (char16_t ch : c.text) {
+      auto single = fixture_.layout(std::u16string(1, ch), *format, 300);
+      ASSERT_TRUE(single);
+      for (const PositionedGlyph& glyph : single->glyphs) isolated.push_back(glyph.id);
+    }
+    EXPECT_NE(joined, isolated);
+    for (uint32_t id : joined) EXPECT_NE(id, 0u) << "the font covers the text";
+  }
+}
+
+TEST_F(LinuxTextLayoutTest, RightToLeftRunsAreOrderedVisually) {
+  auto fonts = fixture_.collection({{testing::kNotoArabic}});
+  auto format = fixture_.format(fonts, u"Noto Sans Arabic", 28);
+  ASSERT_TRUE(format);
+  // Logical "1 ARABIC 2": the digits stay at the ends, Arabic in the middle reversed.
+  auto alef = fixture_.layout(u"\u0627", *format, 300);
+  auto beh = fixture_.layout(u"\u0628\u0020", *format, 300);
+  auto mixed = fixture_.layout(u"1 \u0627 \u0628 2", *format, 300);
+  ASSERT_TRUE(alef && beh && mixed);
+  std::vector<uint32_t> ids;
+  for (const PositionedGlyph& glyph : mixed->glyphs) ids.push_back(glyph.id);
+  ASSERT_EQ(ids.size(), 7u);
+  const uint32_t alefId = alef->glyphs[0].id, behId = beh->glyphs[0].id;
+  // Visual order: "1", " ", beh, " ", alef, " ", "2".
+  EXPECT_EQ(ids[2], behId);
+  EXPECT_EQ(ids[4], alefId);
+  for (size_t i = 1; i < mixed->glyphs.size(); ++i) {
+    EXPECT_GE(mixed->glyphs[i].x, mixed->glyphs[i - 1].x);
+  }
+}
+
+TEST_F(LinuxTextLayoutTest, BoldAndObliqueAreSimulatedOnlyWhenTheFaceLacksThem) {
+  auto regularOnly = fixture_.collection({{testing::kDejaVuSans}});
+  auto withBold = fixture_.collection({{testing::kDejaVuSans}, {testing::kDejaVuSansBold, 700}});
+  ASSERT_TRUE(regularOnly && withBold);
+  struct Case {
+    const char* name;
+    std::shared_ptr<const LinuxFontCollection> fonts;
+    int weight;
+    int style;
+    uint32_t simulations;
+  };
+  const Case cases[] = {
+      {"regular", regularOnly, 400, kStyleNormal, 0},
+      {"medium is not emboldened", regularOnly, 500, kStyleNormal, 0},
+      {"bold from regular", regularOnly, 700, kStyleNormal, kSimulateBold},
+      {"semibold from regular", regularOnly, 600, kStyleNormal, kSimulateBold},
+      {"bold face present", withBold, 700, kStyleNormal, 0},
+      {"black from bold is not emboldened again", withBold, 900, kStyleNormal, 0},
+      {"italic from upright", regularOnly, 400, kStyleItalic, kSimulateOblique},
+      {"oblique from upright", regularOnly, 400, kStyleOblique, kSimulateOblique},
+      {"bold italic from regular", regularOnly, 700, kStyleItalic,
+       kSimulateBold | kSimulateOblique},
+  };
+  auto plain =
+      fixture_.layout(u"Hamburgefonts", *fixture_.format(regularOnly, u"DejaVu Sans", 28), 1000);
+  ASSERT_TRUE(plain);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto format = fixture_.format(c.fonts, u"DejaVu Sans", 28, c.weight, c.style);
+    ASSERT_TRUE(format);
+    EXPECT_EQ(static_cast<LinuxTextFormat&>(*format).simulations(), c.simulations);
+    auto layout = fixture_.layout(u"Hamburgefonts", *format, 1000);
+    ASSERT_TRUE(layout);
+    // Simulated bold widens every advance; a real bold face is wider still.
+    if (c.simulations & kSimulateBold) {
+      EXPECT_NEAR(layout->lines[0].width, plain->lines[0].width + 13 * 28.0f / 24, 0.01);
+    }
+  }
+}
+
+TEST_F(LinuxTextLayoutTest, AxisValuesChangeShapingOfTheSharedFace) {
+  auto inter = fixture_.collection({{testing::kInterVariable}});
+  ASSERT_TRUE(inter);
+  auto widthAt = [&](float weight) {
+    auto format = fixture_.format(inter, u"Inter", 28);
+    EXPECT_TRUE(format);
+    if (!format) return 0.0f;
+    const AxisValue value{kWghtTag, weight};
+    EXPECT_TRUE(format->setFontAxisValues({&value, 1}));
+    auto layout = fixture_.layout(u"Hamburgefonts", *format, 1000);
+    return layout ? layout->lines[0].width : 0.0f;
+  };
+  const float thin = widthAt(100), black = widthAt(900), thinAgain = widthAt(100);
+  EXPECT_GT(black, thin + 5);
+  EXPECT_FLOAT_EQ(thinAgain, thin) << "coordinates of one layout do not leak into the next";
+  EXPECT_FLOAT_EQ(widthAt(5000), black) << "values are clamped to the axis range";
+}
+
+TEST_F(LinuxTextLayoutTest, UnknownFamilyOrForeignCollectionGivesNoFormat) {
+  EXPECT_FALSE(fixture_.format(dejaVu_, u"No Such Family", 28));
+  TextFormatSpec spec;
+  spec.familyName = u"DejaVu Sans";
+  spec.fontSize = 28;
+  EXPECT_FALSE(fixture_.engine().createTextFormat(spec)) << "no collection";
+}
+
+}  // namespace
+}  // namespace kfp::linux_backend
