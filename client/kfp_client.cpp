@@ -1,5 +1,7 @@
 #include "kfp_client.h"
 
+#include <algorithm>
+
 namespace kfp::client {
 namespace {
 

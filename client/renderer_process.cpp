@@ -151,18 +151,24 @@ bool RendererProcess::writeBytes(const void* bytes, size_t count, Milliseconds t
     }
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && errno != EAGAIN) return false;
-    // The pipe is full: let the child read, and keep its stderr from filling meanwhile.
-    pollfd fds[2] = {{inFd_, POLLOUT, 0}, {errFd_, POLLIN, 0}};
+    // The pipe is full. The child may be blocked writing replies to earlier requests, so read
+    // those into the buffer meanwhile, and keep its stderr from filling too.
+    pollfd fds[3] = {{inFd_, POLLOUT, 0}, {outputEnded_ ? -1 : outFd_, POLLIN, 0}, {errFd_, POLLIN, 0}};
     const int waitMs = remainingMs(deadline);
     if (waitMs == 0) return false;
-    if (::poll(fds, errFd_ >= 0 ? 2 : 1, waitMs) < 0 && errno != EINTR) return false;
-    if (errFd_ >= 0 && (fds[1].revents & (POLLIN | POLLHUP))) drainStderr(0);
+    if (::poll(fds, 3, waitMs) < 0 && errno != EINTR) return false;
+    if (fds[1].revents & (POLLIN | POLLHUP)) readSomeOutput();
+    if (fds[2].revents & (POLLIN | POLLHUP)) drainStderr(0);
   }
   return true;
 }
 
 bool RendererProcess::writeFrame(uint8_t type, std::string_view json,
                                  const std::vector<uint8_t>& payload, Milliseconds timeout) {
+  // The renderer ends its session on a frame beyond the limits; refuse to send one.
+  if (json.size() > kMaxJsonLength || 5 + json.size() + payload.size() > kMaxFrameLength) {
+    return false;
+  }
   uint8_t header[kFrameHeaderSize];
   storeLe32(header, static_cast<uint32_t>(5 + json.size() + payload.size()));
   header[4] = type;
@@ -175,31 +181,34 @@ void RendererProcess::closeInput() { closeFd(inFd_); }
 
 void RendererProcess::closeOutput() { closeFd(outFd_); }
 
-bool RendererProcess::fillOutput(Clock::time_point deadline) {
+bool RendererProcess::readSomeOutput() {
+  if (outFd_ < 0 || outputEnded_) return false;
   if (outputStart_ > 0 && outputStart_ * 2 >= output_.size()) {
     output_.erase(output_.begin(), output_.begin() + static_cast<ptrdiff_t>(outputStart_));
     outputStart_ = 0;
   }
+  constexpr size_t kStep = 65536;
   for (;;) {
     const size_t used = output_.size();
-    output_.resize(used + 65536);
-    const ssize_t n = ::read(outFd_, output_.data() + used, 65536);
+    output_.resize(used + kStep);
+    const ssize_t n = ::read(outFd_, output_.data() + used, kStep);
     output_.resize(used + (n > 0 ? static_cast<size_t>(n) : 0));
     if (n > 0) return true;
-    if (n == 0) {
-      outputEnded_ = true;
-      return true;
-    }
-    if (errno == EINTR) continue;
-    if (errno != EAGAIN) {
-      outputEnded_ = true;
-      return true;
-    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno == EAGAIN) return false;
+    outputEnded_ = true;  // end of stream, or a read error that ends it just as well
+    return true;
+  }
+}
+
+bool RendererProcess::fillOutput(Clock::time_point deadline) {
+  for (;;) {
+    if (readSomeOutput()) return true;
     pollfd fds[2] = {{outFd_, POLLIN, 0}, {errFd_, POLLIN, 0}};
     const int waitMs = remainingMs(deadline);
     if (waitMs == 0) return false;
-    if (::poll(fds, errFd_ >= 0 ? 2 : 1, waitMs) < 0 && errno != EINTR) return false;
-    if (errFd_ >= 0 && (fds[1].revents & (POLLIN | POLLHUP))) drainStderr(0);
+    if (::poll(fds, 2, waitMs) < 0 && errno != EINTR) return false;
+    if (fds[1].revents & (POLLIN | POLLHUP)) drainStderr(0);
   }
 }
 

@@ -55,6 +55,7 @@ class RendererProcess {
   // Writes all bytes to the child's stdin; false when the pipe is closed or the child stops
   // reading for longer than `timeout`.
   bool writeBytes(const void* bytes, size_t count, Milliseconds timeout = Milliseconds(10000));
+  // False without writing anything when the frame would break the protocol's limits.
   bool writeFrame(uint8_t type, std::string_view json, const std::vector<uint8_t>& payload = {},
                   Milliseconds timeout = Milliseconds(10000));
 
@@ -78,6 +79,9 @@ class RendererProcess {
 
  private:
   RendererProcess() = default;
+  // One non-blocking read into the output buffer; true when it brought bytes or the end.
+  bool readSomeOutput();
+  // Reads until readSomeOutput succeeds; false at the deadline.
   bool fillOutput(std::chrono::steady_clock::time_point deadline);
   void drainStderr(int waitMs);
 

@@ -12,6 +12,10 @@ void appendNamed(std::string& out, const char* key, const std::string& value) {
   appendJsonString(out, value);
 }
 
+void appendNonEmpty(std::string& out, const char* key, const std::string& value) {
+  if (!value.empty()) appendNamed(out, key, value);
+}
+
 // Axes travel as two parallel arrays: the tags with their bounds, and the values.
 void appendAxes(std::string& out, const std::vector<FontAxis>& axes) {
   out += ",\"designAxesData\":[";
@@ -49,13 +53,15 @@ std::string helloJson(double protocolVersion) {
 void appendDescriptorJson(std::string& out, const FontDescriptor& font) {
   out += "{\"fontId\":";
   appendJsonString(out, font.fontId);
-  appendNamed(out, "familyName", font.familyName);
-  appendNamed(out, "nativeFamilyName", font.nativeFamilyName);
-  appendNamed(out, "fullName", font.fullName);
-  appendNamed(out, "nativeFullName", font.nativeFullName);
-  appendNamed(out, "styleName", font.styleName);
-  appendNamed(out, "nativeStyleName", font.nativeStyleName);
-  appendNamed(out, "postScriptName", font.postScriptName);
+  // A missing name reads as an empty one; leaving empty names out keeps 50000 descriptors well
+  // inside the 8 MiB JSON limit.
+  appendNonEmpty(out, "familyName", font.familyName);
+  appendNonEmpty(out, "nativeFamilyName", font.nativeFamilyName);
+  appendNonEmpty(out, "fullName", font.fullName);
+  appendNonEmpty(out, "nativeFullName", font.nativeFullName);
+  appendNonEmpty(out, "styleName", font.styleName);
+  appendNonEmpty(out, "nativeStyleName", font.nativeStyleName);
+  appendNonEmpty(out, "postScriptName", font.postScriptName);
   if (!font.axes.empty()) appendAxes(out, font.axes);
   out.push_back('}');
 }

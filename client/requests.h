@@ -16,8 +16,8 @@ struct FontAxis {
   double value = 0;
 };
 
-// All names are UTF-8. Empty names are sent as empty strings; the renderer treats a missing and an
-// empty name alike.
+// All names are UTF-8; empty names are left out of the JSON text, which the renderer reads the same
+// way.
 struct FontDescriptor {
   std::string fontId;
   std::string familyName;

@@ -18,19 +18,11 @@ uint32_t tagCode(std::u16string_view tag) {
   return code;
 }
 
-std::optional<JsonArray> tryNamedArray(const JsonObject& object, std::u16string_view name) {
-  try {
-    return object.getNamedArray(name);
-  } catch (const hresult_error&) {
-    return std::nullopt;
-  }
-}
-
 // Reads the parallel axis arrays; a malformed element drops that axis only.
 void readAxes(const JsonObject& descriptor, RegisteredFont& font) {
-  const std::optional<JsonArray> axes = tryNamedArray(descriptor, u"designAxesData");
+  const std::optional<JsonArray> axes = descriptor.findNamedArray(u"designAxesData");
   if (!axes) return;
-  const std::optional<JsonArray> values = tryNamedArray(descriptor, u"designVector");
+  const std::optional<JsonArray> values = descriptor.findNamedArray(u"designVector");
   if (!values) return;
 
   const uint32_t n = std::min(axes->size(), values->size());

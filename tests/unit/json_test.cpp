@@ -138,18 +138,14 @@ TEST(JsonParse, FailureIsAPlatformError) {
   EXPECT_THROW(JsonObject::parse(""), hresult_error);
 }
 
+// `depth` containers nested in all, the root object included.
 std::string nested(char open, char close, size_t depth) {
-  // `depth` containers in all, the root object included.
-  std::string inner(depth - 1, open);
-  inner.append(depth - 1, close);
   if (open == '{') {
     std::string text;
     for (size_t i = 1; i < depth; ++i) text += "{\"k\":";
-    text += "{}";
-    text.append(depth - 1, '}');
-    return text;
+    return text + "{}" + std::string(depth - 1, '}');
   }
-  return "{\"a\":" + inner + "}";
+  return "{\"k\":" + std::string(depth - 1, open) + std::string(depth - 1, close) + "}";
 }
 
 TEST(JsonParse, NestingIsLimited) {
@@ -352,7 +348,9 @@ TEST(JsonNamedReads, FollowTypesAndDefaults) {
     EXPECT_EQ(o.getNamedString(c.name), c.string);
     const std::optional<JsonArray> found = o.findNamedArray(c.name);
     EXPECT_EQ(found.has_value(), c.arrayResult == kNoError);
-    if (found) EXPECT_EQ(found->size(), c.arraySize);
+    if (found) {
+      EXPECT_EQ(found->size(), c.arraySize);
+    }
     try {
       const JsonArray a = o.getNamedArray(c.name);
       EXPECT_EQ(c.arrayResult, kNoError);

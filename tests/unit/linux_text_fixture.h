@@ -15,7 +15,7 @@
 #include "platform/linux/text_engine.h"
 #include "platform/linux/text_format.h"
 
-namespace kfp::linux_backend::testing {
+namespace kfp::linux_backend::fixture {
 
 inline const char kDejaVuSans[] = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
 inline const char kDejaVuSansBold[] = "/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf";
@@ -80,4 +80,4 @@ class LinuxTextFixture {
   LinuxTextEngine engine_;
 };
 
-}  // namespace kfp::linux_backend::testing
+}  // namespace kfp::linux_backend::fixture

@@ -18,8 +18,8 @@
 namespace kfp::linux_backend {
 namespace {
 
-using testing::FontFile;
-using testing::LinuxTextFixture;
+using fixture::FontFile;
+using fixture::LinuxTextFixture;
 
 // ---- Paragraph splitting -------------------------------------------------------------------
 
@@ -127,11 +127,11 @@ class LinuxTextLayoutTest : public ::testing::Test {
  protected:
   void SetUp() override {
     for (const char* path :
-         {testing::kDejaVuSans, testing::kDejaVuSansBold, testing::kInterVariable,
-          testing::kNotoArabic, testing::kNotoDevanagari}) {
+         {fixture::kDejaVuSans, fixture::kDejaVuSansBold, fixture::kInterVariable,
+          fixture::kNotoArabic, fixture::kNotoDevanagari}) {
       if (!LinuxTextFixture::available(path)) GTEST_SKIP() << path << " is not installed";
     }
-    dejaVu_ = fixture_.collection({{testing::kDejaVuSans}});
+    dejaVu_ = fixture_.collection({{fixture::kDejaVuSans}});
     ASSERT_TRUE(dejaVu_);
     format_ = fixture_.format(dejaVu_, u"DejaVu Sans", 28);
     ASSERT_TRUE(format_);
@@ -281,7 +281,7 @@ class SfntTables {
 };
 
 TEST_F(LinuxTextLayoutTest, LineHeightFollowsTheWinMetricsFormula) {
-  const SfntTables font(testing::kDejaVuSans);
+  const SfntTables font(fixture::kDejaVuSans);
   const uint32_t head = font.table("head"), hhea = font.table("hhea"), os2 = font.table("OS/2");
   ASSERT_TRUE(head && hhea && os2);
   ASSERT_EQ(font.u16(os2 + 62) & 0x80, 0u) << "DejaVu Sans does not set USE_TYPO_METRICS";
@@ -311,8 +311,8 @@ TEST_F(LinuxTextLayoutTest, ComplexScriptsShape) {
   // Arabic letters join (contextual forms) and Devanagari forms conjuncts and reorders matras:
   // either way the glyphs are not the characters one by one.
   const Case cases[] = {
-      {"Arabic", testing::kNotoArabic, u"Noto Sans Arabic", u"\u0633\u0644\u0627\u0645"},
-      {"Devanagari", testing::kNotoDevanagari, u"Noto Sans Devanagari",
+      {"Arabic", fixture::kNotoArabic, u"Noto Sans Arabic", u"\u0633\u0644\u0627\u0645"},
+      {"Devanagari", fixture::kNotoDevanagari, u"Noto Sans Devanagari",
        u"\u0915\u094D\u0937\u093F"},
   };
   for (const Case& c : cases) {
@@ -337,19 +337,18 @@ TEST_F(LinuxTextLayoutTest, ComplexScriptsShape) {
 }
 
 TEST_F(LinuxTextLayoutTest, RightToLeftRunsAreOrderedVisually) {
-  auto fonts = fixture_.collection({{testing::kNotoArabic}});
-  auto format = fixture_.format(fonts, u"Noto Sans Arabic", 28);
-  ASSERT_TRUE(format);
-  // Logical "1 ARABIC 2": the digits stay at the ends, Arabic in the middle reversed.
-  auto alef = fixture_.layout(u"\u0627", *format, 300);
-  auto beh = fixture_.layout(u"\u0628\u0020", *format, 300);
-  auto mixed = fixture_.layout(u"1 \u0627 \u0628 2", *format, 300);
+  // Logical "x ALEF BEH y" in a left-to-right paragraph: the Latin letters stay at the ends and
+  // the Arabic words between them are reversed.
+  const TextFormat& format = *format_;
+  auto alef = fixture_.layout(u"\u0627", format, 300);
+  auto beh = fixture_.layout(u"\u0628", format, 300);
+  auto mixed = fixture_.layout(u"x \u0627 \u0628 y", format, 300);
   ASSERT_TRUE(alef && beh && mixed);
   std::vector<uint32_t> ids;
   for (const PositionedGlyph& glyph : mixed->glyphs) ids.push_back(glyph.id);
   ASSERT_EQ(ids.size(), 7u);
   const uint32_t alefId = alef->glyphs[0].id, behId = beh->glyphs[0].id;
-  // Visual order: "1", " ", beh, " ", alef, " ", "2".
+  // Visual order: "x", " ", beh, " ", alef, " ", "y".
   EXPECT_EQ(ids[2], behId);
   EXPECT_EQ(ids[4], alefId);
   for (size_t i = 1; i < mixed->glyphs.size(); ++i) {
@@ -358,8 +357,8 @@ TEST_F(LinuxTextLayoutTest, RightToLeftRunsAreOrderedVisually) {
 }
 
 TEST_F(LinuxTextLayoutTest, BoldAndObliqueAreSimulatedOnlyWhenTheFaceLacksThem) {
-  auto regularOnly = fixture_.collection({{testing::kDejaVuSans}});
-  auto withBold = fixture_.collection({{testing::kDejaVuSans}, {testing::kDejaVuSansBold, 700}});
+  auto regularOnly = fixture_.collection({{fixture::kDejaVuSans}});
+  auto withBold = fixture_.collection({{fixture::kDejaVuSans}, {fixture::kDejaVuSansBold, 700}});
   ASSERT_TRUE(regularOnly && withBold);
   struct Case {
     const char* name;
@@ -398,7 +397,7 @@ TEST_F(LinuxTextLayoutTest, BoldAndObliqueAreSimulatedOnlyWhenTheFaceLacksThem) 
 }
 
 TEST_F(LinuxTextLayoutTest, AxisValuesChangeShapingOfTheSharedFace) {
-  auto inter = fixture_.collection({{testing::kInterVariable}});
+  auto inter = fixture_.collection({{fixture::kInterVariable}});
   ASSERT_TRUE(inter);
   auto widthAt = [&](float weight) {
     auto format = fixture_.format(inter, u"Inter", 28);

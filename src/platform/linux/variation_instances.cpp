@@ -4,6 +4,14 @@
 #include <cmath>
 
 namespace kfp::linux_backend {
+namespace {
+
+// hb_tag_t packs the first character highest; AxisValue tags pack it lowest.
+uint32_t axisValueTag(hb_tag_t tag) {
+  return axisTag(char(tag >> 24), char(tag >> 16), char(tag >> 8), char(tag));
+}
+
+}  // namespace
 
 VariationInstances::VariationInstances(hb_face_t* face, const FontRecord& record) : face_(face) {
   unsigned count = hb_ot_var_get_axis_count(face);
@@ -17,9 +25,11 @@ VariationInstances::VariationInstances(hb_face_t* face, const FontRecord& record
     hb_ot_var_named_instance_get_design_coords(face, record.namedInstance - 1, &n,
                                                defaults_.data());
   }
+  tags_.resize(count);
+  for (unsigned i = 0; i < count; ++i) tags_[i] = axisValueTag(axes_[i].tag);
   for (const AxisValue& value : record.coordinates) {
     for (unsigned i = 0; i < count; ++i) {
-      if (axes_[i].tag == value.tag) defaults_[i] = value.value;
+      if (tags_[i] == value.tag) defaults_[i] = value.value;
     }
   }
 }
@@ -30,7 +40,7 @@ void VariationInstances::resolve(std::span<const AxisValue> values,
   for (const AxisValue& value : values) {
     if (!std::isfinite(value.value)) continue;
     for (size_t i = 0; i < axes_.size(); ++i) {
-      if (axes_[i].tag == value.tag) {
+      if (tags_[i] == value.tag) {
         coords[i] = std::clamp(value.value, axes_[i].min_value, axes_[i].max_value);
       }
     }

@@ -40,6 +40,7 @@ class VariationInstances {
   };
   hb_face_t* face_;
   std::vector<hb_ot_var_axis_info_t> axes_;
+  std::vector<uint32_t> tags_;   // axes_' tags packed as AxisValue tags are
   std::vector<float> defaults_;  // the record's instance
   std::vector<Instance> instances_;
 };

@@ -1,0 +1,230 @@
+// Startup and first-resolution cost of the installed-font index, against baselines measured in the
+// same run: an empty child process, a bare fontconfig listing, and bare FreeType + HarfBuzz opens.
+//
+//   font_index_bench [runs]
+
+#include <fontconfig/fontconfig.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "platform/linux/font_collection.h"
+#include "platform/linux/font_index.h"
+#include "platform/linux/font_set.h"
+
+extern char** environ;
+
+namespace {
+
+using namespace kfp;
+using namespace kfp::linux_backend;
+using Clock = std::chrono::steady_clock;
+
+double microsSince(Clock::time_point start) {
+  return std::chrono::duration<double, std::micro>(Clock::now() - start).count();
+}
+
+struct Stats {
+  double best = 0;
+  double median = 0;
+  double p90 = 0;
+};
+
+Stats statsOf(std::vector<double> samples) {
+  std::sort(samples.begin(), samples.end());
+  if (samples.empty()) return {};
+  return {samples.front(), samples[samples.size() / 2], samples[samples.size() * 9 / 10]};
+}
+
+long rssAnonKiB() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("RssAnon:", 0) == 0) return std::atol(line.c_str() + 8);
+  }
+  return -1;
+}
+
+// Child modes: the work a renderer does at startup, or a baseline of it.
+int runChild(const char* mode) {
+  long before = rssAnonKiB();
+  if (std::strcmp(mode, "fontconfig") == 0) {
+    FcConfig* config = FcInitLoadConfigAndFonts();
+    FcPattern* all = FcPatternCreate();
+    FcObjectSet* objects = FcObjectSetBuild(FC_FILE, FC_INDEX, FC_FAMILY, FC_FULLNAME,
+                                            FC_POSTSCRIPT_NAME, FC_STYLE, nullptr);
+    FcFontSet* fonts = FcFontList(config, all, objects);
+    std::printf("%d %ld %ld\n", fonts ? fonts->nfont : 0, before, rssAnonKiB());
+    FcFontSetDestroy(fonts);
+    FcObjectSetDestroy(objects);
+    FcPatternDestroy(all);
+    FcConfigDestroy(config);
+  } else if (std::strcmp(mode, "index") == 0) {
+    auto index = FontIndex::build();
+    auto set = index ? LinuxFontSet::scalableFonts(index) : nullptr;
+    std::printf("%u %ld %ld\n", index ? index->size() : 0, before, rssAnonKiB());
+  }
+  return 0;
+}
+
+struct ChildRun {
+  double micros = 0;
+  std::string output;
+};
+
+ChildRun spawnChild(const char* self, const char* mode) {
+  int pipeFds[2];
+  if (pipe(pipeFds) != 0) return {};
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
+  posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
+  std::string flag = std::string("--child=") + mode;
+  char* argv[] = {const_cast<char*>(self), flag.data(), nullptr};
+  Clock::time_point start = Clock::now();
+  pid_t pid = 0;
+  ChildRun run;
+  if (posix_spawn(&pid, self, &actions, nullptr, argv, environ) == 0) {
+    close(pipeFds[1]);
+    char buffer[256];
+    ssize_t n;
+    while ((n = read(pipeFds[0], buffer, sizeof buffer)) > 0) run.output.append(buffer, size_t(n));
+    int status = 0;
+    waitpid(pid, &status, 0);
+    run.micros = microsSince(start);
+  } else {
+    close(pipeFds[1]);
+  }
+  close(pipeFds[0]);
+  posix_spawn_file_actions_destroy(&actions);
+  return run;
+}
+
+void benchStartup(const char* self, int runs) {
+  std::printf("== process startup (spawn to exit), %d runs each\n", runs);
+  const char* modes[] = {"empty", "fontconfig", "index"};
+  Stats stats[3];
+  std::string outputs[3];
+  for (int m = 0; m < 3; ++m) {
+    std::vector<double> samples;
+    for (int i = 0; i < runs; ++i) {
+      ChildRun run = spawnChild(self, modes[m]);
+      samples.push_back(run.micros);
+      outputs[m] = run.output;
+    }
+    stats[m] = statsOf(samples);
+    std::printf("  %-11s best %7.2f ms  median %7.2f ms\n", modes[m], stats[m].best / 1000,
+                stats[m].median / 1000);
+  }
+  unsigned count = 0;
+  long before = 0, after = 0;
+  std::sscanf(outputs[2].c_str(), "%u %ld %ld", &count, &before, &after);
+  std::printf("  index child: %u records, RssAnon %ld KiB before, %ld KiB after build\n", count,
+              before, after);
+  std::printf("  index startup over empty process: best %.2f ms, median %.2f ms (target < 20)\n",
+              (stats[2].best - stats[0].best) / 1000, (stats[2].median - stats[0].median) / 1000);
+  std::printf("  ratio index / bare fontconfig listing (median, minus empty): %.2f\n",
+              (stats[2].median - stats[0].median) / (stats[1].median - stats[0].median));
+}
+
+void benchBuild(int runs) {
+  std::vector<double> samples;
+  std::shared_ptr<FontIndex> index;
+  for (int i = 0; i < runs; ++i) {
+    index.reset();
+    Clock::time_point start = Clock::now();
+    index = FontIndex::build();
+    samples.push_back(microsSince(start));
+  }
+  Stats s = statsOf(samples);
+  std::printf("== FontIndex::build in process: best %.2f ms, median %.2f ms; %u records, ~%.1f KiB\n",
+              s.best / 1000, s.median / 1000, index ? index->size() : 0,
+              index ? double(index->memoryBytes()) / 1024 : 0.0);
+}
+
+std::u16string pickEnglish(const std::shared_ptr<const LocalizedStrings>& names) {
+  std::u16string text;
+  if (!names || names->count() == 0) return text;
+  uint32_t at = 0;
+  if (!names->findLocaleName(u"en-us", &at)) at = 0;
+  names->getString(at, &text);
+  return text;
+}
+
+void benchResolution(size_t sampleSize) {
+  auto index = FontIndex::build();
+  auto library = FreeTypeLibrary::create();
+  if (!index || !library) return;
+  auto set = LinuxFontSet::scalableFonts(index);
+  std::vector<uint32_t> sample;
+  size_t step = std::max<size_t>(1, set->fontCount() / sampleSize);
+  for (size_t i = 0; i < set->fontCount(); i += step) sample.push_back(set->recordIds()[i]);
+
+  // Baseline: only opening each face with FreeType and HarfBuzz.
+  auto bareOpens = [&] {
+    std::vector<double> samples;
+    for (uint32_t id : sample) {
+      const FontRecord& r = index->record(id);
+      Clock::time_point start = Clock::now();
+      FT_Face face = nullptr;
+      FT_New_Face(library->get(), r.path.c_str(), FT_Long(r.faceIndex | r.namedInstance << 16),
+                  &face);
+      hb_blob_t* blob = hb_blob_create_from_file(r.path.c_str());
+      hb_face_t* hbFace = hb_face_create(blob, r.faceIndex);
+      hb_font_t* font = hb_font_create(hbFace);
+      samples.push_back(microsSince(start));
+      hb_font_destroy(font);
+      hb_face_destroy(hbFace);
+      hb_blob_destroy(blob);
+      if (face) FT_Done_Face(face);
+    }
+    return statsOf(samples);
+  };
+  auto resolutions = [&] {
+    std::vector<double> samples;
+    size_t failures = 0;
+    const uint32_t first = 0;
+    for (uint32_t id : sample) {
+      const std::u16string& postScript = index->record(id).postScriptName;
+      Clock::time_point start = Clock::now();
+      FontSetRef matched =
+          set->asFontSet1()->matchProperty({FontPropertyId::PostScriptName, postScript}, {});
+      FontSetRef one = matched ? matched->asFontSet1()->filteredFonts({&first, 1}) : nullptr;
+      auto collection = one ? createLinuxFontCollection(library, *one) : nullptr;
+      std::u16string family = collection ? pickEnglish(collection->familyNames(0)) : u"";
+      samples.push_back(microsSince(start));
+      if (family.empty()) ++failures;
+    }
+    if (failures) std::printf("  (%zu fonts without a PostScript name or family)\n", failures);
+    return statsOf(samples);
+  };
+  std::printf("== first resolution per font (%zu fonts sampled)\n", sample.size());
+  Stats cold = resolutions();
+  Stats bare = bareOpens();
+  Stats warm = resolutions();
+  std::printf("  resolution, first pass:  median %6.1f us  p90 %6.1f us\n", cold.median, cold.p90);
+  std::printf("  resolution, second pass: median %6.1f us  p90 %6.1f us (target < 100)\n",
+              warm.median, warm.p90);
+  std::printf("  bare FT+HB open:         median %6.1f us  p90 %6.1f us\n", bare.median, bare.p90);
+  std::printf("  ratio resolution / bare open (median): %.2f\n", warm.median / bare.median);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc > 1 && std::strncmp(argv[1], "--child=", 8) == 0) return runChild(argv[1] + 8);
+  int runs = argc > 1 ? std::max(3, std::atoi(argv[1])) : 15;
+  benchStartup("/proc/self/exe", runs);
+  benchBuild(std::max(3, runs / 2));
+  benchResolution(200);
+  return 0;
+}

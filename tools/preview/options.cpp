@@ -1,0 +1,75 @@
+#include "options.h"
+
+#include <cstdlib>
+#include <string_view>
+
+namespace kfp::preview {
+namespace {
+
+bool parseNumber(const char* text, double& out) {
+  char* end = nullptr;
+  out = std::strtod(text, &end);
+  return end != text && *end == '\0';
+}
+
+}  // namespace
+
+const char* usageText() {
+  return "usage: kfp-preview [options] OUTPUT.png\n"
+         "  --text TEXT       sample text (UTF-8)\n"
+         "  --size DIPS       font size, 4 to 256 (28)\n"
+         "  --width DIPS      wrap width, 1 to 8192 (900)\n"
+         "  --scale FACTOR    device pixels per DIP, 0.5 to 8 (1)\n"
+         "  --limit N         only the first N fonts\n"
+         "  --renderer PATH   renderer binary\n";
+}
+
+bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (arg == "--help" || arg == "-h") return false;
+    if (arg.substr(0, 2) != "--") {
+      if (!options.outputPath.empty()) {
+        error = "more than one output path";
+        return false;
+      }
+      options.outputPath = arg;
+      continue;
+    }
+    if (i + 1 >= argc) {
+      error = std::string(arg) + " needs a value";
+      return false;
+    }
+    const char* value = argv[++i];
+    double number = 0;
+    bool ok = true;
+    if (arg == "--text") {
+      options.text = value;
+    } else if (arg == "--renderer") {
+      options.rendererPath = value;
+    } else if (arg == "--size") {
+      ok = parseNumber(value, options.fontSize);
+    } else if (arg == "--width") {
+      ok = parseNumber(value, options.width);
+    } else if (arg == "--scale") {
+      ok = parseNumber(value, options.dpiScale);
+    } else if (arg == "--limit") {
+      ok = parseNumber(value, number) && number >= 0;
+      options.limit = static_cast<size_t>(number);
+    } else {
+      error = "unknown option " + std::string(arg);
+      return false;
+    }
+    if (!ok) {
+      error = "bad value for " + std::string(arg) + ": " + value;
+      return false;
+    }
+  }
+  if (options.outputPath.empty()) {
+    error = "no output path";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace kfp::preview
