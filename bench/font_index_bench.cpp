@@ -146,9 +146,10 @@ void benchBuild(int runs) {
     samples.push_back(microsSince(start));
   }
   Stats s = statsOf(samples);
-  std::printf("== FontIndex::build in process: best %.2f ms, median %.2f ms; %u records, ~%.1f KiB\n",
-              s.best / 1000, s.median / 1000, index ? index->size() : 0,
-              index ? double(index->memoryBytes()) / 1024 : 0.0);
+  std::printf(
+      "== FontIndex::build in process: best %.2f ms, median %.2f ms; %u records, ~%.1f KiB\n",
+      s.best / 1000, s.median / 1000, index ? index->size() : 0,
+      index ? double(index->memoryBytes()) / 1024 : 0.0);
 }
 
 std::u16string pickEnglish(const std::shared_ptr<const LocalizedStrings>& names) {

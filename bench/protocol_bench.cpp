@@ -44,13 +44,14 @@ bool roundTrip(RendererProcess& peer, uint8_t type, const std::string& json, uin
   }
   const ReadStatus status = peer.readFrame(reply, kTimeout);
   if (status == ReadStatus::kFrame && reply.type == replyType) return true;
-  std::fprintf(stderr, "unexpected reply: %s\n",
-               status == ReadStatus::kFrame ? describeFrame(reply).c_str() : readStatusName(status));
+  std::fprintf(
+      stderr, "unexpected reply: %s\n",
+      status == ReadStatus::kFrame ? describeFrame(reply).c_str() : readStatusName(status));
   return false;
 }
 
-bool timeRoundTrips(RendererProcess& peer, uint8_t type, const std::string& json,
-                    uint8_t replyType, int rounds, std::vector<double>& samples) {
+bool timeRoundTrips(RendererProcess& peer, uint8_t type, const std::string& json, uint8_t replyType,
+                    int rounds, std::vector<double>& samples) {
   Frame reply;
   for (int i = 0; i < rounds / 10; ++i) {  // warm-up
     if (!roundTrip(peer, type, json, replyType, reply)) return false;
@@ -90,8 +91,8 @@ void report(const char* what, const Stats& renderer, const Stats& baseline, cons
               target);
   std::printf("%-34s median %9.1f us  p99 %9.1f us\n", "  baseline: cat echo", baseline.median,
               baseline.p99);
-  std::printf("%-34s median x%.2f  p99 x%.2f\n", "  ratio to baseline", renderer.median / baseline.median,
-              renderer.p99 / baseline.p99);
+  std::printf("%-34s median x%.2f  p99 x%.2f\n", "  ratio to baseline",
+              renderer.median / baseline.median, renderer.p99 / baseline.p99);
 }
 
 }  // namespace

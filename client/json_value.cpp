@@ -26,7 +26,8 @@ class JsonParser {
   char peek() const { return atEnd() ? '\0' : text_[pos_]; }
 
   void skipSpace() {
-    while (!atEnd() && (peek() == ' ' || peek() == '\t' || peek() == '\n' || peek() == '\r')) ++pos_;
+    while (!atEnd() && (peek() == ' ' || peek() == '\t' || peek() == '\n' || peek() == '\r'))
+      ++pos_;
   }
 
   bool consume(std::string_view literal) {
@@ -38,8 +39,10 @@ class JsonParser {
   bool parseValue(JsonValue& out, int depth) {
     if (depth > kMaxDepth) return false;
     switch (peek()) {
-      case '{': return parseObject(out, depth);
-      case '[': return parseArray(out, depth);
+      case '{':
+        return parseObject(out, depth);
+      case '[':
+        return parseArray(out, depth);
       case '"':
         out.kind_ = JsonValue::Kind::kString;
         return parseString(out.text_);
@@ -54,7 +57,8 @@ class JsonParser {
       case 'n':
         out.kind_ = JsonValue::Kind::kNull;
         return consume("null");
-      default: return parseNumber(out);
+      default:
+        return parseNumber(out);
     }
   }
 
@@ -134,10 +138,14 @@ class JsonParser {
     for (int i = 0; i < 4; ++i) {
       const char c = text_[pos_++];
       unit <<= 4;
-      if (c >= '0' && c <= '9') unit |= uint32_t(c - '0');
-      else if (c >= 'a' && c <= 'f') unit |= uint32_t(c - 'a' + 10);
-      else if (c >= 'A' && c <= 'F') unit |= uint32_t(c - 'A' + 10);
-      else return false;
+      if (c >= '0' && c <= '9')
+        unit |= uint32_t(c - '0');
+      else if (c >= 'a' && c <= 'f')
+        unit |= uint32_t(c - 'a' + 10);
+      else if (c >= 'A' && c <= 'F')
+        unit |= uint32_t(c - 'A' + 10);
+      else
+        return false;
     }
     return true;
   }
@@ -163,16 +171,34 @@ class JsonParser {
   bool parseEscape(std::string& out) {
     const char c = text_[pos_++];
     switch (c) {
-      case '"': out.push_back('"'); return true;
-      case '\\': out.push_back('\\'); return true;
-      case '/': out.push_back('/'); return true;
-      case 'b': out.push_back('\b'); return true;
-      case 'f': out.push_back('\f'); return true;
-      case 'n': out.push_back('\n'); return true;
-      case 'r': out.push_back('\r'); return true;
-      case 't': out.push_back('\t'); return true;
-      case 'u': break;
-      default: return false;
+      case '"':
+        out.push_back('"');
+        return true;
+      case '\\':
+        out.push_back('\\');
+        return true;
+      case '/':
+        out.push_back('/');
+        return true;
+      case 'b':
+        out.push_back('\b');
+        return true;
+      case 'f':
+        out.push_back('\f');
+        return true;
+      case 'n':
+        out.push_back('\n');
+        return true;
+      case 'r':
+        out.push_back('\r');
+        return true;
+      case 't':
+        out.push_back('\t');
+        return true;
+      case 'u':
+        break;
+      default:
+        return false;
     }
     uint32_t unit = 0;
     if (!parseHex4(unit)) return false;
@@ -260,6 +286,8 @@ std::optional<std::string> JsonValue::stringAt(std::string_view key) const {
   return v ? v->asString() : std::nullopt;
 }
 
-std::optional<JsonValue> parseJson(std::string_view text) { return JsonParser(text).parseDocument(); }
+std::optional<JsonValue> parseJson(std::string_view text) {
+  return JsonParser(text).parseDocument();
+}
 
 }  // namespace kfp::client

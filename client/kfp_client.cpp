@@ -32,13 +32,17 @@ bool Client::registerFonts(const std::vector<FontDescriptor>& fonts) {
   return sendRaw(kRegisterFonts, fontListJson(fonts));
 }
 
-bool Client::beginFonts(double fontCount) { return sendRaw(kBeginFonts, beginFontsJson(fontCount)); }
+bool Client::beginFonts(double fontCount) {
+  return sendRaw(kBeginFonts, beginFontsJson(fontCount));
+}
 
 bool Client::fontChunk(const std::vector<FontDescriptor>& fonts) {
   return sendRaw(kFontChunk, fontListJson(fonts));
 }
 
-bool Client::commitFonts() { return sendRaw(kCommitFonts, "{}"); }
+bool Client::commitFonts() {
+  return sendRaw(kCommitFonts, "{}");
+}
 
 bool Client::measure(const LayoutRequest& request) {
   return sendRaw(kMeasure, layoutRequestJson(request));
@@ -52,11 +56,17 @@ bool Client::setGeneration(uint64_t generation) {
   return sendRaw(kSetGeneration, setGenerationJson(generation));
 }
 
-bool Client::ping() { return sendRaw(kPing, "{}"); }
+bool Client::ping() {
+  return sendRaw(kPing, "{}");
+}
 
-bool Client::shutdown() { return sendRaw(kShutdown, "{}"); }
+bool Client::shutdown() {
+  return sendRaw(kShutdown, "{}");
+}
 
-bool Client::clearCache() { return sendRaw(kClearCache, "{}"); }
+bool Client::clearCache() {
+  return sendRaw(kClearCache, "{}");
+}
 
 bool Client::sendRaw(uint8_t type, std::string_view json, const std::vector<uint8_t>& payload) {
   return process_->writeFrame(type, json, payload);
@@ -66,7 +76,9 @@ bool Client::sendBytes(std::string_view bytes) {
   return process_->writeBytes(bytes.data(), bytes.size());
 }
 
-ReadStatus Client::receive(Frame& frame) { return process_->readFrame(frame, replyTimeout_); }
+ReadStatus Client::receive(Frame& frame) {
+  return process_->readFrame(frame, replyTimeout_);
+}
 
 ReadStatus Client::receive(Frame& frame, Milliseconds timeout) {
   return process_->readFrame(frame, timeout);

@@ -45,21 +45,30 @@ ProcessExit exitFromStatus(int status) {
 
 const char* readStatusName(ReadStatus status) {
   switch (status) {
-    case ReadStatus::kFrame: return "frame";
-    case ReadStatus::kEndOfStream: return "end of stream";
-    case ReadStatus::kTruncated: return "stream ended inside a frame";
-    case ReadStatus::kMalformed: return "malformed frame";
-    case ReadStatus::kTimeout: return "timeout";
-    case ReadStatus::kClosed: return "output closed by the host";
+    case ReadStatus::kFrame:
+      return "frame";
+    case ReadStatus::kEndOfStream:
+      return "end of stream";
+    case ReadStatus::kTruncated:
+      return "stream ended inside a frame";
+    case ReadStatus::kMalformed:
+      return "malformed frame";
+    case ReadStatus::kTimeout:
+      return "timeout";
+    case ReadStatus::kClosed:
+      return "output closed by the host";
   }
   return "?";
 }
 
 std::string ProcessExit::describe() const {
   switch (kind) {
-    case Kind::kRunning: return "still running";
-    case Kind::kExited: return "exit code " + std::to_string(value);
-    case Kind::kSignaled: return std::string("killed by signal ") + strsignal(value);
+    case Kind::kRunning:
+      return "still running";
+    case Kind::kExited:
+      return "exit code " + std::to_string(value);
+    case Kind::kSignaled:
+      return std::string("killed by signal ") + strsignal(value);
   }
   return "?";
 }
@@ -153,7 +162,8 @@ bool RendererProcess::writeBytes(const void* bytes, size_t count, Milliseconds t
     if (n < 0 && errno != EAGAIN) return false;
     // The pipe is full. The child may be blocked writing replies to earlier requests, so read
     // those into the buffer meanwhile, and keep its stderr from filling too.
-    pollfd fds[3] = {{inFd_, POLLOUT, 0}, {outputEnded_ ? -1 : outFd_, POLLIN, 0}, {errFd_, POLLIN, 0}};
+    pollfd fds[3] = {
+        {inFd_, POLLOUT, 0}, {outputEnded_ ? -1 : outFd_, POLLIN, 0}, {errFd_, POLLIN, 0}};
     const int waitMs = remainingMs(deadline);
     if (waitMs == 0) return false;
     if (::poll(fds, 3, waitMs) < 0 && errno != EINTR) return false;
@@ -173,13 +183,18 @@ bool RendererProcess::writeFrame(uint8_t type, std::string_view json,
   storeLe32(header, static_cast<uint32_t>(5 + json.size() + payload.size()));
   header[4] = type;
   storeLe32(header + 5, static_cast<uint32_t>(json.size()));
-  return writeBytes(header, sizeof header, timeout) && writeBytes(json.data(), json.size(), timeout) &&
+  return writeBytes(header, sizeof header, timeout) &&
+         writeBytes(json.data(), json.size(), timeout) &&
          writeBytes(payload.data(), payload.size(), timeout);
 }
 
-void RendererProcess::closeInput() { closeFd(inFd_); }
+void RendererProcess::closeInput() {
+  closeFd(inFd_);
+}
 
-void RendererProcess::closeOutput() { closeFd(outFd_); }
+void RendererProcess::closeOutput() {
+  closeFd(outFd_);
+}
 
 bool RendererProcess::readSomeOutput() {
   if (outFd_ < 0 || outputEnded_) return false;

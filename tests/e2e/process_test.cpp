@@ -68,8 +68,7 @@ struct ClosedOutputCase {
 
 TEST(ClosedOutputTest, OnlyAFailedRenderResultEndsTheProcess) {
   const ClosedOutputCase cases[] = {
-      {"render of an unregistered font",
-       {{kRender, R"({"generation":1,"fontIds":["x"]})"}}, 4},
+      {"render of an unregistered font", {{kRender, R"({"generation":1,"fontIds":["x"]})"}}, 4},
       {"render after failed writes of other replies",
        {{kPing, "{}"},
         {kHello, R"({"protocolVersion":1})"},

@@ -62,7 +62,9 @@ constexpr ExchangeCase kHelloCases[] = {
     )"},
 };
 
-TEST(HelloTest, Exchanges) { runExchanges(kRendererPath, kHelloCases); }
+TEST(HelloTest, Exchanges) {
+  runExchanges(kRendererPath, kHelloCases);
+}
 
 constexpr ExchangeCase kLoopCases[] = {
     {"ping with empty JSON text", R"(
@@ -121,7 +123,9 @@ constexpr ExchangeCase kLoopCases[] = {
     )"},
 };
 
-TEST(MessageLoopTest, Exchanges) { runExchanges(kRendererPath, kLoopCases); }
+TEST(MessageLoopTest, Exchanges) {
+  runExchanges(kRendererPath, kLoopCases);
+}
 
 TEST(MessageLoopTest, UnknownTypesAreReportedAndTheLoopGoesOn) {
   // Reply types sent back to the renderer are unknown as requests, as is everything above 20.
@@ -251,7 +255,9 @@ constexpr ExchangeCase kGenerationCases[] = {
     )"},
 };
 
-TEST(GenerationTest, Exchanges) { runExchanges(kRendererPath, kGenerationCases); }
+TEST(GenerationTest, Exchanges) {
+  runExchanges(kRendererPath, kGenerationCases);
+}
 
 // Streams that end the loop: a valid Ping first, which must be answered, then the bad bytes.
 // stdin stays open unless the case closes it, so a renderer that waits for more bytes of a frame
@@ -307,8 +313,8 @@ TEST(FrameLimitsTest, FramesAtTheLimitsAreAccepted) {
   const Case cases[] = {
       {"smallest frame", frameBytes(kPing, ""), kPong, "{}"},
       {"json text of exactly 8 MiB", frameBytes(kPing, paddedObject(8388608)), kPong, "{}"},
-      {"frame of exactly 64 MiB",
-       frameBytes(kPing, "{}", std::string(67108864 - 5 - 2, '\xAB')), kPong, "{}"},
+      {"frame of exactly 64 MiB", frameBytes(kPing, "{}", std::string(67108864 - 5 - 2, '\xAB')),
+       kPong, "{}"},
       {"payload of a request is ignored", frameBytes(kHello, kHelloJson, "\x01\x02"), kHelloAck,
        kHelloAckJson},
   };

@@ -73,7 +73,9 @@ constexpr ExchangeCase kRegisterFontsCases[] = {
     )"},
 };
 
-TEST(RegisterFontsTest, Exchanges) { runExchanges(kRendererPath, kRegisterFontsCases); }
+TEST(RegisterFontsTest, Exchanges) {
+  runExchanges(kRendererPath, kRegisterFontsCases);
+}
 
 constexpr ExchangeCase kChunkedCases[] = {
     {"announce nothing, commit nothing: the active set becomes empty", R"(
@@ -297,7 +299,9 @@ constexpr ExchangeCase kChunkedCases[] = {
     )"},
 };
 
-TEST(ChunkedRegistrationTest, Exchanges) { runExchanges(kRendererPath, kChunkedCases); }
+TEST(ChunkedRegistrationTest, Exchanges) {
+  runExchanges(kRendererPath, kChunkedCases);
+}
 
 constexpr ExchangeCase kMixedCases[] = {
     {"a successful RegisterFonts discards a chunked registration", R"(
@@ -348,7 +352,9 @@ constexpr ExchangeCase kMixedCases[] = {
     )"},
 };
 
-TEST(RegistrationStateTest, Exchanges) { runExchanges(kRendererPath, kMixedCases); }
+TEST(RegistrationStateTest, Exchanges) {
+  runExchanges(kRendererPath, kMixedCases);
+}
 
 // The client's own chunked path against the renderer, with realistic descriptors.
 TEST(RegistrationClientTest, ChunkedAndSingleMessagePathsAgree) {

@@ -88,16 +88,16 @@ RendererSession::~RendererSession() {
 ::testing::AssertionResult RendererSession::expectExit(int code) {
   const auto exit = client_->process().waitForExit(kExitTimeout);
   if (exit.exitedWith(code)) return ::testing::AssertionSuccess();
-  return ::testing::AssertionFailure() << "expected exit code " << code << ", got "
-                                       << exit.describe();
+  return ::testing::AssertionFailure()
+         << "expected exit code " << code << ", got " << exit.describe();
 }
 
 ::testing::AssertionResult RendererSession::expectOutputEnded() {
   Frame frame;
   const auto status = client_->receive(frame);
   if (status == client::ReadStatus::kEndOfStream) return ::testing::AssertionSuccess();
-  auto failure = ::testing::AssertionFailure() << "expected the end of output, got "
-                                               << client::readStatusName(status);
+  auto failure = ::testing::AssertionFailure()
+                 << "expected the end of output, got " << client::readStatusName(status);
   if (status == client::ReadStatus::kFrame) failure << ": " << client::describeFrame(frame);
   return failure;
 }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
 
 #include "protocol/messages.h"
@@ -134,6 +135,33 @@ TEST(MeasureGdiLayoutTest, HeightAndLineCount) {
     EXPECT_EQ(r.lineCount, c.lineCount);
     EXPECT_FLOAT_EQ(r.height, c.height);
     EXPECT_TRUE(gdi.allReleased());
+  }
+}
+
+// The bitmap is ceil(height * dpiScale) rows high; it must be exactly the lines, with no spare row,
+// also at scales where the plain quotient rounds one ulp high.
+TEST(MeasureGdiLayoutTest, HeightComesBackToWholeLines) {
+  const struct {
+    float dpiScale;
+    int32_t lineHeight;
+    uint32_t lines;
+  } kCases[] = {
+      {0.51f, 61, 1}, {0.51f, 95, 1}, {0.51f, 61, 2}, {1.25f, 16, 3}, {1.1f, 13, 7},
+      {2.5f, 33, 5},  {3.3f, 41, 9},  {7.77f, 97, 4}, {1.5f, 16, 1},  {2, 66, 3},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(::testing::Message() << c.dpiScale << " x " << c.lineHeight << " x " << c.lines);
+    FakeGdi gdi;
+    gdi.metrics = {c.lineHeight, 0};
+    std::u16string text = u"a";
+    for (uint32_t i = 1; i < c.lines; ++i) text += u"\na";
+    const LayoutResult r = measureGdiLayout(gdi, gdiEntry(), text, 28, 300, c.dpiScale);
+    ASSERT_TRUE(r.resolved);
+    ASSERT_EQ(r.lineCount, c.lines);
+    EXPECT_EQ(std::ceil(r.height * c.dpiScale), float(c.lines * c.lineHeight));
+    // No more than one ulp below the plain quotient.
+    const float quotient = float(c.lines * c.lineHeight) / c.dpiScale;
+    EXPECT_GE(r.height, std::nextafter(quotient, 0.0f));
   }
 }
 

@@ -1,8 +1,8 @@
 // One-font and family collections built from matched installed fonts, and the faces they open.
 
-#include "platform/linux/font_collection.h"
-
 #include <gtest/gtest.h>
+
+#include "platform/linux/font_collection.h"
 
 #include FT_MULTIPLE_MASTERS_H
 #include <string>
@@ -13,7 +13,9 @@
 namespace kfp::linux_backend {
 namespace {
 
-std::string narrow(std::u16string_view text) { return std::string(text.begin(), text.end()); }
+std::string narrow(std::u16string_view text) {
+  return std::string(text.begin(), text.end());
+}
 
 class InstalledCollections : public ::testing::Test {
  protected:
@@ -45,10 +47,14 @@ TEST_F(InstalledCollections, OneFontCollectionKnowsItsFamilyNames) {
     std::vector<std::u16string_view> notFound;
   };
   const Case cases[] = {
-      {u"DejaVuSans-Bold", u"DejaVu Sans", {u"DejaVu Sans", u"DEJAVU SANS"},
+      {u"DejaVuSans-Bold",
+       u"DejaVu Sans",
+       {u"DejaVu Sans", u"DEJAVU SANS"},
        {u"DejaVu Sans Bold", u"DejaVu Serif", u"DejaVu", u""}},
       // Typographic family and the legacy one both name the face.
-      {u"DejaVuSansCondensed-Bold", u"DejaVu Sans", {u"DejaVu Sans", u"dejavu sans condensed"},
+      {u"DejaVuSansCondensed-Bold",
+       u"DejaVu Sans",
+       {u"DejaVu Sans", u"dejavu sans condensed"},
        {u"DejaVu Sans Condensed Bold"}},
       {u"DejaVuSans-ExtraLight", u"DejaVu Sans", {u"DejaVu Sans Light", u"DejaVu Sans"}, {}},
       {u"Inter_700wght", u"Inter", {u"inter"}, {u"Inter Bold"}},
@@ -67,7 +73,8 @@ TEST_F(InstalledCollections, OneFontCollectionKnowsItsFamilyNames) {
     ASSERT_TRUE(names->getString(english, &text));
     EXPECT_EQ(narrow(text), narrow(c.englishFamily));
     EXPECT_EQ(collection->familyNames(1), nullptr);
-    for (std::u16string_view name : c.found) EXPECT_TRUE(collection->findFamilyName(name)) << narrow(name);
+    for (std::u16string_view name : c.found)
+      EXPECT_TRUE(collection->findFamilyName(name)) << narrow(name);
     for (std::u16string_view name : c.notFound) {
       EXPECT_FALSE(collection->findFamilyName(name)) << narrow(name);
     }

@@ -1,20 +1,21 @@
 // The font index built from the fonts installed on this machine, and the fontconfig readings it
 // rests on.
 
-#include "platform/linux/font_index.h"
-
 #include <gtest/gtest.h>
 
 #include <set>
 #include <string>
 #include <tuple>
 
+#include "platform/linux/font_index.h"
 #include "platform/linux/fontconfig_listing.h"
 
 namespace kfp::linux_backend {
 namespace {
 
-std::string narrow(std::u16string_view text) { return std::string(text.begin(), text.end()); }
+std::string narrow(std::u16string_view text) {
+  return std::string(text.begin(), text.end());
+}
 
 class InstalledIndex : public ::testing::Test {
  protected:
@@ -29,7 +30,7 @@ TEST(FontconfigReading, ScalesConvertToTheSeamsScales) {
     double fcWeight;
     int weight;
   };
-  const Case weights[] = {{0, 100}, {40, 200}, {50, 300}, {80, 400}, {100, 500},
+  const Case weights[] = {{0, 100},   {40, 200},  {50, 300},  {80, 400},  {100, 500},
                           {180, 600}, {200, 700}, {205, 800}, {210, 900}, {215, 999}};
   for (const Case& c : weights) {
     SCOPED_TRACE(c.fcWeight);
@@ -39,8 +40,8 @@ TEST(FontconfigReading, ScalesConvertToTheSeamsScales) {
     double fcWidth;
     int stretch;
   };
-  const WidthCase widths[] = {{50, 1}, {63, 2}, {75, 3}, {87, 4}, {100, 5},
-                              {113, 6}, {125, 7}, {150, 8}, {200, 9}, {30, 1}, {400, 9}};
+  const WidthCase widths[] = {{50, 1},  {63, 2},  {75, 3},  {87, 4}, {100, 5}, {113, 6},
+                              {125, 7}, {150, 8}, {200, 9}, {30, 1}, {400, 9}};
   for (const WidthCase& c : widths) {
     SCOPED_TRACE(c.fcWidth);
     EXPECT_EQ(stretchFromFontconfig(c.fcWidth), c.stretch);
@@ -156,7 +157,8 @@ TEST_F(InstalledIndex, LooksUpEveryNameKindIgnoringCase) {
       continue;
     }
     bool found = false;
-    for (uint32_t id : ids) found = found || index_->record(id).postScriptName == c.expectedPostScript;
+    for (uint32_t id : ids)
+      found = found || index_->record(id).postScriptName == c.expectedPostScript;
     EXPECT_TRUE(found);
   }
 }

@@ -43,21 +43,21 @@ FontRecord instanceRecord(std::u16string postScript, uint32_t instance, float wg
 // Ids are positions in this list.
 std::shared_ptr<FontIndex> makeIndex() {
   return FontIndex::fromRecords({
-      staticRecord(u"Fam", u"Fam-Regular", 400, 5, kStyleNormal),      // 0
-      staticRecord(u"Fam", u"Fam-Bold", 700, 5, kStyleNormal),         // 1
-      staticRecord(u"Fam", u"Fam-Italic", 400, 5, kStyleItalic),       // 2
-      staticRecord(u"Fam", u"Fam-BoldOblique", 700, 5, kStyleOblique), // 3
-      staticRecord(u"Fam", u"Fam-Light", 300, 5, kStyleNormal),        // 4
-      staticRecord(u"Fam", u"Fam-SemiBold", 600, 5, kStyleNormal),     // 5
-      staticRecord(u"Fam", u"Fam-Condensed", 400, 3, kStyleNormal),    // 6
-      staticRecord(u"Fam", u"Fam-Expanded", 400, 7, kStyleNormal),     // 7
-      staticRecord(u"Fam", u"Fam-Medium", 500, 5, kStyleNormal),       // 8
+      staticRecord(u"Fam", u"Fam-Regular", 400, 5, kStyleNormal),           // 0
+      staticRecord(u"Fam", u"Fam-Bold", 700, 5, kStyleNormal),              // 1
+      staticRecord(u"Fam", u"Fam-Italic", 400, 5, kStyleItalic),            // 2
+      staticRecord(u"Fam", u"Fam-BoldOblique", 700, 5, kStyleOblique),      // 3
+      staticRecord(u"Fam", u"Fam-Light", 300, 5, kStyleNormal),             // 4
+      staticRecord(u"Fam", u"Fam-SemiBold", 600, 5, kStyleNormal),          // 5
+      staticRecord(u"Fam", u"Fam-Condensed", 400, 3, kStyleNormal),         // 6
+      staticRecord(u"Fam", u"Fam-Expanded", 400, 7, kStyleNormal),          // 7
+      staticRecord(u"Fam", u"Fam-Medium", 500, 5, kStyleNormal),            // 8
       staticRecord(u"Slanted", u"Slanted-Italic", 400, 5, kStyleItalic),    // 9
       staticRecord(u"Slanted", u"Slanted-Oblique", 400, 5, kStyleOblique),  // 10
-      instanceRecord(u"Var-Regular", 0, 400),                            // 11
-      instanceRecord(u"Var-Thin", 1, 100),                               // 12
-      instanceRecord(u"Var-Black", 2, 900),                              // 13
-      instanceRecord(u"Var-Bold", 3, 700),                               // 14
+      instanceRecord(u"Var-Regular", 0, 400),                               // 11
+      instanceRecord(u"Var-Thin", 1, 100),                                  // 12
+      instanceRecord(u"Var-Black", 2, 900),                                 // 13
+      instanceRecord(u"Var-Bold", 3, 700),                                  // 14
   });
 }
 
@@ -69,7 +69,9 @@ std::u16string firstPostScriptName(const FontSetRef& set) {
   return name;
 }
 
-std::string narrow(std::u16string_view text) { return std::string(text.begin(), text.end()); }
+std::string narrow(std::u16string_view text) {
+  return std::string(text.begin(), text.end());
+}
 
 struct FamilyCase {
   std::u16string_view family;
@@ -88,18 +90,18 @@ TEST(LinuxFontRanking, FamilyMatchOrdersStretchThenStyleThenWeight) {
       {u"Fam", 700, 5, kStyleOblique, u"Fam-BoldOblique"},
       {u"Fam", 450, 5, kStyleNormal, u"Fam-Medium"},  // 400..500: up to 500 first
       {u"Fam", 420, 5, kStyleNormal, u"Fam-Medium"},
-      {u"Fam", 350, 5, kStyleNormal, u"Fam-Light"},   // below 400: lighter first
+      {u"Fam", 350, 5, kStyleNormal, u"Fam-Light"},     // below 400: lighter first
       {u"Fam", 550, 5, kStyleNormal, u"Fam-SemiBold"},  // above 500: heavier first
       {u"Fam", 650, 5, kStyleNormal, u"Fam-Bold"},
-      {u"Fam", 950, 5, kStyleNormal, u"Fam-Bold"},    // nothing heavier: the heaviest lighter one
-      {u"Fam", 100, 5, kStyleNormal, u"Fam-Light"},   // nothing lighter: the lightest heavier one
+      {u"Fam", 950, 5, kStyleNormal, u"Fam-Bold"},   // nothing heavier: the heaviest lighter one
+      {u"Fam", 100, 5, kStyleNormal, u"Fam-Light"},  // nothing lighter: the lightest heavier one
       {u"Fam", 400, 4, kStyleNormal, u"Fam-Condensed"},  // narrower first at or below normal
       {u"Fam", 400, 6, kStyleNormal, u"Fam-Expanded"},   // wider first above normal
-      {u"Fam", 400, 9, kStyleNormal, u"Fam-Expanded"},  // nothing wider: the widest narrower
+      {u"Fam", 400, 9, kStyleNormal, u"Fam-Expanded"},   // nothing wider: the widest narrower
       {u"Fam", 400, 1, kStyleNormal, u"Fam-Condensed"},
-      {u"fAM", 400, 5, kStyleNormal, u"Fam-Regular"},  // case-insensitive
+      {u"fAM", 400, 5, kStyleNormal, u"Fam-Regular"},           // case-insensitive
       {u"Fam Narrow", 700, 5, kStyleNormal, u"Fam-Condensed"},  // legacy family name
-      {u"Slanted", 400, 5, kStyleNormal, u"Slanted-Oblique"},  // oblique nearer upright
+      {u"Slanted", 400, 5, kStyleNormal, u"Slanted-Oblique"},   // oblique nearer upright
       {u"Slanted", 400, 5, kStyleItalic, u"Slanted-Italic"},
       {u"Slanted", 400, 5, kStyleOblique, u"Slanted-Oblique"},
       {u"Var", 800, 5, kStyleNormal, u"Var-Black"},
@@ -130,36 +132,63 @@ struct AxisCase {
 TEST(LinuxFontRanking, PropertyMatchRanksByClampedAxisDistance) {
   const float nan = std::numeric_limits<float>::quiet_NaN();
   const AxisCase cases[] = {
-      {"no axes: the default instance", {FontPropertyId::TypographicFamilyName, u"Var"}, {},
+      {"no axes: the default instance",
+       {FontPropertyId::TypographicFamilyName, u"Var"},
+       {},
        u"Var-Regular"},
-      {"nearest instance", {FontPropertyId::TypographicFamilyName, u"Var"}, {{kWghtTag, 640}},
+      {"nearest instance",
+       {FontPropertyId::TypographicFamilyName, u"Var"},
+       {{kWghtTag, 640}},
        u"Var-Bold"},
-      {"clamped above the range", {FontPropertyId::TypographicFamilyName, u"Var"},
-       {{kWghtTag, 2000}}, u"Var-Black"},
-      {"clamped below the range", {FontPropertyId::TypographicFamilyName, u"Var"},
-       {{kWghtTag, -50}}, u"Var-Thin"},
-      {"last value of a tag wins", {FontPropertyId::TypographicFamilyName, u"Var"},
-       {{kWghtTag, 100}, {kWghtTag, 900}}, u"Var-Black"},
-      {"NaN is ignored", {FontPropertyId::TypographicFamilyName, u"Var"}, {{kWghtTag, nan}},
+      {"clamped above the range",
+       {FontPropertyId::TypographicFamilyName, u"Var"},
+       {{kWghtTag, 2000}},
+       u"Var-Black"},
+      {"clamped below the range",
+       {FontPropertyId::TypographicFamilyName, u"Var"},
+       {{kWghtTag, -50}},
+       u"Var-Thin"},
+      {"last value of a tag wins",
+       {FontPropertyId::TypographicFamilyName, u"Var"},
+       {{kWghtTag, 100}, {kWghtTag, 900}},
+       u"Var-Black"},
+      {"NaN is ignored",
+       {FontPropertyId::TypographicFamilyName, u"Var"},
+       {{kWghtTag, nan}},
        u"Var-Regular"},
-      {"static weight as wght", {FontPropertyId::WeightStretchStyleFamilyName, u"Fam"},
-       {{kWghtTag, 690}}, u"Fam-Bold"},
-      {"static width as wdth", {FontPropertyId::TypographicFamilyName, u"Fam"}, {{kWdth, 75}},
-       u"Fam-Condensed"},
-      {"static italic as ital", {FontPropertyId::TypographicFamilyName, u"Fam"}, {{kItal, 1}},
-       u"Fam-Italic"},
-      {"no axes: the most normal face", {FontPropertyId::TypographicFamilyName, u"Fam"}, {},
-       u"Fam-Regular"},
-      {"unknown axis changes nothing", {FontPropertyId::TypographicFamilyName, u"Fam"},
-       {{axisTag('o', 'p', 's', 'z'), 72}}, u"Fam-Regular"},
-      {"PostScript name, any case", {FontPropertyId::PostScriptName, u"FAM-bold"}, {},
+      {"static weight as wght",
+       {FontPropertyId::WeightStretchStyleFamilyName, u"Fam"},
+       {{kWghtTag, 690}},
        u"Fam-Bold"},
-      {"full name in another language", {FontPropertyId::FullName, u"voll fam-light"}, {},
+      {"static width as wdth",
+       {FontPropertyId::TypographicFamilyName, u"Fam"},
+       {{kWdth, 75}},
+       u"Fam-Condensed"},
+      {"static italic as ital",
+       {FontPropertyId::TypographicFamilyName, u"Fam"},
+       {{kItal, 1}},
+       u"Fam-Italic"},
+      {"no axes: the most normal face",
+       {FontPropertyId::TypographicFamilyName, u"Fam"},
+       {},
+       u"Fam-Regular"},
+      {"unknown axis changes nothing",
+       {FontPropertyId::TypographicFamilyName, u"Fam"},
+       {{axisTag('o', 'p', 's', 'z'), 72}},
+       u"Fam-Regular"},
+      {"PostScript name, any case", {FontPropertyId::PostScriptName, u"FAM-bold"}, {}, u"Fam-Bold"},
+      {"full name in another language",
+       {FontPropertyId::FullName, u"voll fam-light"},
+       {},
        u"Fam-Light"},
-      {"legacy family", {FontPropertyId::Win32FamilyName, u"Fam Narrow"}, {{kWdth, 200}},
+      {"legacy family",
+       {FontPropertyId::Win32FamilyName, u"Fam Narrow"},
+       {{kWdth, 200}},
        u"Fam-Expanded"},
-      {"WWS family does not know legacy names", {FontPropertyId::WeightStretchStyleFamilyName,
-       u"Fam Narrow"}, {}, u"<none>"},
+      {"WWS family does not know legacy names",
+       {FontPropertyId::WeightStretchStyleFamilyName, u"Fam Narrow"},
+       {},
+       u"<none>"},
       {"empty name", {FontPropertyId::PostScriptName, u""}, {}, u"<none>"},
       {"a name nothing has", {FontPropertyId::FullName, u"Fam"}, {}, u"<none>"},
   };

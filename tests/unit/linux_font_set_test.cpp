@@ -1,18 +1,19 @@
 // Matching installed fonts through the text engine's system font set, the way font lookup uses it.
 
-#include "platform/linux/font_set.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "platform/linux/font_index.h"
+#include "platform/linux/font_set.h"
 #include "platform/linux/text_engine.h"
 
 namespace kfp::linux_backend {
 namespace {
 
-std::string narrow(std::u16string_view text) { return std::string(text.begin(), text.end()); }
+std::string narrow(std::u16string_view text) {
+  return std::string(text.begin(), text.end());
+}
 
 std::u16string valueOf(const FontSetRef& set, uint32_t index, FontPropertyId id) {
   if (!set || index >= set->fontCount()) return u"<no font>";

@@ -12,9 +12,9 @@
 namespace kfp::linux_backend {
 namespace {
 
-constexpr hb_ot_name_id_t kLegacyFamilyId = HB_OT_NAME_ID_FONT_FAMILY;                // 1
-constexpr hb_ot_name_id_t kTypographicFamilyId = HB_OT_NAME_ID_TYPOGRAPHIC_FAMILY;    // 16
-constexpr hb_ot_name_id_t kWwsFamilyId = HB_OT_NAME_ID_WWS_FAMILY;                    // 21
+constexpr hb_ot_name_id_t kLegacyFamilyId = HB_OT_NAME_ID_FONT_FAMILY;              // 1
+constexpr hb_ot_name_id_t kTypographicFamilyId = HB_OT_NAME_ID_TYPOGRAPHIC_FAMILY;  // 16
+constexpr hb_ot_name_id_t kWwsFamilyId = HB_OT_NAME_ID_WWS_FAMILY;                  // 21
 
 void addFolded(std::vector<std::u16string>& folded, const std::vector<LocalizedName>& names) {
   for (const LocalizedName& name : names) {
@@ -54,7 +54,9 @@ LinuxFontCollection::LinuxFontCollection(std::shared_ptr<FreeTypeLibrary> librar
   }
 }
 
-uint32_t LinuxFontCollection::familyCount() const { return static_cast<uint32_t>(families_.size()); }
+uint32_t LinuxFontCollection::familyCount() const {
+  return static_cast<uint32_t>(families_.size());
+}
 
 bool LinuxFontCollection::faceHasName(size_t face, const std::u16string& foldedName) const {
   const std::vector<std::u16string>& names = faceNames_[face].folded;
@@ -77,9 +79,8 @@ std::shared_ptr<const LocalizedStrings> LinuxFontCollection::familyNames(
   return list;
 }
 
-std::shared_ptr<LoadedFace> LinuxFontCollection::faceFor(std::u16string_view familyName,
-                                                         int weight, int stretch,
-                                                         int style) const {
+std::shared_ptr<LoadedFace> LinuxFontCollection::faceFor(std::u16string_view familyName, int weight,
+                                                         int stretch, int style) const {
   std::u16string folded = foldName(familyName);
   std::vector<size_t> candidates;
   for (size_t i = 0; i < faces_.size(); ++i) {

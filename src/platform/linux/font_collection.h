@@ -32,8 +32,8 @@ class LinuxFontCollection : public FontCollection {
     std::vector<std::u16string> folded;  // every family name of the face, case-folded
   };
   struct Family {
-    std::u16string key;                   // folded preferred WWS name
-    std::vector<LocalizedName> names;     // the WWS names, English first
+    std::u16string key;                // folded preferred WWS name
+    std::vector<LocalizedName> names;  // the WWS names, English first
   };
   bool faceHasName(size_t face, const std::u16string& foldedName) const;
 

@@ -5,8 +5,9 @@
 namespace kfp::linux_backend {
 namespace {
 
-std::span<const uint32_t> lookUp(const std::unordered_map<std::u16string, std::vector<uint32_t>>& map,
-                                 std::u16string_view name) {
+std::span<const uint32_t> lookUp(
+    const std::unordered_map<std::u16string, std::vector<uint32_t>>& map,
+    std::u16string_view name) {
   auto it = map.find(foldName(name));
   if (it == map.end()) return {};
   return it->second;
@@ -32,7 +33,8 @@ size_t stringBytes(const std::u16string& text) {
 
 size_t namesBytes(const std::vector<LocalizedName>& names) {
   size_t bytes = names.capacity() * sizeof(LocalizedName);
-  for (const LocalizedName& name : names) bytes += stringBytes(name.locale) + stringBytes(name.text);
+  for (const LocalizedName& name : names)
+    bytes += stringBytes(name.locale) + stringBytes(name.text);
   return bytes;
 }
 

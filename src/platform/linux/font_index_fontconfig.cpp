@@ -79,7 +79,9 @@ int weightFromFontconfig(double fcWeight) {
   return std::clamp(int(std::lround(FcWeightToOpenTypeDouble(fcWeight))), 1, 999);
 }
 
-int stretchFromFontconfig(double fcWidth) { return stretchFromWidthPercent(fcWidth); }
+int stretchFromFontconfig(double fcWidth) {
+  return stretchFromWidthPercent(fcWidth);
+}
 
 int styleFromFontconfig(int fcSlant) {
   if (fcSlant >= FC_SLANT_OBLIQUE) return kStyleOblique;
@@ -160,14 +162,12 @@ std::optional<std::vector<FontRecord>> listInstalledFonts() {
   for (const FaceKey& key : variableKeys) {
     std::optional<VariableFaceData> data = readVariableFace(key.first, key.second);
     if (!data) continue;
-    auto first = std::lower_bound(records.begin(), records.end(), key,
-                                  [](const FontRecord& r, const FaceKey& k) {
-                                    return std::tie(r.path, r.faceIndex) <
-                                           std::tie(k.first, k.second);
-                                  });
-    for (auto it = first; it != records.end() && it->path == key.first &&
-                          it->faceIndex == key.second;
-         ++it) {
+    auto first = std::lower_bound(
+        records.begin(), records.end(), key, [](const FontRecord& r, const FaceKey& k) {
+          return std::tie(r.path, r.faceIndex) < std::tie(k.first, k.second);
+        });
+    for (auto it = first;
+         it != records.end() && it->path == key.first && it->faceIndex == key.second; ++it) {
       applyVariableFace(*data, *it);
     }
   }

@@ -56,8 +56,8 @@ std::optional<VariableFaceData> readVariableFace(const std::string& path, uint32
   data.axes.reserve(axisCount);
   for (const hb_ot_var_axis_info_t& info : infos) {
     // hb_tag_t packs the first character highest; AxisValue tags pack it lowest.
-    uint32_t tag = axisTag(char(info.tag >> 24), char(info.tag >> 16), char(info.tag >> 8),
-                           char(info.tag));
+    uint32_t tag =
+        axisTag(char(info.tag >> 24), char(info.tag >> 16), char(info.tag >> 8), char(info.tag));
     data.axes.push_back({tag, info.min_value, info.default_value, info.max_value});
   }
 

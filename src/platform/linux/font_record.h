@@ -28,18 +28,18 @@ struct FontRecord {
   bool scalable = true;        // false: fixed-size bitmap strikes only
   bool color = false;          // COLR or CBDT/sbix glyphs
 
-  int weight = kNormalWeight;     // 1..999
-  int stretch = kNormalStretch;   // 1..9
-  int style = kStyleNormal;       // 0 normal, 1 oblique, 2 italic
+  int weight = kNormalWeight;    // 1..999
+  int stretch = kNormalStretch;  // 1..9
+  int style = kStyleNormal;      // 0 normal, 1 oblique, 2 italic
 
-  std::vector<AxisRange> axes;       // empty for a static font
+  std::vector<AxisRange> axes;         // empty for a static font
   std::vector<AxisValue> coordinates;  // this instance's design coordinates, one per axis
 
   std::u16string postScriptName;
   std::vector<LocalizedName> fullNames;
-  std::vector<LocalizedName> typographicFamilyNames;   // name ID 16, else 1
-  std::vector<LocalizedName> wwsFamilyNames;           // name ID 21, else typographic
-  std::vector<LocalizedName> win32FamilyNames;         // name ID 1
+  std::vector<LocalizedName> typographicFamilyNames;  // name ID 16, else 1
+  std::vector<LocalizedName> wwsFamilyNames;          // name ID 21, else typographic
+  std::vector<LocalizedName> win32FamilyNames;        // name ID 1
 };
 
 }  // namespace kfp::linux_backend

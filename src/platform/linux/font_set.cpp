@@ -7,7 +7,8 @@
 namespace kfp::linux_backend {
 namespace {
 
-std::shared_ptr<const LocalizedStrings> toLocalizedStrings(const std::vector<LocalizedName>& names) {
+std::shared_ptr<const LocalizedStrings> toLocalizedStrings(
+    const std::vector<LocalizedName>& names) {
   if (names.empty()) return nullptr;
   auto list = std::make_shared<LocalizedStringList>();
   for (const LocalizedName& name : names) list->add(name.locale, name.text);

@@ -14,7 +14,9 @@ constexpr double kDistanceSteps = 1e6;
 // Width in percent of normal for stretch 1..9.
 constexpr double kWidthPercent[] = {50, 62.5, 75, 87.5, 100, 112.5, 125, 150, 200};
 
-double widthPercent(int stretch) { return kWidthPercent[std::clamp(stretch, 1, 9) - 1]; }
+double widthPercent(int stretch) {
+  return kWidthPercent[std::clamp(stretch, 1, 9) - 1];
+}
 
 int stretchFromPercent(double percent) {
   int best = 1;
