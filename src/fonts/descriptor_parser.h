@@ -9,7 +9,7 @@ namespace kfp {
 
 class JsonObject;
 
-// Always returns a complete record (fontId left empty for the caller); unusable axis data only
+// Always returns a complete record; unusable axis data only
 // drops axis values. Only allocation failure escapes.
 RegisteredFont parseFontDescriptor(const JsonObject& descriptor);
 

@@ -25,9 +25,9 @@ bool FontRegistry::addFontBatch(const JsonArray& fonts, bool isChunk) {
   if (n > expectedCount - receivedCount) return false;
 
   // Parsed completely before anything is inserted, so a rejection leaves the staged set as it was.
-  std::vector<RegisteredFont> batch;
-  batch.reserve(n);
-  std::unordered_set<std::u16string> batchIds;
+  std::vector<std::pair<std::u16string, RegisteredFont>> batch;
+  batch.reserve(n);  // no reallocation: batchIds views the ids in place
+  std::unordered_set<std::u16string_view> batchIds;
   batchIds.reserve(n);
   for (uint32_t i = 0; i < n; ++i) {
     std::optional<JsonObject> element;
@@ -37,17 +37,13 @@ bool FontRegistry::addFontBatch(const JsonArray& fonts, bool isChunk) {
       return false;
     }
     std::u16string id = element->getNamedString(u"fontId");
-    if (id.empty() || stagedFonts.count(id) != 0 || !batchIds.insert(id).second) return false;
-    RegisteredFont font = parseFontDescriptor(*element);
-    font.fontId = std::move(id);
-    batch.push_back(std::move(font));
+    if (id.empty() || stagedFonts.count(id) != 0) return false;
+    batch.emplace_back(std::move(id), parseFontDescriptor(*element));
+    if (!batchIds.insert(batch.back().first).second) return false;
   }
 
   stagedFonts.reserve(stagedFonts.size() + batch.size());
-  for (RegisteredFont& font : batch) {
-    std::u16string key = font.fontId;
-    stagedFonts.emplace(std::move(key), std::move(font));
-  }
+  for (auto& [id, font] : batch) stagedFonts.emplace(std::move(id), std::move(font));
   receivedCount += n;
   return true;
 }

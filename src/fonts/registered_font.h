@@ -1,5 +1,5 @@
 #pragma once
-// One parsed font descriptor in the font registry.
+// One parsed font descriptor in the font registry. Its font id is the key it is stored under.
 
 #include <string>
 
@@ -8,7 +8,6 @@
 namespace kfp {
 
 struct RegisteredFont {
-  std::u16string fontId;
   std::u16string familyName;
   std::u16string nativeFamilyName;
   std::u16string fullName;

@@ -33,7 +33,13 @@ LayoutResult failure(std::string_view code) {
 float roundLayoutHeight(float height, float dpiScale) {
   // An empty paragraph still occupies one row of pixels; a NaN height from the engine does too.
   const float atLeastOne = height >= 1.0f ? height : 1.0f;
-  return std::ceil(atLeastOne * dpiScale) / dpiScale;
+  return heightOfPixels(std::ceil(atLeastOne * dpiScale), dpiScale);
+}
+
+float heightOfPixels(float pixels, float dpiScale) {
+  float height = pixels / dpiScale;
+  while (height > 0 && std::ceil(height * dpiScale) > pixels) height = std::nextafter(height, 0.0f);
+  return height;
 }
 
 LayoutResult measureLayout(RendererContext& context, const std::u16string& fontId,

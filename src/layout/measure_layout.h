@@ -22,4 +22,10 @@ LayoutResult measureLayout(RendererContext& context, const std::u16string& fontI
 // ceil(max(height, 1) * dpiScale) / dpiScale in 32-bit float arithmetic.
 float roundLayoutHeight(float height, float dpiScale);
 
+// The height in DIPs of a whole number of device pixels, such that the rasterizer's
+// ceil(height * dpiScale) gives back exactly that number. The plain quotient is sometimes one ulp
+// high (61 / 0.51f comes back as 62 pixels), which would add an empty row to the bitmap; it is
+// stepped down until it round-trips.
+float heightOfPixels(float pixels, float dpiScale);
+
 }  // namespace kfp

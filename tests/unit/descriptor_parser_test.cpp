@@ -142,7 +142,6 @@ TEST(ParseFontDescriptor, CopiesNamesAndFallsBackToTheNativeStyleName) {
   EXPECT_EQ(font.nativeStyleName, u"Oblique");
   EXPECT_EQ(font.postScriptName, u"PS");
   EXPECT_EQ(font.style, kStyleOblique);
-  EXPECT_TRUE(font.fontId.empty());
 
   const RegisteredFont wrongTypes = parse(R"({"familyName":7,"styleName":null})");
   EXPECT_TRUE(wrongTypes.familyName.empty());

@@ -16,6 +16,14 @@
 #include "linux_text_fixture.h"
 #include "platform/linux/backend_parts.h"
 
+// Pango keeps its font map and fontconfig's patterns for the life of the process; under
+// LeakSanitizer those process-lifetime allocations are not ours to report.
+extern "C" const char* __lsan_default_suppressions() {
+  return "leak:libfontconfig.so\nleak:libpango-1.0.so\nleak:libpangoft2-1.0.so\n"
+         "leak:libpangocairo-1.0.so\nleak:libcairo.so\nleak:libglib-2.0.so\n"
+         "leak:libgobject-2.0.so\n";
+}
+
 namespace kfp::linux_backend {
 namespace {
 

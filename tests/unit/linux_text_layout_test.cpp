@@ -414,6 +414,33 @@ TEST_F(LinuxTextLayoutTest, AxisValuesChangeShapingOfTheSharedFace) {
   EXPECT_FLOAT_EQ(widthAt(5000), black) << "values are clamped to the axis range";
 }
 
+TEST_F(LinuxTextLayoutTest, RememberedShapingIsOnlyReusedForTheSameParagraph) {
+  // More texts than the face remembers, laid out twice: the second pass (partly served from the
+  // memo) must equal the first, and texts sharing a prefix must not be confused.
+  const std::u16string texts[] = {u"Hello", u"Hello!",        u"Hell",          u"ffi fl",
+                                  u"AV Wa", u"Hello\nHello!", u"x\u0627\u0628y"};
+  std::vector<std::vector<uint32_t>> first;
+  for (int pass = 0; pass < 2; ++pass) {
+    for (size_t i = 0; i < std::size(texts); ++i) {
+      SCOPED_TRACE(::testing::Message() << "pass " << pass << " text " << i);
+      auto layout = layOut(texts[i]);
+      ASSERT_TRUE(layout);
+      std::vector<uint32_t> signature;
+      for (const PositionedGlyph& glyph : layout->glyphs) {
+        signature.push_back(glyph.id);
+        signature.push_back(uint32_t(glyph.x * 64));
+      }
+      if (pass == 0) {
+        first.push_back(signature);
+      } else {
+        EXPECT_EQ(signature, first[i]);
+      }
+    }
+  }
+  EXPECT_NE(first[0], first[1]);
+  EXPECT_NE(first[0], first[2]);
+}
+
 TEST_F(LinuxTextLayoutTest, UnknownFamilyOrForeignCollectionGivesNoFormat) {
   EXPECT_FALSE(fixture_.format(dejaVu_, u"No Such Family", 28));
   TextFormatSpec spec;

@@ -235,3 +235,23 @@ TEST(RoundLayoutHeight, WholeDevicePixels) {
 
 }  // namespace
 }  // namespace kfp
+
+namespace kfp {
+namespace {
+
+TEST(HeightOfPixels, RoundTripsThroughTheBitmapSizeRule) {
+  // Every scale in steps of 0.01 and every pixel count a layout can reach: the rasterizer must
+  // get back exactly the pixel rows that were measured.
+  for (int hundredths = 50; hundredths <= 800; ++hundredths) {
+    const float scale = static_cast<float>(hundredths) / 100.0f;
+    for (int pixels = 1; pixels <= 4000; pixels += 7) {
+      const float height = heightOfPixels(static_cast<float>(pixels), scale);
+      ASSERT_EQ(std::ceil(height * scale), static_cast<float>(pixels))
+          << "scale " << scale << " pixels " << pixels;
+    }
+  }
+  EXPECT_EQ(std::ceil(heightOfPixels(61, 0.51f) * 0.51f), 61.0f);
+}
+
+}  // namespace
+}  // namespace kfp

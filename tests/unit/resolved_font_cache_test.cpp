@@ -20,7 +20,6 @@ class ResolvedFontCacheTest : public ::testing::Test {
   void SetUp() override { ASSERT_EQ(ctx.initialize(), kOk); }
   void registerFont(const std::u16string& id, const std::u16string& postScriptName) {
     RegisteredFont font;
-    font.fontId = id;
     font.postScriptName = postScriptName;
     ctx.registry.activeFonts[id] = font;
   }

@@ -1,4 +1,6 @@
+#include <fcntl.h>
 #include <fontconfig/fontconfig.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -73,6 +75,29 @@ std::optional<FontRecord> recordFromPattern(FcPattern* pattern) {
 
 using FaceKey = std::pair<std::string, uint32_t>;
 
+// fontconfig prints configuration warnings to stderr, which the renderer keeps empty. Loading
+// happens once, at startup, before any other thread exists.
+class StderrSilenced {
+ public:
+  StderrSilenced() {
+    int devNull = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (devNull < 0) return;
+    saved_ = ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 0);
+    if (saved_ >= 0) ::dup2(devNull, STDERR_FILENO);
+    ::close(devNull);
+  }
+  ~StderrSilenced() {
+    if (saved_ < 0) return;
+    ::dup2(saved_, STDERR_FILENO);
+    ::close(saved_);
+  }
+  StderrSilenced(const StderrSilenced&) = delete;
+  StderrSilenced& operator=(const StderrSilenced&) = delete;
+
+ private:
+  int saved_ = -1;
+};
+
 }  // namespace
 
 int weightFromFontconfig(double fcWeight) {
@@ -111,7 +136,11 @@ void assignFamilyKinds(const std::vector<LocalizedName>& fontconfigFamilies, Fon
 }
 
 std::optional<std::vector<FontRecord>> listInstalledFonts() {
-  FcConfigPtr config(FcInitLoadConfigAndFonts());
+  FcConfigPtr config;
+  {
+    StderrSilenced silenced;
+    config.reset(FcInitLoadConfigAndFonts());
+  }
   if (!config) return std::nullopt;
   // The index is a snapshot: never let fontconfig stat font directories again.
   FcConfigSetRescanInterval(config.get(), 0);

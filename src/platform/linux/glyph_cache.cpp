@@ -27,7 +27,10 @@ GlyphCache::~GlyphCache() = default;
 uint32_t GlyphCache::variationId(std::span<const float> coords) {
   bool forgotten = false;
   const uint32_t id = variations_.idFor(coords, &forgotten);
-  if (forgotten) clearImages();
+  if (forgotten) {
+    clearImages();
+    shapeMemo_.clear();
+  }
   return id;
 }
 
@@ -96,7 +99,7 @@ void GlyphCache::insert(uint64_t key, const GlyphImage& image) {
 }
 
 size_t GlyphCache::memoryBytes() const {
-  return arena_.capacity() + slots_.capacity() * sizeof(Slot);
+  return arena_.capacity() + slots_.capacity() * sizeof(Slot) + shapeMemo_.memoryBytes();
 }
 
 }  // namespace kfp::linux_backend

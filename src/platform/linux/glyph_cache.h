@@ -1,14 +1,15 @@
 #pragma once
 // Per-face state of layout and drawing, created on first use and released with the face: the line
-// metrics, the variation instances, and rendered glyph images kept per pixel size, variation
-// instance, simulations and subpixel phase. Images live in one pixel arena and one open-addressing
-// table, so a cache hit allocates nothing.
+// metrics, the variation instances, recently shaped paragraphs, and rendered glyph images kept per
+// pixel size, variation instance, simulations and subpixel phase. Images live in one pixel arena
+// and one open-addressing table, so a cache hit allocates nothing.
 
 #include <cstdint>
 #include <span>
 #include <vector>
 
 #include "platform/linux/face_metrics.h"
+#include "platform/linux/shape_memo.h"
 #include "platform/linux/variation_instances.h"
 
 namespace kfp::linux_backend {
@@ -40,6 +41,7 @@ class GlyphCache {
 
   const FaceLineMetrics& lineMetrics() const { return lineMetrics_; }
   VariationInstances& variations() { return variations_; }
+  ShapeMemo& shapeMemo() { return shapeMemo_; }
 
   // A variation-instance id for the coordinates; drops images when old ids are forgotten.
   uint32_t variationId(std::span<const float> coords);
@@ -73,6 +75,7 @@ class GlyphCache {
 
   FaceLineMetrics lineMetrics_;
   VariationInstances variations_;
+  ShapeMemo shapeMemo_;
   std::vector<Slot> slots_;
   size_t used_ = 0;
   std::vector<uint8_t> arena_;

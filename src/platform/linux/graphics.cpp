@@ -23,11 +23,9 @@ void blit(const GlyphImage& image, int32_t penX, int32_t baselineY, A8Surface su
   for (int32_t y = yBegin; y < yEnd; ++y) {
     const uint8_t* source = image.pixels + size_t(y) * image.width;
     uint8_t* destination = surface.pixels + size_t(y0 + y) * surface.width + x0;
-    for (int32_t x = xBegin; x < xEnd; ++x) {
-      const uint8_t s = source[x];
-      if (s == 0) continue;
-      destination[x] = destination[x] == 0 ? s : compositeOver(destination[x], s);
-    }
+    // Branch-free so that the compiler vectorizes it.
+    for (int32_t x = xBegin; x < xEnd; ++x)
+      destination[x] = compositeOver(destination[x], source[x]);
   }
 }
 
@@ -67,6 +65,12 @@ class LinuxBitmap : public Bitmap {
   }
 
   A8Surface surface() { return {pixels_, width_, height_}; }
+  // Transparent again; free when nothing was drawn since the bitmap was made or last cleared.
+  void clear() {
+    if (drawn_) std::memset(pixels_, 0, size_t(width_) * height_);
+    drawn_ = false;
+  }
+  void markDrawn() { drawn_ = true; }
 
  private:
   std::shared_ptr<SharedPixels> shared_;
@@ -74,6 +78,7 @@ class LinuxBitmap : public Bitmap {
   uint8_t* pixels_ = nullptr;
   uint32_t width_;
   uint32_t height_;
+  bool drawn_ = false;
 };
 
 class LinuxRenderTarget : public RenderTarget {
@@ -84,12 +89,10 @@ class LinuxRenderTarget : public RenderTarget {
   void setGrayscaleTextAntialiasing() override {}
   bool createOpaqueWhiteBrush() override { return true; }
   void beginDraw() override {}
-  void clear() override {
-    const A8Surface surface = bitmap_.surface();
-    std::memset(surface.pixels, 0, size_t(surface.width) * surface.height);
-  }
+  void clear() override { bitmap_.clear(); }
   void drawTextLayout(const TextLayout& layout) override {
     if (const auto* linuxLayout = dynamic_cast<const LinuxTextLayout*>(&layout)) {
+      bitmap_.markDrawn();
       drawLayout(*linuxLayout, scale_, *rasterizer_, bitmap_.surface());
     }
   }

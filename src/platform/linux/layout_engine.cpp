@@ -3,6 +3,7 @@
 #include <unicode/uchar.h>
 
 #include "platform/linux/line_breaker.h"
+#include "platform/linux/shape_memo.h"
 
 namespace kfp::linux_backend {
 namespace {
@@ -132,7 +133,13 @@ void LayoutEngine::shapeRun(std::u16string_view paragraph, ShapedRun& run, hb_sc
 }
 
 bool LayoutEngine::shapeParagraph(std::u16string_view paragraph, hb_font_t* font,
-                                  hb_language_t language) {
+                                  hb_language_t language, ShapeMemo& memo, uint32_t variationId) {
+  if (const ShapedParagraph* known = memo.find(paragraph, variationId, language)) {
+    runs_ = known->runs;
+    glyphs_ = known->glyphs;
+    clusterStarts_ = known->clusterStarts;
+    return true;
+  }
   glyphs_.clear();
   clusterStarts_.assign(paragraph.size() + 1, 0);
   clusterStarts_[paragraph.size()] = 1;
@@ -141,6 +148,10 @@ bool LayoutEngine::shapeParagraph(std::u16string_view paragraph, hb_font_t* font
   for (size_t i = 0; i < runs_.size(); ++i) {
     shapeRun(paragraph, runs_[i], runScripts_[i], font, language);
   }
+  ShapedParagraph& entry = memo.slotFor(paragraph, variationId, language);
+  entry.runs = runs_;
+  entry.glyphs = glyphs_;
+  entry.clusterStarts = clusterStarts_;
   return true;
 }
 

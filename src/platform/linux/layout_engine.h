@@ -16,6 +16,8 @@
 
 namespace kfp::linux_backend {
 
+class ShapeMemo;
+
 // One shaped glyph, in font units; cluster is the paragraph-relative index of its first code unit.
 struct ShapedGlyph {
   uint32_t id = 0;
@@ -39,8 +41,10 @@ class LayoutEngine {
   // nullptr when ICU or HarfBuzz cannot create their objects.
   static std::unique_ptr<LayoutEngine> create();
 
-  // Shapes one paragraph into runs and glyphs (logical run order). False on an ICU failure.
-  bool shapeParagraph(std::u16string_view paragraph, hb_font_t* font, hb_language_t language);
+  // Shapes one paragraph into runs and glyphs (logical run order), or takes them from the memo
+  // when it holds this paragraph at these coordinates. False on an ICU failure.
+  bool shapeParagraph(std::u16string_view paragraph, hb_font_t* font, hb_language_t language,
+                      ShapeMemo& memo, uint32_t variationId);
   const std::vector<ShapedRun>& runs() const { return runs_; }
   const std::vector<ShapedGlyph>& glyphs() const { return glyphs_; }
 

@@ -1,5 +1,7 @@
 #include "platform/linux/paragraph_layout.h"
 
+#include <algorithm>
+
 #include "platform/linux/glyph_cache.h"
 
 namespace kfp::linux_backend {
@@ -25,10 +27,12 @@ class ParagraphPlacer {
     ascent_ = metrics.baseline(format.fontSize());
   }
 
-  bool place(std::u16string_view text, hb_font_t* font) {
+  bool place(std::u16string_view text, hb_font_t* font, uint32_t variationId) {
+    font_ = font;
+    variationId_ = variationId;
     splitParagraphs(text, scratch_.paragraphs);
     for (const TextRange& range : scratch_.paragraphs) {
-      if (!placeParagraph(text.substr(range.start, range.end - range.start), range.start, font)) {
+      if (!placeParagraph(text.substr(range.start, range.end - range.start), range.start)) {
         return false;
       }
     }
@@ -40,8 +44,28 @@ class ParagraphPlacer {
     return glyph.advance == 0 ? 0 : float(glyph.advance) * unitScale_ + boldAdvance_;
   }
 
-  bool placeParagraph(std::u16string_view paragraph, uint32_t offset, hb_font_t* font) {
-    if (!engine_.shapeParagraph(paragraph, font, format_.language())) return false;
+  // The widest stretch between break opportunities, hanging white space excluded.
+  float widestWord() const {
+    float widest = 0, word = 0, spaces = 0;
+    for (size_t i = 0; i < scratch_.advances.size(); ++i) {
+      if (scratch_.flags[i] & kLineBreakBefore) word = spaces = 0;
+      if (scratch_.flags[i] & kHangingSpace) {
+        spaces += scratch_.advances[i];
+      } else {
+        word += spaces + scratch_.advances[i];
+        spaces = 0;
+        widest = std::max(widest, word);
+      }
+    }
+    return widest;
+  }
+
+  bool placeParagraph(std::u16string_view paragraph, uint32_t offset) {
+    GlyphCache& cache = format_.face()->glyphCache();
+    if (!engine_.shapeParagraph(paragraph, font_, format_.language(), cache.shapeMemo(),
+                                variationId_)) {
+      return false;
+    }
     const size_t n = paragraph.size();
     scratch_.advances.assign(n, 0);
     scratch_.flags.assign(n + 1, 0);
@@ -52,9 +76,9 @@ class ParagraphPlacer {
       total += advance;
     }
     if (!engine_.markLineBreaks(paragraph, scratch_.flags)) return false;
-    // Grapheme boundaries only matter when some line overflows.
+    // Grapheme boundaries only matter when a single word is wider than the line.
     if (format_.wordWrapping() == WordWrapping::EmergencyBreak && total > maxWidth_ &&
-        !engine_.markGraphemeBreaks(paragraph, scratch_.flags)) {
+        widestWord() > maxWidth_ && !engine_.markGraphemeBreaks(paragraph, scratch_.flags)) {
       return false;
     }
     breakLines({scratch_.advances, scratch_.flags, maxWidth_, format_.wordWrapping()},
@@ -116,6 +140,8 @@ class ParagraphPlacer {
   float lineHeight_ = 0;
   float ascent_ = 0;
   float top_ = 0;
+  hb_font_t* font_ = nullptr;
+  uint32_t variationId_ = 0;
 };
 
 }  // namespace
@@ -124,13 +150,14 @@ bool layOutText(LayoutEngine& engine, std::u16string_view text, const LinuxTextF
                 float maxWidth, LinuxTextLayout& layout) {
   GlyphCache& cache = format.face()->glyphCache();
   cache.variations().resolve(format.axisValues(), layout.coordinates);
-  hb_font_t* font = cache.variations().shapingFont(cache.variationId(layout.coordinates));
+  const uint32_t variationId = cache.variationId(layout.coordinates);
+  hb_font_t* font = cache.variations().shapingFont(variationId);
   layout.face = format.face();
   layout.fontSize = format.fontSize();
   layout.simulations = format.simulations();
   layout.lines.clear();
   layout.glyphs.clear();
-  return ParagraphPlacer(engine, format, maxWidth, layout).place(text, font);
+  return ParagraphPlacer(engine, format, maxWidth, layout).place(text, font, variationId);
 }
 
 bool LinuxTextLayout::getMetrics(TextMetrics* metrics) const {
