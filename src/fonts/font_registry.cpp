@@ -1,8 +1,6 @@
 #include "fonts/font_registry.h"
 
 #include <optional>
-#include <unordered_set>
-#include <vector>
 
 #include "fonts/descriptor_parser.h"
 #include "platform/error.h"
@@ -24,28 +22,31 @@ bool FontRegistry::addFontBatch(const JsonArray& fonts, bool isChunk) {
   if (receivedCount > expectedCount) return false;
   if (n > expectedCount - receivedCount) return false;
 
-  // Parsed completely before anything is inserted, so a rejection leaves the staged set as it was.
-  std::vector<std::pair<std::u16string, RegisteredFont>> batch;
-  batch.reserve(n);  // no reallocation: batchIds views the ids in place
-  std::unordered_set<std::u16string_view> batchIds;
-  batchIds.reserve(n);
+  stagedFonts.reserve(stagedFonts.size() + n);
   for (uint32_t i = 0; i < n; ++i) {
     std::optional<JsonObject> element;
     try {
       element = fonts.objectAt(i);
     } catch (const hresult_error&) {
-      return false;
+      return rollBack(fonts, i);
     }
     std::u16string id = element->getNamedString(u"fontId");
-    if (id.empty() || stagedFonts.count(id) != 0) return false;
-    batch.emplace_back(std::move(id), parseFontDescriptor(*element));
-    if (!batchIds.insert(batch.back().first).second) return false;
+    if (id.empty()) return rollBack(fonts, i);
+    // A repeat of an earlier chunk or of an earlier element of this one is refused alike.
+    if (!stagedFonts.try_emplace(std::move(id), parseFontDescriptor(*element)).second) {
+      return rollBack(fonts, i);
+    }
   }
-
-  stagedFonts.reserve(stagedFonts.size() + batch.size());
-  for (auto& [id, font] : batch) stagedFonts.emplace(std::move(id), std::move(font));
   receivedCount += n;
   return true;
+}
+
+bool FontRegistry::rollBack(const JsonArray& fonts, uint32_t inserted) {
+  // Elements before `inserted` were objects with new, distinct ids: exactly what to take out.
+  for (uint32_t i = 0; i < inserted; ++i) {
+    stagedFonts.erase(fonts.objectAt(i).getNamedString(u"fontId"));
+  }
+  return false;
 }
 
 bool FontRegistry::commitRegistration() {

@@ -35,6 +35,10 @@ class FontRegistry {
   uint64_t receivedCount = 0;
   uint64_t expectedCount = 0;
   bool registrationOpen = false;
+
+ private:
+  // Removes what a rejected batch had inserted, so that the staged set is as it was; returns false.
+  bool rollBack(const JsonArray& fonts, uint32_t inserted);
 };
 
 }  // namespace kfp
