@@ -91,7 +91,23 @@ class RendererProcess {
   int errFd_ = -1;
   bool outputEnded_ = false;
   ProcessExit exit_;
-  std::vector<uint8_t> output_;
+  // Grows by whole read steps; leaving new bytes uninitialised spares a 64 KiB fill per read.
+  template <typename T>
+  struct UninitializedAllocator : std::allocator<T> {
+    template <typename U>
+    struct rebind {
+      using other = UninitializedAllocator<U>;
+    };
+    template <typename U>
+    void construct(U* p) noexcept {
+      ::new (static_cast<void*>(p)) U;
+    }
+    template <typename U, typename... Args>
+    void construct(U* p, Args&&... args) {
+      ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+    }
+  };
+  std::vector<uint8_t, UninitializedAllocator<uint8_t>> output_;
   size_t outputStart_ = 0;
   std::string stderr_;
 };

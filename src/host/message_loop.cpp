@@ -19,6 +19,8 @@ namespace {
 
 enum class Next { Continue, Stop };
 
+constexpr int kPipeBytes = 1 << 20;
+
 struct LoopState {
   RendererContext& context;
   ByteWriter& out;
@@ -136,6 +138,12 @@ int runRenderer(std::string_view argumentText, Backend& backend) {
     return kExitOk;
   }
   if (fcntl(0, F_GETFD) < 0 || fcntl(1, F_GETFD) < 0) return kExitBadHandles;
+#ifdef F_SETPIPE_SZ
+  // Bitmaps of a Render leave in one frame each; a pipe that holds several of them lets the
+  // renderer draw the next font while the host is still reading. Not a pipe, or no room: no harm.
+  fcntl(1, F_SETPIPE_SZ, kPipeBytes);
+  fcntl(0, F_SETPIPE_SZ, kPipeBytes);
+#endif
   FdReader in(0);
   FdWriter out(1);
   return runMessageLoop(backend, in, out);

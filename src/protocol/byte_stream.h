@@ -2,6 +2,7 @@
 // Blocking byte streams under the frame reader and writer.
 
 #include <sys/types.h>
+#include <sys/uio.h>
 
 #include <cstddef>
 
@@ -19,6 +20,9 @@ class ByteWriter {
   virtual ~ByteWriter() = default;
   // Between 1 and `count` bytes written; 0 or negative on failure.
   virtual ssize_t write(const void* buffer, size_t count) = 0;
+  // Writes from several buffers in order, with the same result rule over their total. Streams that
+  // cannot gather write from the first non-empty buffer only.
+  virtual ssize_t writeGather(const iovec* parts, int count);
 };
 
 // File-descriptor streams: EINTR is retried, a closed pipe is a failed write (SIGPIPE is ignored by
@@ -36,6 +40,7 @@ class FdWriter : public ByteWriter {
  public:
   explicit FdWriter(int fd) : fd_(fd) {}
   ssize_t write(const void* buffer, size_t count) override;
+  ssize_t writeGather(const iovec* parts, int count) override;
 
  private:
   int fd_;

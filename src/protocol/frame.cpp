@@ -90,10 +90,22 @@ bool writeFrame(ByteWriter& out, uint8_t type, std::string_view json, const uint
   storeLe32(header, static_cast<uint32_t>(5 + json.size() + payloadSize));
   header[4] = type;
   storeLe32(header + 5, static_cast<uint32_t>(json.size()));
-  // The three header fields go out in one write; the host sees the same bytes either way.
-  if (!writeAll(out, header, sizeof header)) return false;
-  if (!json.empty() && !writeAll(out, json.data(), json.size())) return false;
-  if (payloadSize != 0 && !writeAll(out, payload, payloadSize)) return false;
+  // Header, JSON and payload leave in as few writes as the stream takes; the host reads the same
+  // bytes either way, and a failed write still leaves what was written on the stream.
+  iovec parts[3] = {{header, sizeof header},
+                    {const_cast<char*>(json.data()), json.size()},
+                    {const_cast<uint8_t*>(payload), payloadSize}};
+  int first = 0;
+  while (first < 3) {
+    ssize_t n = out.writeGather(parts + first, 3 - first);
+    if (n <= 0) return false;
+    for (; first < 3 && size_t(n) >= parts[first].iov_len; ++first)
+      n -= ssize_t(parts[first].iov_len);
+    if (first < 3) {
+      parts[first].iov_base = static_cast<uint8_t*>(parts[first].iov_base) + n;
+      parts[first].iov_len -= size_t(n);
+    }
+  }
   return true;
 }
 

@@ -83,6 +83,40 @@ TEST(WriteFrame, WritesHeaderJsonAndPayload) {
   EXPECT_EQ(empty.data.size(), kFrameHeaderSize);
 }
 
+// Gathers across buffers but takes at most `cap` bytes per call, like a nearly full pipe.
+class CappedGatherWriter : public MemoryWriter {
+ public:
+  explicit CappedGatherWriter(size_t cap) : cap_(cap) {}
+  ssize_t writeGather(const iovec* parts, int count) override {
+    size_t taken = 0;
+    for (int i = 0; i < count && taken < cap_; ++i) {
+      const size_t n = std::min(parts[i].iov_len, cap_ - taken);
+      data.append(static_cast<const char*>(parts[i].iov_base), n);
+      taken += n;
+    }
+    return static_cast<ssize_t>(taken);
+  }
+
+ private:
+  size_t cap_;
+};
+
+TEST(WriteFrame, ResumesPartialGatheredWritesAcrossParts) {
+  const uint8_t payload[] = {1, 2, 3, 4, 5};
+  const std::string expected =
+      frameBytes(8, "{\"a\":1}", std::string_view("\x01\x02\x03\x04\x05", 5));
+  for (size_t cap :
+       {size_t(1), size_t(2), size_t(8), size_t(9), size_t(10), size_t(16), size_t(100)}) {
+    SCOPED_TRACE(cap);
+    CappedGatherWriter out(cap);
+    ASSERT_TRUE(writeFrame(out, 8, "{\"a\":1}", payload, sizeof payload));
+    EXPECT_EQ(out.data, expected);
+    CappedGatherWriter empty(cap);
+    ASSERT_TRUE(writeFrame(empty, 11, ""));
+    EXPECT_EQ(empty.data, frameBytes(11, ""));
+  }
+}
+
 TEST(WriteFrame, WritesNothingAboveTheLimits) {
   MemoryWriter out;
   EXPECT_FALSE(writeFrame(out, 6, std::string(kMaxJsonLength + 1, 'x')));

@@ -93,7 +93,11 @@ int main(int argc, char** argv) {
       LayoutRequest labelRequest = request;
       labelRequest.fontIds = {kLabelFontId};
       labelRequest.fontSize = kLabelSize;
+      // Instances of a variable font often share one full name; the style tells them apart.
       labelRequest.text = font.fullName.empty() ? font.familyName : font.fullName;
+      if (!font.styleName.empty() && labelRequest.text.find(font.styleName) == std::string::npos) {
+        labelRequest.text += " " + font.styleName;
+      }
       if (!sample.resolved) {
         labelRequest.text += "  [" + sample.error + "]";
         ++failures[sample.error];
