@@ -6,7 +6,7 @@
 #include <cmath>
 #include <tuple>
 
-#include "platform/linux/font_index_handles.h"
+#include "platform/linux/c_handles.h"
 #include "platform/linux/font_index_names.h"
 #include "platform/linux/font_index_variations.h"
 #include "platform/linux/fontconfig_listing.h"

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "platform/linux/font_index_handles.h"
+#include "platform/linux/c_handles.h"
 #include "platform/linux/font_index_names.h"
 
 namespace kfp::linux_backend {

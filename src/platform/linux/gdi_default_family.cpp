@@ -2,7 +2,7 @@
 
 #include <unicode/ustring.h>
 
-#include "platform/linux/font_index_handles.h"
+#include "platform/linux/c_handles.h"
 
 namespace kfp::linux_backend {
 namespace {

@@ -9,8 +9,8 @@
 #include <unordered_map>
 
 #include "platform/gdi.h"
+#include "platform/linux/c_handles.h"
 #include "platform/linux/font_record.h"
-#include "platform/linux/gdi_handles.h"
 #include "platform/linux/loaded_face.h"
 
 namespace kfp::linux_backend {

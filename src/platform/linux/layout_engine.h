@@ -10,8 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/linux/c_handles.h"
 #include "platform/linux/hard_breaks.h"
-#include "platform/linux/layout_handles.h"
 #include "platform/linux/line_breaker.h"
 
 namespace kfp::linux_backend {
@@ -75,10 +75,10 @@ class LayoutEngine {
   void shapeRun(std::u16string_view paragraph, ShapedRun& run, hb_script_t script, hb_font_t* font,
                 hb_language_t language);
 
-  BreakIteratorHandle lineBreaks_;
-  BreakIteratorHandle graphemes_;
-  BidiHandle bidi_;
-  HbBufferHandle buffer_;
+  BreakIteratorPtr lineBreaks_;
+  BreakIteratorPtr graphemes_;
+  BidiPtr bidi_;
+  HbBufferPtr buffer_;
   std::vector<uint8_t> levels_;
   std::vector<hb_script_t> runScripts_;
   std::vector<ShapedRun> runs_;

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "platform/font_types.h"
+#include "platform/linux/c_handles.h"
 #include "platform/linux/font_record.h"
-#include "platform/linux/layout_handles.h"
 
 namespace kfp::linux_backend {
 
@@ -36,7 +36,7 @@ class VariationInstances {
   static constexpr size_t kMaxInstances = 8;
   struct Instance {
     std::vector<float> coords;
-    HbFontHandle font;
+    HbFontPtr font;
   };
   hb_face_t* face_;
   std::vector<hb_ot_var_axis_info_t> axes_;
