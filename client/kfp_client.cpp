@@ -139,7 +139,8 @@ Outcome<std::vector<RenderResult>> Client::renderAndWait(const LayoutRequest& re
   for (size_t i = 0; i < request.fontIds.size(); ++i) {
     auto reply = expectFrame(kRenderResult);
     if (!reply) return failed<Results>(reply.failure.what);
-    auto result = decodeRenderResult(*reply.value);
+    // A frame that does not decode is left untouched, so it can still be described.
+    auto result = decodeRenderResult(std::move(*reply.value));
     if (!result) return failed<Results>("undecodable " + describeFrame(*reply.value));
     results.push_back(std::move(*result));
   }

@@ -78,7 +78,7 @@ std::optional<MeasureResult> decodeMeasureResult(const Frame& frame) {
   return out;
 }
 
-std::optional<RenderResult> decodeRenderResult(const Frame& frame) {
+std::optional<RenderResult> decodeRenderResult(Frame&& frame) {
   auto root = objectOf(frame, kRenderResult);
   if (!root) return std::nullopt;
   RenderResult out;
@@ -106,7 +106,7 @@ std::optional<RenderResult> decodeRenderResult(const Frame& frame) {
   out.stride = *stride;
   out.textHeight = *textHeight;
   out.pixelFormat = std::move(*pixelFormat);
-  out.pixels = frame.payload;
+  out.pixels = std::move(frame.payload);
   return out;
 }
 

@@ -43,7 +43,8 @@ struct RenderResult {
 
 std::optional<MeasureResult> decodeMeasureResult(const Frame& frame);
 // Also checks that the payload holds exactly stride × height bytes when resolved.
-std::optional<RenderResult> decodeRenderResult(const Frame& frame);
+// Takes the frame's payload over as the bitmap rather than copying it.
+std::optional<RenderResult> decodeRenderResult(Frame&& frame);
 // FontsRegistered's fontCount.
 std::optional<uint64_t> decodeFontCount(const Frame& frame);
 // FontChunkAck's receivedCount.
