@@ -1,5 +1,6 @@
 #include "protocol/frame.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -12,6 +13,24 @@ bool readExactly(ByteReader& in, uint8_t* buffer, size_t count) {
     if (n <= 0) return false;
     buffer += n;
     count -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// Reads `count` bytes into `buffer`, growing it as the bytes arrive: a header that announces more
+// than the stream delivers costs only what was delivered, not a 64 MiB allocation up front.
+template <typename Buffer>
+bool readGrowing(ByteReader& in, Buffer& buffer, size_t count) {
+  constexpr size_t kFirstStep = 1 << 16;
+  buffer.clear();
+  size_t done = 0;
+  while (done < count) {
+    const size_t target = std::min(count, std::max(kFirstStep, done * 2));
+    buffer.resize(target);
+    if (!readExactly(in, reinterpret_cast<uint8_t*>(buffer.data()) + done, target - done)) {
+      return false;
+    }
+    done = target;
   }
   return true;
 }
@@ -55,10 +74,8 @@ bool readFrame(ByteReader& in, Frame& frame) {
   try {
     // Read the body even when the JSON length is invalid: the whole frame is consumed either way.
     if (jsonFits) {
-      frame.json.resize(jsonLength);
-      frame.payload.resize(length - payloadStart);
-      if (!readExactly(in, reinterpret_cast<uint8_t*>(frame.json.data()), jsonLength)) return false;
-      if (!readExactly(in, frame.payload.data(), frame.payload.size())) return false;
+      if (!readGrowing(in, frame.json, jsonLength)) return false;
+      if (!readGrowing(in, frame.payload, length - payloadStart)) return false;
     } else {
       discard(in, rest);
       return false;
