@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "host/message_loop.h"
 #include "protocol/messages.h"
 #include "support/e2e_renderer.h"
 
@@ -138,31 +137,6 @@ TEST_F(InstalledFontsTest, StaleGenerationsAreDroppedAgainstRealFonts) {
     const auto result = session_.client().measureAndWait(fresh);
     ASSERT_TRUE(result) << result.failure.what;
     EXPECT_TRUE(result.value->items[0].resolved);
-  }
-}
-
-TEST(HostPipesTest, ClosedReadEndEndsARenderButNotAMeasure) {
-  for (const bool render : {false, true}) {
-    SCOPED_TRACE(render ? "render" : "measure");
-    RendererSession session(kRendererPath);
-    ASSERT_TRUE(session.started());
-    ASSERT_TRUE(
-        session.client().registerFontsAndWait({{.fontId = "a", .familyName = "DejaVu Sans"},
-                                               {.fontId = "b", .familyName = "DejaVu Serif"}}));
-    session.process().closeOutput();
-    LayoutRequest r;
-    r.generation = 1;
-    r.text = "Hello";
-    r.fontIds = {"a", "b"};
-    ASSERT_TRUE(render ? session.client().render(r) : session.client().measure(r));
-    if (render) {
-      EXPECT_TRUE(session.expectExit(kExitRenderWriteFailed));
-    } else {
-      // The lost MeasureResult changes nothing: a Shutdown still ends the renderer normally.
-      ASSERT_TRUE(session.client().shutdown());
-      EXPECT_TRUE(session.expectExit(0));
-    }
-    EXPECT_TRUE(session.expectStderrEmpty());
   }
 }
 

@@ -2,6 +2,12 @@
 // either end of the pipes.
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
 
 #include "protocol/messages.h"
 #include "support/e2e_renderer.h"
@@ -47,6 +53,21 @@ TEST(ExitCodeTest, EndOfInputBeforeAnyByte) {
   RendererSession session(kRendererPath);
   ASSERT_TRUE(session.started());
   EXPECT_TRUE(session.expectCleanEnd());
+}
+
+TEST(ExitCodeTest, UnusableStandardHandles) {
+  // The shell closes the descriptor before the renderer starts; stderr goes to a file to be read.
+  const std::string errorFile = ::testing::TempDir() + "renderer_stderr";
+  for (const char* redirect : {"<&-", ">&-", "<&- >&-"}) {
+    SCOPED_TRACE(redirect);
+    const std::string command =
+        std::string("exec '") + kRendererPath + "' " + redirect + " 2>'" + errorFile + "'";
+    const int status = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 2);
+    std::ifstream errors(errorFile);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(errors), {}), "");
+  }
 }
 
 TEST(ExitCodeTest, ShutdownWhileInputStaysOpen) {
