@@ -4,7 +4,6 @@
 #include <cmath>
 #include <optional>
 
-#include "platform/error.h"
 #include "platform/json.h"
 
 namespace kfp {
@@ -27,19 +26,12 @@ void readAxes(const JsonObject& descriptor, RegisteredFont& font) {
 
   const uint32_t n = std::min(axes->size(), values->size());
   for (uint32_t j = 0; j < n; ++j) {
-    std::optional<JsonObject> axis;
-    try {
-      axis = axes->objectAt(j);
-    } catch (const hresult_error&) {
-      continue;
-    }
+    const std::optional<JsonObject> axis = axes->findObjectAt(j);
+    if (!axis) continue;
     const uint32_t tag = tagCode(axis->getNamedString(u"tag"));
-    double v;
-    try {
-      v = values->numberAt(j);
-    } catch (const hresult_error&) {
-      continue;
-    }
+    const std::optional<double> value = values->findNumberAt(j);
+    if (!value) continue;
+    double v = *value;
     if (tag == 0 || !std::isfinite(v)) continue;
 
     // A missing bound defaults to the value itself, so a lone bound never clamps.

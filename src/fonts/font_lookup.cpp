@@ -170,19 +170,16 @@ void resolveFontEntry(RendererContext& context, const std::u16string& fontId, Re
 
 std::vector<std::u16string> parseFontIds(const JsonObject& request) {
   std::vector<std::u16string> ids;
-  std::optional<JsonArray> array;
-  try {
-    array.emplace(request.getNamedArray(u"fontIds"));
-  } catch (const hresult_error&) {
-    return ids;
-  }
+  const std::optional<JsonArray> array = request.findNamedArray(u"fontIds");
+  if (!array) return ids;
   const uint32_t size = array->size();
-  for (uint32_t i = 0; i < size; ++i) {
-    try {
-      ids.push_back(array->stringAt(i));
-    } catch (const hresult_error&) {
-      // Not a string: the element is skipped, the rest of the list still counts.
+  try {
+    for (uint32_t i = 0; i < size; ++i) {
+      // An element that is not a string is skipped; the rest of the list still counts.
+      if (std::optional<std::u16string> id = array->findStringAt(i)) ids.push_back(std::move(*id));
     }
+  } catch (...) {
+    // Whatever stops the reading, the ids read so far are the request's list.
   }
   return ids;
 }

@@ -3,7 +3,6 @@
 #include <optional>
 
 #include "fonts/descriptor_parser.h"
-#include "platform/error.h"
 #include "platform/json.h"
 
 namespace kfp {
@@ -23,19 +22,26 @@ bool FontRegistry::addFontBatch(const JsonArray& fonts, bool isChunk) {
   if (n > expectedCount - receivedCount) return false;
 
   stagedFonts.reserve(stagedFonts.size() + n);
-  for (uint32_t i = 0; i < n; ++i) {
-    std::optional<JsonObject> element;
+  uint32_t i = 0;
+  try {
+    for (; i < n; ++i) {
+      const std::optional<JsonObject> element = fonts.findObjectAt(i);
+      if (!element) return rollBack(fonts, i);
+      std::u16string id = element->getNamedString(u"fontId");
+      if (id.empty()) return rollBack(fonts, i);
+      // A repeat of an earlier chunk or of an earlier element of this one is refused alike.
+      if (!stagedFonts.try_emplace(std::move(id), parseFontDescriptor(*element)).second) {
+        return rollBack(fonts, i);
+      }
+    }
+  } catch (...) {
+    // Out of memory part-way: the staged set must still match the received count.
     try {
-      element = fonts.objectAt(i);
-    } catch (const hresult_error&) {
-      return rollBack(fonts, i);
+      rollBack(fonts, i);
+    } catch (...) {
+      abandonRegistration();
     }
-    std::u16string id = element->getNamedString(u"fontId");
-    if (id.empty()) return rollBack(fonts, i);
-    // A repeat of an earlier chunk or of an earlier element of this one is refused alike.
-    if (!stagedFonts.try_emplace(std::move(id), parseFontDescriptor(*element)).second) {
-      return rollBack(fonts, i);
-    }
+    throw;
   }
   receivedCount += n;
   return true;

@@ -17,17 +17,6 @@ void writeError(ByteWriter& out, std::string_view code) {
   writeFrame(out, kError, errorJson(code));
 }
 
-// The "fonts" array; any failure to fetch it is answered as an invalid font list.
-std::optional<JsonArray> fetchFonts(const JsonObject& request) {
-  try {
-    return request.getNamedArray(u"fonts");
-  } catch (const std::bad_alloc&) {
-    throw;
-  } catch (...) {
-    return std::nullopt;
-  }
-}
-
 bool commit(RendererContext& context) {
   if (!context.registry.commitRegistration()) return false;
   // No resolution may outlive the set of fonts it was made from.
@@ -42,7 +31,7 @@ void writeFontsRegistered(RendererContext& context, ByteWriter& out) {
 }  // namespace
 
 void handleRegisterFonts(RendererContext& context, const JsonObject& request, ByteWriter& out) {
-  const std::optional<JsonArray> fonts = fetchFonts(request);
+  const std::optional<JsonArray> fonts = request.findNamedArray(u"fonts");
   if (!fonts) return writeError(out, errors::kInvalidFontList);
   if (fonts->size() > kMaxRegisteredFonts) return writeError(out, errors::kTooManyFonts);
 
@@ -68,7 +57,7 @@ void handleBeginFonts(RendererContext& context, const JsonObject& request, ByteW
 
 void handleFontChunk(RendererContext& context, const JsonObject& request, ByteWriter& out) {
   FontRegistry& registry = context.registry;
-  const std::optional<JsonArray> fonts = fetchFonts(request);
+  const std::optional<JsonArray> fonts = request.findNamedArray(u"fonts");
   if (!fonts) {
     registry.abandonRegistration();
     return writeError(out, errors::kInvalidFontList);

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 
+#include <algorithm>
 #include <new>
 
 #include "fonts/registration_handlers.h"
@@ -28,8 +29,20 @@ struct LoopState {
   int exitCode = kExitOk;
 };
 
+// {"error":"CODE"} built on the stack: the loop's own error replies answer allocation failures
+// too, so they must not allocate. Codes are short upper-case ASCII and need no escaping.
+void writeErrorFrame(ByteWriter& out, uint8_t type, std::string_view code) {
+  constexpr std::string_view kHead = "{\"error\":\"", kTail = "\"}";
+  char text[64];
+  if (kHead.size() + code.size() + kTail.size() > sizeof text) return;
+  char* end = std::copy(kHead.begin(), kHead.end(), text);
+  end = std::copy(code.begin(), code.end(), end);
+  end = std::copy(kTail.begin(), kTail.end(), end);
+  writeFrame(out, type, std::string_view(text, size_t(end - text)));
+}
+
 void writeError(ByteWriter& out, std::string_view code) {
-  writeFrame(out, kError, errorJson(code));
+  writeErrorFrame(out, kError, code);
 }
 
 void handleHello(const JsonObject& request, ByteWriter& out) {
@@ -120,7 +133,7 @@ int runMessageLoop(Backend& backend, ByteReader& in, ByteWriter& out) {
   Frame frame;
   while (readFrame(in, frame)) {
     if (checkMemory(context) == MemoryVerdict::HardLimitExceeded) {
-      writeFrame(out, kFatalError, errorJson(errors::kMemoryHardLimit));
+      writeErrorFrame(out, kFatalError, errors::kMemoryHardLimit);
       return kExitMemoryHardLimit;
     }
     if (handleFrame(state, frame) == Next::Stop) return state.exitCode;

@@ -1,5 +1,6 @@
 #include "host/request_handlers.h"
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -70,7 +71,8 @@ void handleMeasure(RendererContext& context, const JsonObject& request, ByteWrit
   if (!readLayoutRequest(request, watermark, r)) return;
 
   std::string reply;
-  reply.reserve(128 + r.fontIds.size() * 64);
+  // Room for typical items; never more than a reply may hold.
+  reply.reserve(std::min<size_t>(128 + r.fontIds.size() * 64, kMaxJsonLength));
   appendRequestEcho(reply, r);
   reply += ",\"items\":[";
   for (size_t i = 0; i < r.fontIds.size(); ++i) {

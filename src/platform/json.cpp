@@ -71,16 +71,24 @@ uint32_t JsonArray::size() const noexcept {
 
 namespace {
 
+// The node index of element `index` if it exists and has `kind`.
+std::optional<uint32_t> findElement(const JsonDocument& doc, uint32_t array, uint32_t index,
+                                    JsonDocument::Kind kind) noexcept {
+  const JsonDocument::Node& node = doc.node(array);
+  if (index >= node.count) return std::nullopt;
+  const uint32_t element = doc.elementOf(node, index);
+  if (doc.node(element).kind != kind) return std::nullopt;
+  return element;
+}
+
 // The node of element `index`, which must have `kind`; raises otherwise.
 const JsonDocument::Node& elementNode(const JsonDocument& doc, uint32_t array, uint32_t index,
                                       JsonDocument::Kind kind, uint32_t* elementIndex = nullptr) {
-  const JsonDocument::Node& node = doc.node(array);
-  if (index >= node.count) throwResult(kJsonIndexOutOfRange);
-  const uint32_t element = doc.elementOf(node, index);
-  const JsonDocument::Node& value = doc.node(element);
-  if (value.kind != kind) throwResult(kJsonWrongType);
-  if (elementIndex != nullptr) *elementIndex = element;
-  return value;
+  if (index >= doc.node(array).count) throwResult(kJsonIndexOutOfRange);
+  const std::optional<uint32_t> element = findElement(doc, array, index, kind);
+  if (!element) throwResult(kJsonWrongType);
+  if (elementIndex != nullptr) *elementIndex = *element;
+  return doc.node(*element);
 }
 
 }  // namespace
@@ -98,6 +106,24 @@ std::u16string JsonArray::stringAt(uint32_t index) const {
 
 double JsonArray::numberAt(uint32_t index) const {
   return doc_->number(elementNode(*doc_, node_, index, JsonDocument::Kind::kNumber));
+}
+
+std::optional<JsonObject> JsonArray::findObjectAt(uint32_t index) const noexcept {
+  const auto element = findElement(*doc_, node_, index, JsonDocument::Kind::kObject);
+  if (!element) return std::nullopt;
+  return JsonObject(doc_, *element);
+}
+
+std::optional<std::u16string> JsonArray::findStringAt(uint32_t index) const {
+  const auto element = findElement(*doc_, node_, index, JsonDocument::Kind::kString);
+  if (!element) return std::nullopt;
+  return std::u16string(doc_->string(doc_->node(*element)));
+}
+
+std::optional<double> JsonArray::findNumberAt(uint32_t index) const noexcept {
+  const auto element = findElement(*doc_, node_, index, JsonDocument::Kind::kNumber);
+  if (!element) return std::nullopt;
+  return doc_->number(doc_->node(*element));
 }
 
 }  // namespace kfp

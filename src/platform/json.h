@@ -77,6 +77,11 @@ class JsonArray {
   JsonObject objectAt(uint32_t index) const;
   std::u16string stringAt(uint32_t index) const;
   double numberAt(uint32_t index) const;
+  // The same reads without raising, for readers that skip elements of another type: hostile input
+  // may hold millions of them, and a raised read costs microseconds.
+  std::optional<JsonObject> findObjectAt(uint32_t index) const noexcept;
+  std::optional<std::u16string> findStringAt(uint32_t index) const;
+  std::optional<double> findNumberAt(uint32_t index) const noexcept;
 
  private:
   friend class JsonObject;

@@ -1,5 +1,7 @@
 #include "platform/renderer_context.h"
 
+#include <new>
+
 namespace kfp {
 
 RendererContext::~RendererContext() {
@@ -9,6 +11,18 @@ RendererContext::~RendererContext() {
 }
 
 HResult RendererContext::initialize() {
+  // Failures are reported as codes, an allocation failure included, so that the host gets its
+  // INITIALIZE_FAILED frame rather than a crashed process.
+  try {
+    return acquirePlatformServices();
+  } catch (const std::bad_alloc&) {
+    return kOutOfMemory;
+  } catch (...) {
+    return kFail;
+  }
+}
+
+HResult RendererContext::acquirePlatformServices() {
   HResult hr = backend.createTextEngine(&textEngine);
   if (failed(hr)) return hr;
   if (!textEngine) return kFail;

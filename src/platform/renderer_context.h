@@ -30,6 +30,9 @@ class RendererContext {
   std::shared_ptr<Graphics> graphics;
   FontRegistry registry;
   ResolvedFontCache resolvedFonts;
+
+ private:
+  HResult acquirePlatformServices();
 };
 
 }  // namespace kfp
