@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "platform/json.h"
+#include "platform/numbers.h"
 
 namespace kfp {
 namespace {
@@ -39,7 +40,7 @@ void readAxes(const JsonObject& descriptor, RegisteredFont& font) {
     const double hi = axis->getNamedNumber(u"max", v);
     if (std::isfinite(lo) && std::isfinite(hi) && lo <= hi) v = std::max(std::min(v, hi), lo);
 
-    font.axisValues.push_back({tag, static_cast<float>(v)});
+    font.axisValues.push_back({tag, toFloat(v)});
     if (tag == kWghtTag) font.weight = static_cast<int>(std::max(std::min(v, 999.0), 1.0));
   }
 }

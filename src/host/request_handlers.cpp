@@ -7,6 +7,7 @@
 #include "fonts/font_lookup.h"
 #include "layout/measure_layout.h"
 #include "platform/json.h"
+#include "platform/numbers.h"
 #include "platform/renderer_context.h"
 #include "protocol/frame.h"
 #include "protocol/messages.h"
@@ -34,9 +35,9 @@ bool readLayoutRequest(const JsonObject& request, uint64_t watermark, LayoutRequ
   if (out.generation <= watermark) return false;
   out.layoutKey = request.getNamedString(u"layoutKey");
   out.text = request.getNamedString(u"text");
-  out.fontSize = static_cast<float>(request.getNamedNumber(u"fontSize", 28));
-  out.width = static_cast<float>(request.getNamedNumber(u"width", 300));
-  out.dpiScale = static_cast<float>(request.getNamedNumber(u"dpiScale", 1));
+  out.fontSize = toFloat(request.getNamedNumber(u"fontSize", 28));
+  out.width = toFloat(request.getNamedNumber(u"width", 300));
+  out.dpiScale = toFloat(request.getNamedNumber(u"dpiScale", 1));
   out.fontIds = parseFontIds(request);
   return true;
 }

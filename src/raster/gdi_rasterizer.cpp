@@ -61,9 +61,11 @@ bool rasterizeGdiLayout(Gdi& gdi, const LayoutResult& layout, std::vector<uint8_
   pixelHeight = pixelExtent(layout.height, layout.dpiScale);
   if (!bitmapSizeAllowed(pixelWidth, pixelHeight)) return false;
 
+  // Declared so that leaving destroys the bitmap, then the font, then the context.
+  std::unique_ptr<GdiDeviceContext> dc;
   std::unique_ptr<GdiFont> font = createGdiFont(gdi, layout.familyName, layout.weight,
                                                 layout.italic, layout.fontSize, layout.dpiScale);
-  std::unique_ptr<GdiDeviceContext> dc = gdi.createCompatibleDC();
+  dc = gdi.createCompatibleDC();
   if (!font || !dc) return false;
   std::unique_ptr<GdiBitmap> bitmap = gdi.createDibSection(*dc, pixelWidth, pixelHeight);
   if (!bitmap || !bitmap->pixels()) return false;

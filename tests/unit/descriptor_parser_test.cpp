@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cfloat>
 #include <string>
 
 #include "platform/json.h"
@@ -118,6 +119,10 @@ TEST(ParseFontDescriptor, ReadsAxesAndAlwaysCarriesWeight) {
        {{kWghtTag, 300}},
        300},
       {"vector missing", R"({"designAxesData":[{"tag":"wght"}]})", {{kWghtTag, 400}}, 400},
+      {"beyond the float range saturates",
+       R"({"designAxesData":[{"tag":"wdth"},{"tag":"wght"}],"designVector":[1e39,-1e300]})",
+       {{kWdth, FLT_MAX}, {kWghtTag, -FLT_MAX}},
+       1},
       {"tag uses the low byte of each code unit",
        R"({"designAxesData":[{"tag":"\u0177ght"}],"designVector":[500]})",
        {{kWghtTag, 500}},

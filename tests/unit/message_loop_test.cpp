@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -221,12 +222,21 @@ TEST(MessageLoop, MemoryGuardRunsBeforeEachFrame) {
 
 TEST(MessageLoop, FailedRenderWriteEndsTheProcessButOtherWritesDoNot) {
   FakeBackend backend;
-  // Every write fails: Pong and MeasureResult are lost silently, a RenderResult ends the loop.
+  // Every write fails: Pong and MeasureResult are lost silently, a RenderResult ends the loop at
+  // once, before the next font of the request is even looked up.
   const std::string input =
+      frameBytes(
+          kRegisterFonts,
+          R"({"fonts":[{"fontId":"a","familyName":"FamA"},{"fontId":"b","familyName":"FamB"}]})") +
       frameBytes(kPing, "") + frameBytes(kMeasure, R"({"generation":1,"fontIds":["a"]})") +
       frameBytes(kRender, R"({"generation":1,"fontIds":["a","b"]})") + frameBytes(kPing, "");
   const LoopRun result = run(backend, input, 0);
   EXPECT_EQ(result.exitCode, kExitRenderWriteFailed);
+  std::vector<std::u16string> looked;
+  for (const auto& call : backend.textEngine->systemFonts->propertyCalls)
+    looked.push_back(call.value);
+  EXPECT_NE(std::find(looked.begin(), looked.end(), u"FamA"), looked.end());
+  EXPECT_EQ(std::find(looked.begin(), looked.end(), u"FamB"), looked.end());
 }
 
 }  // namespace
