@@ -8,13 +8,12 @@
 #include "protocol/frame.h"
 #include "protocol/messages.h"
 #include "protocol/replies.h"
-#include "protocol/reply_encoding.h"
 
 namespace kfp {
 namespace {
 
 void writeError(ByteWriter& out, std::string_view code) {
-  writeFrame(out, kError, errorJson(code));
+  writeErrorReply(out, kError, code);
 }
 
 bool commit(RendererContext& context) {

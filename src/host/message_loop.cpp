@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 
-#include <algorithm>
 #include <new>
 
 #include "fonts/registration_handlers.h"
@@ -13,7 +12,7 @@
 #include "platform/renderer_context.h"
 #include "protocol/frame.h"
 #include "protocol/messages.h"
-#include "protocol/reply_encoding.h"
+#include "protocol/replies.h"
 
 namespace kfp {
 namespace {
@@ -29,20 +28,8 @@ struct LoopState {
   int exitCode = kExitOk;
 };
 
-// {"error":"CODE"} built on the stack: the loop's own error replies answer allocation failures
-// too, so they must not allocate. Codes are short upper-case ASCII and need no escaping.
-void writeErrorFrame(ByteWriter& out, uint8_t type, std::string_view code) {
-  constexpr std::string_view kHead = "{\"error\":\"", kTail = "\"}";
-  char text[64];
-  if (kHead.size() + code.size() + kTail.size() > sizeof text) return;
-  char* end = std::copy(kHead.begin(), kHead.end(), text);
-  end = std::copy(code.begin(), code.end(), end);
-  end = std::copy(kTail.begin(), kTail.end(), end);
-  writeFrame(out, type, std::string_view(text, size_t(end - text)));
-}
-
 void writeError(ByteWriter& out, std::string_view code) {
-  writeErrorFrame(out, kError, code);
+  writeErrorReply(out, kError, code);
 }
 
 void handleHello(const JsonObject& request, ByteWriter& out) {
@@ -133,7 +120,7 @@ int runMessageLoop(Backend& backend, ByteReader& in, ByteWriter& out) {
   Frame frame;
   while (readFrame(in, frame)) {
     if (checkMemory(context) == MemoryVerdict::HardLimitExceeded) {
-      writeErrorFrame(out, kFatalError, errors::kMemoryHardLimit);
+      writeErrorReply(out, kFatalError, errors::kMemoryHardLimit);
       return kExitMemoryHardLimit;
     }
     if (handleFrame(state, frame) == Next::Stop) return state.exitCode;

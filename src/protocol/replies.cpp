@@ -1,8 +1,23 @@
 #include "protocol/replies.h"
 
+#include <algorithm>
+
+#include "protocol/frame.h"
 #include "protocol/reply_encoding.h"
 
 namespace kfp {
+
+bool writeErrorReply(ByteWriter& out, uint8_t type, std::string_view code) {
+  constexpr std::string_view kHead = "{\"error\":\"", kTail = "\"}";
+  char text[64];
+  if (kHead.size() + code.size() + kTail.size() > sizeof text) {
+    return writeFrame(out, type, errorJson(code));
+  }
+  char* end = std::copy(kHead.begin(), kHead.end(), text);
+  end = std::copy(code.begin(), code.end(), end);
+  end = std::copy(kTail.begin(), kTail.end(), end);
+  return writeFrame(out, type, std::string_view(text, size_t(end - text)));
+}
 
 std::string fontsRegisteredJson(uint64_t fontCount) {
   std::string out = "{\"fontCount\":";

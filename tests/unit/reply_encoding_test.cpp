@@ -6,6 +6,10 @@
 #include <cmath>
 #include <limits>
 
+#include "protocol/messages.h"
+#include "protocol/replies.h"
+#include "support/memory_stream.h"
+
 namespace kfp {
 namespace {
 
@@ -58,6 +62,28 @@ TEST(ErrorJson, IsTheCodeInAnErrorObject) {
   EXPECT_EQ(errorJson("UNKNOWN_MESSAGE"), "{\"error\":\"UNKNOWN_MESSAGE\"}");
   EXPECT_EQ(errorJson("UNKNOWN_MESSAGE").size(), 27u);
   EXPECT_EQ(errorJson("RASTERIZE_FAILED").size(), 28u);
+}
+
+TEST(WriteErrorReply, WritesTheErrorTextForEveryCode) {
+  const std::string_view codes[] = {errors::kInitializeFailed,
+                                    errors::kMemoryHardLimit,
+                                    errors::kProtocolMismatch,
+                                    errors::kUnknownMessage,
+                                    errors::kInvalidJson,
+                                    errors::kInternalError,
+                                    errors::kInvalidFontList,
+                                    errors::kTooManyFonts,
+                                    errors::kInvalidFontCount,
+                                    errors::kInvalidFontChunk,
+                                    errors::kIncompleteFontRegistration,
+                                    errors::kRasterizeFailed,
+                                    "A_CODE_FAR_LONGER_THAN_ANY_OF_THE_CODES_THE_RENDERER_SENDS"};
+  for (std::string_view code : codes) {
+    SCOPED_TRACE(code);
+    testing::MemoryWriter out;
+    ASSERT_TRUE(writeErrorReply(out, kFatalError, code));
+    EXPECT_EQ(out.data, testing::frameBytes(kFatalError, errorJson(code)));
+  }
 }
 
 TEST(AppendUnsigned, PrintsPlainDecimal) {
