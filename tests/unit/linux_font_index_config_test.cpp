@@ -6,6 +6,7 @@
 #include <fstream>
 #include <string>
 
+#include "platform/linux/backend_parts.h"
 #include "platform/linux/font_index.h"
 
 namespace kfp::linux_backend {
@@ -45,6 +46,36 @@ TEST(FontIndexConfig, ListsWhatTheConfigurationListsAndKeepsStderrEmpty) {
       EXPECT_NE(index->record(id).path.find("/dejavu/"), std::string::npos);
     }
     EXPECT_TRUE(index->byTypographicFamily(u"Inter").empty());
+  }
+  unsetenv("FONTCONFIG_FILE");
+}
+
+// Probing a family the GDI-style backend does not have selects a substitute from fontconfig's
+// sans-serif rules; a configuration that warns must not reach stderr then either.
+TEST(FontIndexConfig, GdiProbeOfUnknownFamiliesKeepsStderrEmpty) {
+  setenv("FONTCONFIG_FILE",
+         writeConfig("warning", "<bogus/><dir>/usr/share/fonts/truetype/dejavu</dir>").c_str(), 1);
+  ::testing::internal::CaptureStderr();
+  std::shared_ptr<FontIndex> index = FontIndex::build();
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+  ASSERT_NE(index, nullptr);
+  std::unique_ptr<Gdi> gdi = createLinuxGdi(FreeTypeLibrary::create(), index);
+  ASSERT_NE(gdi, nullptr);
+
+  const std::u16string kFamilies[] = {u"No Such Family Kfp", u"Another Missing One", u"x"};
+  for (const std::u16string& family : kFamilies) {
+    SCOPED_TRACE(std::string(family.begin(), family.end()));
+    GdiFontSpec spec;
+    spec.height = -16;
+    spec.faceName = family;
+    ::testing::internal::CaptureStderr();
+    std::unique_ptr<GdiFont> font = gdi->createFont(spec);
+    std::unique_ptr<GdiDeviceContext> dc = gdi->createCompatibleDC();
+    GdiTextMetrics metrics;
+    const bool measured = font && dc->selectFont(*font) && dc->getTextMetrics(&metrics);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+    EXPECT_TRUE(measured);
+    EXPECT_GT(metrics.height, 0);
   }
   unsetenv("FONTCONFIG_FILE");
 }

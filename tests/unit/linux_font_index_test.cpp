@@ -142,6 +142,20 @@ TEST_F(InstalledIndex, OneRecordPerFaceAndInstanceWithEnglishAsEnUs) {
   EXPECT_EQ(narrow(index_->record(dejaVu[0]).typographicFamilyNames[0].locale), "en-us");
 }
 
+TEST_F(InstalledIndex, KeepsTheSansSerifSubstitutesOfItsConfiguration) {
+  ASSERT_NE(index_, nullptr);
+  ASSERT_FALSE(index_->sansFamilies().empty());
+  bool installed = false;
+  for (const std::u16string& family : index_->sansFamilies()) {
+    EXPECT_NE(foldName(family), foldName(u"sans-serif"));
+    installed = installed || !index_->byWin32Family(family).empty();
+  }
+  EXPECT_TRUE(installed) << "no preferred sans-serif family is installed";
+  EXPECT_TRUE(FontIndex::fromRecords({})->sansFamilies().empty());
+  EXPECT_EQ(FontIndex::fromRecords({}, {u"A", u"B"})->sansFamilies(),
+            (std::vector<std::u16string>{u"A", u"B"}));
+}
+
 TEST_F(InstalledIndex, NamedInstancesCarryTheFontsOwnCoordinates) {
   ASSERT_NE(index_, nullptr);
   struct Case {

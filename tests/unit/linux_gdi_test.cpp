@@ -7,6 +7,7 @@
 #include "layout/gdi_layout.h"
 #include "platform/linux/backend_parts.h"
 #include "platform/linux/gdi_face_choice.h"
+#include "platform/linux/gdi_glyph_bitmap.h"
 #include "raster/rasterize_layout.h"
 
 namespace kfp::linux_backend {
@@ -73,6 +74,174 @@ TEST_F(LinuxGdiTest, UnknownFamilyYieldsANamedSubstitute) {
   ASSERT_GT(copied, 1);
   EXPECT_NE(std::u16string(face.data()), spec.faceName);
   dc->restoreFont();
+}
+
+TEST_F(LinuxGdiTest, SubstituteOpensWhenUsed) {
+  GdiFontSpec spec;
+  spec.height = -20;
+  spec.faceName = u"No Such Family Kfp";
+  std::unique_ptr<GdiFont> font = gdi_->createFont(spec);
+  ASSERT_NE(font, nullptr);
+  std::unique_ptr<GdiDeviceContext> dc = gdi_->createCompatibleDC();
+  ASSERT_TRUE(dc->selectFont(*font));
+  GdiTextMetrics metrics;
+  ASSERT_TRUE(dc->getTextMetrics(&metrics));
+  EXPECT_GE(metrics.height, 20);
+  int fit = -1;
+  ASSERT_TRUE(dc->getTextExtentExPoint(u"Hello", 5, 1000, &fit));
+  EXPECT_EQ(fit, 5);
+  std::unique_ptr<GdiBitmap> dib = gdi_->createDibSection(*dc, 100, 40);
+  ASSERT_NE(dib, nullptr);
+  ASSERT_TRUE(dc->selectBitmap(*dib));
+  std::fill_n(dib->pixels(), 100 * 40 * 4, 0xFF);
+  ASSERT_TRUE(dc->textOut(0, 0, u"Hello", 5));
+  EXPECT_GT(std::count(dib->pixels(), dib->pixels() + 100 * 40 * 4, 0), 0);
+  dc->restoreBitmap();
+  dc->restoreFont();
+}
+
+// With faces whose files are gone: the requested family's face fails at creation, a substitute
+// (which the core only checks by name) is handed out without touching its file.
+TEST(LinuxGdiMissingFiles, SubstituteIsNamedWithoutOpeningItsFace) {
+  auto record = [](std::u16string family) {
+    FontRecord r;
+    r.path = "/nonexistent/kfp/" + std::string(family.begin(), family.end()) + ".ttf";
+    r.win32FamilyNames = {{u"en-us", family}};
+    r.typographicFamilyNames = r.win32FamilyNames;
+    return r;
+  };
+  const std::shared_ptr<FontIndex> index =
+      FontIndex::fromRecords({record(u"Gone"), record(u"Sans Gone")}, {u"Sans Gone"});
+  std::unique_ptr<Gdi> gdi = createLinuxGdi(FreeTypeLibrary::create(), index);
+  const struct {
+    std::u16string requested;
+    std::u16string face;  // empty: no font
+  } kCases[] = {
+      {u"Gone", u""},
+      {u"sans gone", u""},
+      {u"Unknown", u"Sans Gone"},
+      {u"Other Unknown", u"Sans Gone"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(std::string(c.requested.begin(), c.requested.end()));
+    GdiFontSpec spec;
+    spec.height = -16;
+    spec.faceName = c.requested;
+    std::unique_ptr<GdiFont> font = gdi->createFont(spec);
+    ASSERT_EQ(font != nullptr, !c.face.empty());
+    if (!font) continue;
+    std::unique_ptr<GdiDeviceContext> dc = gdi->createCompatibleDC();
+    ASSERT_TRUE(dc->selectFont(*font));
+    std::array<char16_t, 32> face{};
+    ASSERT_GT(dc->getTextFace(face.data(), int(face.size())), 1);
+    EXPECT_EQ(std::u16string(face.data()), c.face);
+    // Used after all, the face fails as the query's failure.
+    GdiTextMetrics metrics;
+    EXPECT_FALSE(dc->getTextMetrics(&metrics));
+    int fit = -1;
+    EXPECT_FALSE(dc->getTextExtentExPoint(u"ab", 2, 100, &fit));
+    dc->restoreFont();
+  }
+}
+
+TEST(GdiGlyphBitmap, GrayLevelsSpanTheFullCoverageRange) {
+  const struct {
+    unsigned char pixelMode;
+    unsigned short numGrays;
+    uint8_t value;
+    uint8_t coverage;
+  } kCases[] = {
+      {FT_PIXEL_MODE_GRAY, 256, 0, 0},     {FT_PIXEL_MODE_GRAY, 256, 128, 128},
+      {FT_PIXEL_MODE_GRAY, 256, 255, 255}, {FT_PIXEL_MODE_GRAY, 4, 1, 85},
+      {FT_PIXEL_MODE_GRAY, 4, 2, 170},     {FT_PIXEL_MODE_GRAY, 4, 3, 255},
+      {FT_PIXEL_MODE_GRAY, 16, 8, 136},    {FT_PIXEL_MODE_GRAY, 16, 15, 255},
+      {FT_PIXEL_MODE_GRAY, 2, 1, 255},     {FT_PIXEL_MODE_GRAY, 4, 9, 255},  // out of range: full
+      {FT_PIXEL_MODE_GRAY, 1, 200, 200},   {FT_PIXEL_MODE_GRAY, 0, 77, 77},  // no range: as is
+      {FT_PIXEL_MODE_MONO, 2, 0x80, 255},  {FT_PIXEL_MODE_MONO, 2, 0x7F, 0},
+      {FT_PIXEL_MODE_LCD, 256, 255, 0},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(::testing::Message()
+                 << int(c.pixelMode) << " " << c.numGrays << " " << int(c.value));
+    unsigned char buffer[1] = {c.value};
+    FT_Bitmap bitmap{};
+    bitmap.rows = 1;
+    bitmap.width = 1;
+    bitmap.pitch = 1;
+    bitmap.buffer = buffer;
+    bitmap.pixel_mode = c.pixelMode;
+    bitmap.num_grays = c.numGrays;
+    EXPECT_EQ(glyphCoverage(bitmap, 0, 0), c.coverage);
+  }
+}
+
+// Drawn black on white, packed 2- and 4-bit strikes and widened gray levels reach full ink.
+TEST(GdiGlyphBitmap, BlitsEveryGrayFormatAtFullStrength) {
+  const std::shared_ptr<FreeTypeLibrary> library = FreeTypeLibrary::create();
+  ASSERT_NE(library, nullptr);
+  const struct {
+    const char* name;
+    unsigned char pixelMode;
+    unsigned short numGrays;
+    unsigned char packed;  // the first pixel's bits, then zeros
+    uint8_t drawn;         // the first pixel's blue, green and red afterwards
+  } kCases[] = {
+      {"gray2 full", FT_PIXEL_MODE_GRAY2, 4, 0xC0, 0},
+      {"gray2 third", FT_PIXEL_MODE_GRAY2, 4, 0x40, 170},
+      {"gray4 full", FT_PIXEL_MODE_GRAY4, 16, 0xF0, 0},
+      {"gray 4 levels", FT_PIXEL_MODE_GRAY, 4, 3, 0},
+      {"gray 16 levels", FT_PIXEL_MODE_GRAY, 16, 15, 0},
+      {"gray 256 levels", FT_PIXEL_MODE_GRAY, 256, 255, 0},
+      {"mono", FT_PIXEL_MODE_MONO, 2, 0x80, 0},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    unsigned char buffer[4] = {c.packed, 0, 0, 0};
+    FT_Bitmap bitmap{};
+    bitmap.rows = 1;
+    bitmap.width = 2;
+    bitmap.pitch = 4;
+    bitmap.buffer = buffer;
+    bitmap.pixel_mode = c.pixelMode;
+    bitmap.num_grays = c.numGrays;
+    std::array<uint8_t, 3 * 4> pixels;
+    pixels.fill(0xFF);
+    blitGlyph(library->get(), bitmap, 1, 0, 0x000000, {pixels.data(), 3, 1});
+    EXPECT_EQ((std::array<uint8_t, 3>{pixels[0], pixels[1], pixels[2]}),
+              (std::array<uint8_t, 3>{255, 255, 255}));
+    EXPECT_EQ((std::array<uint8_t, 3>{pixels[4], pixels[5], pixels[6]}),
+              (std::array<uint8_t, 3>{c.drawn, c.drawn, c.drawn}));
+    EXPECT_EQ((std::array<uint8_t, 3>{pixels[8], pixels[9], pixels[10]}),
+              (std::array<uint8_t, 3>{255, 255, 255}));
+  }
+}
+
+TEST(GdiGlyphBitmap, NearestStrikeComparesLikeWithLike) {
+  auto strike = [](short height, int ppem) {
+    FT_Bitmap_Size size{};
+    size.height = height;
+    size.width = short(ppem / 2);
+    size.y_ppem = FT_Pos(ppem) << 6;
+    size.x_ppem = size.y_ppem;
+    return size;
+  };
+  // Cells taller than the em, and not in the same order: ppem 12 has the 16-pixel cell.
+  const std::vector<FT_Bitmap_Size> strikes = {strike(16, 12), strike(15, 14), strike(20, 18)};
+  const struct {
+    int wanted;
+    bool byCell;
+    int strike;
+  } kCases[] = {
+      {13, false, 0},  // ppem 12 and 14 tie: the smaller ppem, not the smaller cell
+      {12, false, 0}, {14, false, 1}, {16, false, 1}, {100, false, 2}, {1, false, 0},
+      {16, true, 0},  {15, true, 1},  {18, true, 0},  // cells 16 and 20 tie: the smaller cell
+      {14, true, 1},  {30, true, 2},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(::testing::Message() << c.wanted << (c.byCell ? " cell" : " ppem"));
+    EXPECT_EQ(nearestStrike(strikes, c.wanted, c.byCell), c.strike);
+  }
+  EXPECT_EQ(nearestStrike({}, 16, false), -1);
 }
 
 TEST_F(LinuxGdiTest, CellMetrics) {

@@ -11,6 +11,8 @@
 #include "linux_text_fixture.h"
 #include "platform/linux/area_resample.h"
 #include "platform/linux/backend_parts.h"
+#include "platform/linux/glyph_cache.h"
+#include "platform/linux/glyph_rasterizer.h"
 #include "platform/linux/graphics.h"
 
 namespace kfp::linux_backend {
@@ -76,6 +78,47 @@ TEST(AreaResample, PreservesInkAndPlacesFractionalOffsets) {
       EXPECT_EQ(out[0], 255);
     } else {
       EXPECT_LT(out[0], 255) << "the first column is partly covered";
+    }
+  }
+}
+
+// ---- FreeType bitmaps to coverage ----------------------------------------------------------
+
+TEST(BitmapCoverage, EveryPixelModeAndDegenerateGrayDepths) {
+  struct Case {
+    const char* name;
+    unsigned char mode;
+    unsigned short numGrays;
+    std::vector<uint8_t> row;  // one row
+    unsigned width;
+    bool converted;
+    std::vector<uint8_t> coverage;
+  };
+  const Case cases[] = {
+      {"gray 256", FT_PIXEL_MODE_GRAY, 256, {0, 7, 255}, 3, true, {0, 7, 255}},
+      {"gray 16", FT_PIXEL_MODE_GRAY, 16, {0, 5, 15}, 3, true, {0, 85, 255}},
+      {"gray 2", FT_PIXEL_MODE_GRAY, 2, {0, 1}, 2, true, {0, 255}},
+      {"gray depth 1", FT_PIXEL_MODE_GRAY, 1, {0, 1, 9}, 3, true, {0, 255, 255}},
+      {"gray depth 0", FT_PIXEL_MODE_GRAY, 0, {0, 3}, 2, true, {0, 255}},
+      {"gray beyond its depth saturates", FT_PIXEL_MODE_GRAY, 16, {200}, 1, true, {255}},
+      {"mono", FT_PIXEL_MODE_MONO, 0, {0xA0}, 4, true, {255, 0, 255, 0}},
+      {"BGRA alpha", FT_PIXEL_MODE_BGRA, 0, {1, 2, 3, 40, 9, 9, 9, 200}, 2, true, {40, 200}},
+      {"LCD is not coverage", FT_PIXEL_MODE_LCD, 256, {1, 2, 3}, 1, false, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<uint8_t> row = c.row;
+    FT_Bitmap bitmap{};
+    bitmap.rows = 1;
+    bitmap.width = c.width;
+    bitmap.pitch = int(row.size());
+    bitmap.buffer = row.data();
+    bitmap.num_grays = c.numGrays;
+    bitmap.pixel_mode = c.mode;
+    std::vector<uint8_t> coverage;
+    ASSERT_EQ(bitmapCoverage(bitmap, coverage), c.converted);
+    if (c.converted) {
+      EXPECT_EQ(coverage, c.coverage);
     }
   }
 }
@@ -314,6 +357,93 @@ TEST_F(LinuxGraphicsTest, GlyphsOutsideTheBitmapAreClipped) {
   BitmapLock lock;
   ASSERT_TRUE(bitmap->lock(&lock));
   EXPECT_TRUE(std::any_of(lock.data, lock.data + 50 * 20, [](uint8_t v) { return v; }));
+}
+
+TEST_F(LinuxGraphicsTest, GlyphsLeftOfOrAboveTheBitmapAreClippedInPlace) {
+  auto fmt = fixture_.format(dejaVu_, u"DejaVu Sans", 28);
+  ASSERT_TRUE(fmt);
+  auto layout = fixture_.layout(u"WMW", *fmt, 300);
+  ASSERT_TRUE(layout);
+  constexpr uint32_t kWidth = 80, kHeight = 40;
+  auto drawShifted = [&](float dx, float dy) {
+    LinuxTextLayout shifted = *layout;
+    for (PositionedGlyph& glyph : shifted.glyphs) {
+      glyph.x += dx;
+      glyph.y += dy;
+    }
+    std::vector<uint8_t> pixels(kWidth * kHeight);
+    GlyphRasterizer rasterizer;
+    drawLayout(shifted, 1, rasterizer, {pixels.data(), kWidth, kHeight});
+    return pixels;
+  };
+  const std::vector<uint8_t> reference = drawShifted(0, 0);
+  ASSERT_TRUE(std::any_of(reference.begin(), reference.end(), [](uint8_t v) { return v; }));
+  struct Case {
+    const char* name;
+    int dx, dy;
+  };
+  const Case cases[] = {{"left", -13, 0}, {"above", 0, -9}, {"left and above", -21, -5}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::vector<uint8_t> pixels = drawShifted(float(c.dx), float(c.dy));
+    for (uint32_t y = 0; y < kHeight; ++y) {
+      for (uint32_t x = 0; x < kWidth; ++x) {
+        const int64_t sx = int64_t(x) - c.dx, sy = int64_t(y) - c.dy;
+        const uint8_t expected =
+            sx < kWidth && sy < kHeight ? reference[size_t(sy) * kWidth + size_t(sx)] : 0;
+        ASSERT_EQ(pixels[size_t(y) * kWidth + x], expected) << x << "," << y;
+      }
+    }
+  }
+}
+
+TEST_F(LinuxGraphicsTest, TabsAndControlCharactersDrawNoInk) {
+  auto fmt = fixture_.format(dejaVu_, u"DejaVu Sans", 28);
+  ASSERT_TRUE(fmt);
+  struct Case {
+    const char* name;
+    std::u16string text;
+    std::u16string same;  // draws exactly like text
+  };
+  const Case cases[] = {
+      {"tab", u"\t", u""},
+      {"controls", u"\u0001\u0007\u001B\u007F\u0090", u""},
+      {"controls between letters", u"a\u0002b\u0003", u"ab"},
+  };
+  const Drawn blank = drawText(u"", *fmt, 300, 1);
+  ASSERT_TRUE(blank.ink.empty());
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Drawn drawn = drawText(c.text, *fmt, 300, 1);
+    EXPECT_EQ(drawn.pixels, drawText(c.same, *fmt, 300, 1).pixels);
+  }
+  // A letter after a tab is drawn at the first tab stop, four font sizes in.
+  const Drawn tabbed = drawText(u"\tW", *fmt, 300, 1);
+  ASSERT_FALSE(tabbed.ink.empty());
+  EXPECT_GE(tabbed.ink.left, 4 * 28 - 2u);
+}
+
+TEST_F(LinuxGraphicsTest, GlyphCacheStaysBoundedWhenEveryImageIsEmpty) {
+  // A fresh face, so nothing else has used its cache.
+  auto fonts = fixture_.collection({{fixture::kDejaVuSans}});
+  ASSERT_TRUE(fonts);
+  auto fmt = fixture_.format(fonts, u"DejaVu Sans", 28);
+  ASSERT_TRUE(fmt);
+  auto layout = fixture_.layout(u" ", *fmt, 100);
+  ASSERT_TRUE(layout && layout->face);
+  GlyphCache& cache = layout->face->glyphCache();
+  const size_t before = cache.memoryBytes();
+  // Spaces at every size a host might sweep through take no pixels but one entry each.
+  const GlyphImage empty{};
+  uint64_t last = 0;
+  for (uint32_t size = 1; size <= 200000; ++size) {
+    last = GlyphCache::imageKey(3, size, 0, size % kSubpixelPhases, 0);
+    cache.insert(last, empty);
+  }
+  EXPECT_LE(cache.memoryBytes(), before + 128 * 1024);
+  GlyphImage found;
+  ASSERT_TRUE(cache.find(last, &found)) << "the newest entry survives a restart";
+  EXPECT_EQ(found.width * found.height, 0u);
 }
 
 }  // namespace

@@ -3,17 +3,22 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
 #include <fstream>
 #include <iterator>
+#include <limits>
 #include <numeric>
 #include <string>
 #include <vector>
 
 #include "linux_text_fixture.h"
+#include "platform/linux/c_handles.h"
+#include "platform/linux/face_metrics.h"
 #include "platform/linux/glyph_cache.h"
 #include "platform/linux/hard_breaks.h"
 #include "platform/linux/line_breaker.h"
+#include "platform/linux/paragraph_layout.h"
 
 namespace kfp::linux_backend {
 namespace {
@@ -56,8 +61,10 @@ TEST(HardBreaks, SplitsAtEveryHardBreakAndKeepsTrailingEmptyParagraph) {
 
 // ---- Greedy line breaking ------------------------------------------------------------------
 
-// A monospace model: every code unit 10 wide, breaks after spaces, emergency boundaries
-// everywhere except before code units marked '+' (the second unit of a cluster).
+// A monospace model: every code unit 10 wide, breaks after spaces and tabs, emergency boundaries
+// everywhere except before code units marked '+' (the second unit of a cluster). Tab stops are
+// every 40 from the line start.
+constexpr float kModelTabStop = 40;
 struct BreakCase {
   const char* name;
   std::string text;
@@ -71,23 +78,31 @@ std::vector<std::string> breakModel(const std::string& text, float maxWidth,
   const size_t n = text.size();
   std::vector<float> advances(n, 10.0f);
   std::vector<uint8_t> flags(n + 1, 0);
+  auto blank = [](char c) { return c == ' ' || c == '\t'; };
   for (size_t i = 0; i < n; ++i) {
-    if (text[i] == ' ') flags[i] |= kHangingSpace;
+    if (blank(text[i])) flags[i] |= kHangingSpace;
+    if (text[i] == '\t') flags[i] |= kTab;
     if (text[i] == '+') advances[i] = 0;
-    if (i > 0 && text[i - 1] == ' ' && text[i] != ' ') flags[i] |= kLineBreakBefore;
+    if (i > 0 && blank(text[i - 1]) && !blank(text[i])) flags[i] |= kLineBreakBefore;
     if (i > 0 && text[i] != '+') flags[i] |= kEmergencyBreakBefore;
   }
   std::vector<LineSpan> spans;
-  breakLines({advances, flags, maxWidth, wrapping}, spans);
+  breakLines({advances, flags, maxWidth, wrapping, kModelTabStop}, spans);
   std::vector<std::string> lines;
   size_t expectedStart = 0;
   for (const LineSpan& span : spans) {
     EXPECT_EQ(span.start, expectedStart) << "lines must tile the paragraph";
     expectedStart = span.end;
     lines.push_back(text.substr(span.start, span.contentEnd - span.start));
-    EXPECT_FLOAT_EQ(span.width, 10.0f * float(std::count_if(text.begin() + span.start,
-                                                            text.begin() + span.contentEnd,
-                                                            [](char c) { return c != '+'; })));
+    float width = 0;
+    for (size_t i = span.start; i < span.contentEnd; ++i) {
+      if (text[i] == '\t') {
+        width = (std::floor(width / kModelTabStop) + 1) * kModelTabStop;
+      } else if (text[i] != '+') {
+        width += 10;
+      }
+    }
+    EXPECT_FLOAT_EQ(span.width, width);
   }
   EXPECT_EQ(expectedStart, n);
   return lines;
@@ -114,10 +129,76 @@ TEST(LineBreaker, GreedyWrappingWithHangingSpacesAndEmergencyBreaks) {
        WordWrapping::Wrap,
        {"ab", "cdefghij", "kl"}},
       {"no wrap keeps one line", "ab cd ef", 20, WordWrapping::NoWrap, {"ab cd ef"}},
+      {"tab advances to the next stop", "a\tb", 100, kEmergency, {"a\tb"}},
+      {"tab on a stop advances a whole stop", "abcd\tb", 100, kEmergency, {"abcd\tb"}},
+      {"tabs measure from where they start", "ab\tc\td", 100, kEmergency, {"ab\tc\td"}},
+      {"tab stop pushes the next word out", "ab\tcd", 50, kEmergency, {"ab", "cd"}},
+      {"trailing tabs hang", "ab\t\t", 30, kEmergency, {"ab"}},
+      {"tab stops restart on a new line", "abc de\tf\tg", 60, kEmergency, {"abc de", "f\tg"}},
   };
   for (const BreakCase& c : cases) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(breakModel(c.text, c.maxWidth, c.wrapping), c.lines);
+  }
+}
+
+// ---- Line metrics from table values --------------------------------------------------------
+
+struct MetricCase {
+  const char* name;
+  LineMetricTables tables;
+  bool chosen;
+  float ascent, descent, lineGap;
+};
+
+LineMetricTables tablesWith(bool os2, uint16_t fsSelection, int16_t typoAscender,
+                            int16_t typoDescender, int16_t typoLineGap, uint16_t winAscent,
+                            uint16_t winDescent, bool hhea, int16_t hheaAscender,
+                            int16_t hheaDescender, int16_t hheaLineGap) {
+  LineMetricTables t;
+  t.unitsPerEm = 2048;
+  t.hasOs2 = os2;
+  t.fsSelection = fsSelection;
+  t.typoAscender = typoAscender;
+  t.typoDescender = typoDescender;
+  t.typoLineGap = typoLineGap;
+  t.winAscent = winAscent;
+  t.winDescent = winDescent;
+  t.hasHhea = hhea;
+  t.hheaAscender = hheaAscender;
+  t.hheaDescender = hheaDescender;
+  t.hheaLineGap = hheaLineGap;
+  return t;
+}
+
+TEST(FaceLineMetrics, WinThenTypoThenHheaAndNeverAZeroHeightLine) {
+  const MetricCase cases[] = {
+      {"win values", tablesWith(true, 0, 800, -200, 90, 1900, 500, true, 1900, -500, 0), true, 1900,
+       500, 0},
+      {"hhea spacing beyond win is gap",
+       tablesWith(true, 0, 800, -200, 90, 1900, 500, true, 1900, -500, 100), true, 1900, 500, 100},
+      {"USE_TYPO_METRICS", tablesWith(true, 0x80, 800, -200, 90, 1900, 500, true, 1900, -500, 0),
+       true, 800, 200, 90},
+      {"zero win falls back to typo", tablesWith(true, 0, 800, -200, 90, 0, 0, true, 900, -300, 50),
+       true, 800, 200, 90},
+      {"zero win and typo fall back to hhea",
+       tablesWith(true, 0, 0, 0, 40, 0, 0, true, 900, -300, 50), true, 900, 300, 50},
+      {"zero win without hhea uses typo", tablesWith(true, 0, 700, -300, 0, 0, 0, false, 0, 0, 0),
+       true, 700, 300, 0},
+      {"no OS/2 uses hhea", tablesWith(false, 0, 0, 0, 0, 0, 0, true, 900, -300, -5), true, 900,
+       300, 0},
+      {"nothing usable", tablesWith(true, 0, 0, 0, 0, 0, 0, true, 0, 0, 0), false, 0, 0, 0},
+  };
+  for (const MetricCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    FaceLineMetrics metrics;
+    EXPECT_EQ(chooseLineMetrics(c.tables, metrics), c.chosen);
+    EXPECT_FLOAT_EQ(metrics.unitsPerEm, 2048);
+    if (!c.chosen) continue;
+    EXPECT_FLOAT_EQ(metrics.ascent, c.ascent);
+    EXPECT_FLOAT_EQ(metrics.descent, c.descent);
+    EXPECT_FLOAT_EQ(metrics.lineGap, c.lineGap);
+    EXPECT_GT(metrics.lineHeight(28), 0);
   }
 }
 
@@ -447,6 +528,176 @@ TEST_F(LinuxTextLayoutTest, UnknownFamilyOrForeignCollectionGivesNoFormat) {
   spec.familyName = u"DejaVu Sans";
   spec.fontSize = 28;
   EXPECT_FALSE(fixture_.engine().createTextFormat(spec)) << "no collection";
+}
+
+// ---- Controls and tabs ---------------------------------------------------------------------
+
+// Glyph ids and pen positions (1/64 DIP) of a layout.
+std::vector<int64_t> signatureOf(const LinuxTextLayout& layout) {
+  std::vector<int64_t> signature;
+  for (const PositionedGlyph& glyph : layout.glyphs) {
+    signature.push_back(glyph.id);
+    signature.push_back(std::lround(glyph.x * 64));
+  }
+  return signature;
+}
+
+TEST_F(LinuxTextLayoutTest, ControlCharactersAreInvisibleAndTakeNoSpace) {
+  struct Case {
+    const char* name;
+    std::u16string text;
+    std::u16string without;
+  };
+  const Case cases[] = {
+      {"SOH", u"ab\u0001cd", u"abcd"},
+      {"BEL and ESC", u"a\u0007b\u001Bc", u"abc"},
+      {"DEL", u"\u007Fabc", u"abc"},
+      {"C1 control", u"ab\u0090", u"ab"},
+      {"vertical tab and form feed", u"a\u000Bb\u000Cc", u"abc"},
+      {"only controls", u"\u0001\u0002\u0003", u""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto with = layOut(c.text);
+    auto without = layOut(c.without);
+    ASSERT_TRUE(with && without);
+    ASSERT_EQ(with->lines.size(), 1u);
+    EXPECT_EQ(signatureOf(*with), signatureOf(*without));
+    EXPECT_NEAR(with->lines[0].width, without->lines[0].width, 1e-3);
+    for (const PositionedGlyph& glyph : with->glyphs) EXPECT_NE(glyph.id, 0u) << "no .notdef";
+  }
+}
+
+TEST_F(LinuxTextLayoutTest, TabsAdvanceToTheNextTabStopAndDrawNothing) {
+  const float stop = 4 * 28;  // four font sizes
+  struct Case {
+    const char* name;
+    std::u16string before;  // no tabs
+    int tabs;
+    std::u16string after;
+  };
+  const Case cases[] = {
+      {"tab at the line start", u"", 1, u"b"},
+      {"tab after a short word", u"a", 1, u"b"},
+      {"tab after a word past the first stop", u"aaaaaaaaa", 1, u"b"},
+      {"two tabs", u"a", 2, u"b"},
+      {"tab after right-to-left text", u"\u05D0\u05D1", 1, u"b"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto before = layOut(c.before);
+    auto after = layOut(c.after);
+    auto text = layOut(c.before + std::u16string(size_t(c.tabs), u'\t') + c.after, 1000);
+    ASSERT_TRUE(before && after && text);
+    ASSERT_EQ(text->lines.size(), 1u);
+    ASSERT_EQ(text->glyphs.size(), before->glyphs.size() + after->glyphs.size())
+        << "tabs draw nothing";
+    const float firstStop = (std::floor(before->lines[0].width / stop) + 1) * stop;
+    const float expected = firstStop + float(c.tabs - 1) * stop;
+    EXPECT_NEAR(text->glyphs[before->glyphs.size()].x, expected, 1e-3);
+    EXPECT_NEAR(text->lines[0].width, expected + after->lines[0].width, 1e-3);
+    for (const PositionedGlyph& glyph : text->glyphs) EXPECT_NE(glyph.id, 0u) << "no .notdef";
+  }
+}
+
+TEST_F(LinuxTextLayoutTest, TabsWrapLikeSpacesButMeasureToTheirStop) {
+  struct Case {
+    const char* name;
+    std::u16string text;
+    float width;
+    std::vector<std::u16string> lines;
+  };
+  const Case cases[] = {
+      {"a space would fit, the tab stop does not", u"a\tbbb", 150, {u"a", u"bbb"}},
+      {"same text with a space", u"a bbb", 150, {u"a bbb"}},
+      {"fits after the stop", u"a\tbbb", 200, {u"a\tbbb"}},
+      {"trailing tabs hang", u"Hello\t\t", 80, {u"Hello"}},
+      {"stops restart on the next line", u"aaaa\tbbbbbbbb\tc", 250, {u"aaaa", u"bbbbbbbb\tc"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto layout = layOut(c.text, c.width);
+    ASSERT_TRUE(layout);
+    std::vector<std::u16string> lines;
+    for (const LaidOutLine& line : layout->lines) {
+      lines.push_back(c.text.substr(line.textStart, line.textEnd - line.textStart));
+      EXPECT_LE(line.width, c.width + 0.01f);
+      for (uint32_t g = line.glyphStart; g < line.glyphEnd; ++g) {
+        EXPECT_LE(layout->glyphs[g].x, line.width) << "glyphs stay on the measured line";
+      }
+    }
+    EXPECT_EQ(lines, c.lines);
+  }
+}
+
+// ---- Variation values and units per em ----------------------------------------------------
+
+TEST_F(LinuxTextLayoutTest, NonFiniteAxisValuesAreSkippedNotFatal) {
+  auto inter = fixture_.collection({{fixture::kInterVariable}});
+  ASSERT_TRUE(inter);
+  const float inf = std::numeric_limits<float>::infinity();
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  auto widthWith = [&](std::vector<AxisValue> values) {
+    auto format = fixture_.format(inter, u"Inter", 28);
+    EXPECT_TRUE(format);
+    if (!format) return 0.0f;
+    EXPECT_TRUE(format->setFontAxisValues(values));
+    auto layout = fixture_.layout(u"Hamburgefonts", *format, 1000);
+    return layout ? layout->lines[0].width : 0.0f;
+  };
+  const float plain = widthWith({});
+  const float black = widthWith({{kWghtTag, 900}});
+  ASSERT_GT(black, plain + 5);
+  struct Case {
+    const char* name;
+    std::vector<AxisValue> values;
+    float width;
+  };
+  const Case cases[] = {
+      {"infinity alone", {{kWghtTag, inf}}, plain},
+      {"minus infinity alone", {{kWghtTag, -inf}}, plain},
+      {"NaN alone", {{kWghtTag, nan}}, plain},
+      {"infinity then a value", {{kWghtTag, inf}, {kWghtTag, 900}}, black},
+      {"a value then infinity", {{kWghtTag, 900}, {kWghtTag, inf}}, black},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_FLOAT_EQ(widthWith(c.values), c.width);
+  }
+}
+
+// DejaVu Sans with head.unitsPerEm replaced, which HarfBuzz rejects below 16 and above 16384.
+std::string withUnitsPerEm(uint16_t unitsPerEm) {
+  std::ifstream in(fixture::kDejaVuSans, std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const SfntTables tables(fixture::kDejaVuSans);
+  const uint32_t head = tables.table("head");
+  bytes[head + 18] = char(unitsPerEm >> 8);
+  bytes[head + 19] = char(unitsPerEm & 0xFF);
+  return bytes;
+}
+
+TEST(DesignUnitScale, FollowsTheEmHarfBuzzShapesWith) {
+  if (!LinuxTextFixture::available(fixture::kDejaVuSans)) GTEST_SKIP();
+  struct Case {
+    const char* name;
+    uint16_t unitsPerEm;
+    float scale;
+  };
+  const Case cases[] = {
+      {"valid", 2048, 28.0f / 2048},
+      {"too large: HarfBuzz shapes in 1000", 20000, 28.0f / 1000},
+      {"too small: HarfBuzz shapes in 1000", 8, 28.0f / 1000},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string bytes = withUnitsPerEm(c.unitsPerEm);
+    HbBlobPtr blob(hb_blob_create(bytes.data(), unsigned(bytes.size()), HB_MEMORY_MODE_READONLY,
+                                  nullptr, nullptr));
+    HbFacePtr face(hb_face_create(blob.get(), 0));
+    HbFontPtr font(hb_font_create(face.get()));
+    EXPECT_FLOAT_EQ(designUnitScale(font.get(), 28), c.scale);
+  }
 }
 
 }  // namespace

@@ -21,8 +21,29 @@ struct FaceLineMetrics {
   float baseline(float fontSize) const { return ascent * fontSize / unitsPerEm; }
 };
 
+// The raw values of the head, OS/2 and hhea tables that line metrics are chosen from.
+struct LineMetricTables {
+  uint16_t unitsPerEm = 0;
+  bool hasOs2 = false;
+  uint16_t fsSelection = 0;
+  int16_t typoAscender = 0;
+  int16_t typoDescender = 0;  // negative below the baseline
+  int16_t typoLineGap = 0;
+  uint16_t winAscent = 0;
+  uint16_t winDescent = 0;  // positive below the baseline
+  bool hasHhea = false;
+  int16_t hheaAscender = 0;
+  int16_t hheaDescender = 0;  // negative below the baseline
+  int16_t hheaLineGap = 0;
+};
+
 // With OS/2 USE_TYPO_METRICS the typographic values; otherwise the win ascent and descent with the
-// part of the hhea line spacing that exceeds them as gap; hhea alone when there is no OS/2 table.
+// part of the hhea line spacing that exceeds them as gap. When the win values sum to zero, the
+// typographic values if they span anything, else hhea. False when no table gives usable values;
+// `metrics` then only has its units per em set.
+bool chooseLineMetrics(const LineMetricTables& tables, FaceLineMetrics& metrics);
+
+// The face's tables through chooseLineMetrics; FreeType's global metrics when they give nothing.
 FaceLineMetrics readLineMetrics(FT_Face face);
 
 }  // namespace kfp::linux_backend

@@ -41,14 +41,16 @@ size_t namesBytes(const std::vector<LocalizedName>& names) {
 }  // namespace
 
 std::shared_ptr<FontIndex> FontIndex::build() {
-  std::optional<std::vector<FontRecord>> records = listInstalledFonts();
-  if (!records) return nullptr;
-  return fromRecords(std::move(*records));
+  std::optional<InstalledFonts> installed = listInstalledFonts();
+  if (!installed) return nullptr;
+  return fromRecords(std::move(installed->records), std::move(installed->sansFamilies));
 }
 
-std::shared_ptr<FontIndex> FontIndex::fromRecords(std::vector<FontRecord> records) {
+std::shared_ptr<FontIndex> FontIndex::fromRecords(std::vector<FontRecord> records,
+                                                  std::vector<std::u16string> sansFamilies) {
   auto index = std::make_shared<FontIndex>();
   index->records_ = std::move(records);
+  index->sansFamilies_ = std::move(sansFamilies);
   index->addNames();
   return index;
 }
@@ -82,6 +84,8 @@ std::span<const uint32_t> FontIndex::byWin32Family(std::u16string_view name) con
 
 size_t FontIndex::memoryBytes() const {
   size_t bytes = records_.capacity() * sizeof(FontRecord);
+  bytes += sansFamilies_.capacity() * sizeof(std::u16string);
+  for (const std::u16string& family : sansFamilies_) bytes += stringBytes(family);
   for (const FontRecord& r : records_) {
     bytes += r.path.capacity() > 15 ? r.path.capacity() + 1 : 0;
     bytes += r.axes.capacity() * sizeof(AxisRange) + r.coordinates.capacity() * sizeof(AxisValue);

@@ -20,7 +20,8 @@ class FontIndex {
   // nullptr when fontconfig cannot be initialised.
   static std::shared_ptr<FontIndex> build();
   // An index of the given records (tests).
-  static std::shared_ptr<FontIndex> fromRecords(std::vector<FontRecord> records);
+  static std::shared_ptr<FontIndex> fromRecords(std::vector<FontRecord> records,
+                                                std::vector<std::u16string> sansFamilies = {});
 
   const FontRecord& record(uint32_t id) const { return records_[id]; }
   uint32_t size() const { return static_cast<uint32_t>(records_.size()); }
@@ -32,6 +33,10 @@ class FontIndex {
   std::span<const uint32_t> byWwsFamily(std::u16string_view name) const;
   std::span<const uint32_t> byWin32Family(std::u16string_view name) const;
 
+  // The families the system prefers for generic sans-serif text, best first, as the configuration
+  // said when the index was built; the GDI-style backend substitutes from them.
+  const std::vector<std::u16string>& sansFamilies() const { return sansFamilies_; }
+
   // Approximate heap bytes held by the records and name maps.
   size_t memoryBytes() const;
 
@@ -39,6 +44,7 @@ class FontIndex {
   using NameMap = std::unordered_map<std::u16string, std::vector<uint32_t>>;
   void addNames();
   std::vector<FontRecord> records_;
+  std::vector<std::u16string> sansFamilies_;
   NameMap postScript_, fullName_, typographic_, wws_, win32_;
 };
 

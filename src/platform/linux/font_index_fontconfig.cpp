@@ -10,6 +10,7 @@
 #include "platform/linux/font_index_names.h"
 #include "platform/linux/font_index_variations.h"
 #include "platform/linux/fontconfig_listing.h"
+#include "platform/linux/gdi_default_family.h"
 #include "platform/utf8.h"
 
 namespace kfp::linux_backend {
@@ -135,11 +136,14 @@ void assignFamilyKinds(const std::vector<LocalizedName>& fontconfigFamilies, Fon
   }
 }
 
-std::optional<std::vector<FontRecord>> listInstalledFonts() {
+std::optional<InstalledFonts> listInstalledFonts() {
   FcConfigPtr config;
+  InstalledFonts installed;
   {
+    // Substitution can warn about the configuration's rules too, so it runs under the same guard.
     StderrSilenced silenced;
     config.reset(FcInitLoadConfigAndFonts());
+    if (config) installed.sansFamilies = defaultSansFamilies(*config);
   }
   if (!config) return std::nullopt;
   // The index is a snapshot: never let fontconfig stat font directories again.
@@ -153,7 +157,7 @@ std::optional<std::vector<FontRecord>> listInstalledFonts() {
   FcFontSetPtr fonts(FcFontList(config.get(), all.get(), objects.get()));
   if (!fonts) return std::nullopt;
 
-  std::vector<FontRecord> records;
+  std::vector<FontRecord>& records = installed.records;
   records.reserve(size_t(fonts->nfont));
   std::vector<FaceKey> variableKeys;
   for (int i = 0; i < fonts->nfont; ++i) {
@@ -200,7 +204,7 @@ std::optional<std::vector<FontRecord>> listInstalledFonts() {
       applyVariableFace(*data, *it);
     }
   }
-  return records;
+  return installed;
 }
 
 }  // namespace kfp::linux_backend

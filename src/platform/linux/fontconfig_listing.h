@@ -2,15 +2,24 @@
 // The installed faces as fontconfig lists them, turned into font records.
 
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "platform/linux/font_record.h"
 
 namespace kfp::linux_backend {
 
-// Every face and named instance of a private fontconfig configuration, in path order; variable
-// files are opened once each for their axes. nullopt when fontconfig cannot be initialised.
-std::optional<std::vector<FontRecord>> listInstalledFonts();
+struct InstalledFonts {
+  // Every face and named instance, in path order.
+  std::vector<FontRecord> records;
+  // The families the configuration substitutes for "sans-serif", best first.
+  std::vector<std::u16string> sansFamilies;
+};
+
+// What a private fontconfig configuration lists, read while that configuration is loaded (the only
+// time it is, with its warnings kept off stderr); variable files are opened once each for their
+// axes. nullopt when fontconfig cannot be initialised.
+std::optional<InstalledFonts> listInstalledFonts();
 
 // fontconfig merges name IDs 21, 16 and 1 into one family list, in that order within a language,
 // without saying which is which, and drops repeats. Per language we read: one name is all three

@@ -4,7 +4,6 @@
 #include <optional>
 
 #include "platform/linux/backend_parts.h"
-#include "platform/linux/gdi_default_family.h"
 #include "platform/linux/gdi_device_context.h"
 #include "platform/linux/gdi_face_choice.h"
 #include "platform/linux/gdi_sized_font.h"
@@ -19,14 +18,20 @@ class LinuxGdi : public Gdi {
 
   std::unique_ptr<GdiFont> createFont(const GdiFontSpec& spec) override {
     if (!library_ || !index_) return nullptr;
-    std::optional<GdiFaceChoice> choice =
-        chooseGdiFace(*index_, spec.faceName, spec.weight, spec.italic);
+    if (std::optional<GdiFaceChoice> choice =
+            chooseGdiFace(*index_, spec.faceName, spec.weight, spec.italic)) {
+      // A face of the requested family that cannot be opened fails here, not mid-measurement.
+      return GdiSizedFont::open(library_, index_->record(choice->recordId),
+                                std::move(choice->familyName), spec);
+    }
     // Like the original platform, an unknown family still yields a font, in a substitute face
-    // whose name tells the caller what happened.
-    if (!choice) choice = chooseGdiSubstitute(*index_, substitutes(), spec.weight, spec.italic);
-    if (!choice) return nullptr;
-    return GdiSizedFont::open(library_, index_->record(choice->recordId),
-                              std::move(choice->familyName), spec);
+    // whose name tells the caller what happened. Callers mostly just read that name and drop the
+    // font, so its face is only opened if it is used.
+    std::optional<GdiFaceChoice> substitute =
+        chooseGdiSubstitute(*index_, index_->sansFamilies(), spec.weight, spec.italic);
+    if (!substitute) return nullptr;
+    return GdiSizedFont::deferred(library_, index_->record(substitute->recordId),
+                                  std::move(substitute->familyName), spec);
   }
 
   std::unique_ptr<GdiDeviceContext> createCompatibleDC() override {
@@ -45,14 +50,8 @@ class LinuxGdi : public Gdi {
   }
 
  private:
-  const std::vector<std::u16string>& substitutes() {
-    if (!substitutes_) substitutes_ = defaultSansFamilies();
-    return *substitutes_;
-  }
-
   std::shared_ptr<FreeTypeLibrary> library_;
   std::shared_ptr<const FontIndex> index_;
-  std::optional<std::vector<std::u16string>> substitutes_;
 };
 
 }  // namespace

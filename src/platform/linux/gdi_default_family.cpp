@@ -24,13 +24,10 @@ std::u16string fromUtf8(const char* text) {
 
 }  // namespace
 
-std::vector<std::u16string> defaultSansFamilies() {
-  // Only the configuration is loaded, not the font list: the substitution rules are all we need.
-  FcConfigPtr config(FcInitLoadConfig());
-  if (!config) return {};
+std::vector<std::u16string> defaultSansFamilies(FcConfig& config) {
   FcPatternPtr pattern(FcNameParse(reinterpret_cast<const FcChar8*>("sans-serif")));
   if (!pattern) return {};
-  if (!FcConfigSubstitute(config.get(), pattern.get(), FcMatchPattern)) return {};
+  if (!FcConfigSubstitute(&config, pattern.get(), FcMatchPattern)) return {};
   FcDefaultSubstitute(pattern.get());
 
   std::vector<std::u16string> families;

@@ -1,12 +1,15 @@
 #pragma once
 // The families the system prefers for generic sans-serif text, best first.
 
+#include <fontconfig/fontconfig.h>
+
 #include <string>
 #include <vector>
 
 namespace kfp::linux_backend {
 
-// fontconfig's substitution list for "sans-serif"; empty when its configuration cannot be read.
-std::vector<std::u16string> defaultSansFamilies();
+// The configuration's substitution list for "sans-serif"; empty when substitution fails. May print
+// configuration warnings: callers silence stderr.
+std::vector<std::u16string> defaultSansFamilies(FcConfig& config);
 
 }  // namespace kfp::linux_backend

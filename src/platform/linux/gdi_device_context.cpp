@@ -37,20 +37,20 @@ int GdiMemoryContext::getTextFace(char16_t* buffer, int capacity) {
 }
 
 bool GdiMemoryContext::getTextMetrics(GdiTextMetrics* metrics) {
-  if (!font_ || !metrics) return false;
+  if (!font_ || !metrics || !font_->ready()) return false;
   *metrics = font_->metrics();
   return true;
 }
 
 bool GdiMemoryContext::getTextExtentExPoint(const char16_t* text, int count, int maxExtent,
                                             int* fit) {
-  if (!font_ || !fit || count < 0 || (count > 0 && !text)) return false;
+  if (!font_ || !fit || count < 0 || (count > 0 && !text) || !font_->ready()) return false;
   *fit = font_->fitCount(std::u16string_view(text, size_t(count)), maxExtent);
   return true;
 }
 
 bool GdiMemoryContext::textOut(int x, int y, const char16_t* text, int count) {
-  if (!font_ || !bitmap_ || count < 0 || (count > 0 && !text)) return false;
+  if (!font_ || !bitmap_ || count < 0 || (count > 0 && !text) || !font_->ready()) return false;
   const std::u16string_view run(text, size_t(count));
   BgrxSurface surface = bitmap_->surface();
   if (!transparent_) {

@@ -43,7 +43,8 @@ class GdiMemoryContext : public GdiDeviceContext {
   void flush() override {}  // drawing is synchronous
 
  private:
-  // A fresh context has no font or bitmap of its own: every query needs a selected font.
+  // A fresh context has no font or bitmap of its own: every query needs a selected font. Selecting
+  // and reading the face name leave a deferred font unopened; the other queries open it.
   GdiSizedFont* font_ = nullptr;
   GdiDibSection* bitmap_ = nullptr;
   bool transparent_ = false;

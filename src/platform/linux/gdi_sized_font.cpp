@@ -24,73 +24,59 @@ int ceilPixels26Dot6(FT_Pos value) {
   return static_cast<int>((value + 63) >> 6);
 }
 
-// Coverage 0..255 of the glyph bitmap's pixel (column, row); 0 for unsupported pixel modes.
-uint8_t coverageAt(const FT_Bitmap& bitmap, unsigned column, unsigned row) {
-  const unsigned char* line = bitmap.buffer + static_cast<ptrdiff_t>(row) * bitmap.pitch;
-  switch (bitmap.pixel_mode) {
-    case FT_PIXEL_MODE_MONO:
-      return (line[column >> 3] & (0x80 >> (column & 7))) ? 255 : 0;
-    case FT_PIXEL_MODE_GRAY:
-      return line[column];
-    case FT_PIXEL_MODE_BGRA:
-      return line[column * 4 + 3];
-    default:
-      return 0;
-  }
-}
-
-uint8_t blend(uint8_t destination, uint8_t ink, uint8_t coverage) {
-  return static_cast<uint8_t>((destination * (255 - coverage) + ink * coverage + 127) / 255);
-}
-
-void blit(const FT_Bitmap& bitmap, int left, int top, uint32_t colorRef, BgrxSurface surface) {
-  if (bitmap.pitch < 0) return;  // bottom-up glyph bitmaps do not occur for these formats
-  const uint8_t blue = uint8_t(colorRef >> 16), green = uint8_t(colorRef >> 8);
-  const uint8_t red = uint8_t(colorRef);
-  const int width = static_cast<int>(surface.width), height = static_cast<int>(surface.height);
-  const int rowBegin = std::max(0, -top), columnBegin = std::max(0, -left);
-  const int rowEnd = std::min<int>(bitmap.rows, height - top);
-  const int columnEnd = std::min<int>(bitmap.width, width - left);
-  for (int row = rowBegin; row < rowEnd; ++row) {
-    uint8_t* pixel = surface.data + (size_t(top + row) * width + left + columnBegin) * 4;
-    for (int column = columnBegin; column < columnEnd; ++column, pixel += 4) {
-      const uint8_t coverage = coverageAt(bitmap, unsigned(column), unsigned(row));
-      if (coverage == 0) continue;
-      pixel[0] = blend(pixel[0], blue, coverage);
-      pixel[1] = blend(pixel[1], green, coverage);
-      pixel[2] = blend(pixel[2], red, coverage);
-    }
-  }
-}
-
 }  // namespace
+
+GdiSizedFont::GdiSizedFont(std::shared_ptr<FreeTypeLibrary> library, const FontRecord& record,
+                           std::u16string faceName, const GdiFontSpec& spec)
+    : library_(std::move(library)),
+      path_(record.path),
+      faceIndex_(FT_Long(record.faceIndex) | (FT_Long(record.namedInstance) << 16)),
+      height_(spec.height),
+      faceName_(std::move(faceName)),
+      synthesizeBold_(spec.weight >= kSemiBold && record.weight < kSemiBold),
+      synthesizeItalic_(spec.italic && record.style == kStyleNormal) {}
 
 std::unique_ptr<GdiSizedFont> GdiSizedFont::open(std::shared_ptr<FreeTypeLibrary> library,
                                                  const FontRecord& record, std::u16string faceName,
                                                  const GdiFontSpec& spec) {
-  if (!library || !library->get()) return nullptr;
-  std::unique_ptr<GdiSizedFont> font(new GdiSizedFont());
-  font->library_ = std::move(library);
-  FT_Face face = nullptr;
-  const FT_Long index = FT_Long(record.faceIndex) | (FT_Long(record.namedInstance) << 16);
-  if (FT_New_Face(font->library_->get(), record.path.c_str(), index, &face) != 0) return nullptr;
-  font->face_.reset(face);
-  font->faceName_ = std::move(faceName);
-  font->synthesizeBold_ = spec.weight >= kSemiBold && record.weight < kSemiBold;
-  font->synthesizeItalic_ = spec.italic && record.style == kStyleNormal;
-  if (!font->size(spec)) return nullptr;
+  std::unique_ptr<GdiSizedFont> font =
+      deferred(std::move(library), record, std::move(faceName), spec);
+  if (!font || !font->ready()) return nullptr;
   return font;
 }
 
-bool GdiSizedFont::size(const GdiFontSpec& spec) {
-  if (FT_IS_SCALABLE(face_.get())) {
-    sizeOutline(spec);
-    return true;
-  }
-  return sizeStrike(spec);
+std::unique_ptr<GdiSizedFont> GdiSizedFont::deferred(std::shared_ptr<FreeTypeLibrary> library,
+                                                     const FontRecord& record,
+                                                     std::u16string faceName,
+                                                     const GdiFontSpec& spec) {
+  if (!library || !library->get()) return nullptr;
+  return std::unique_ptr<GdiSizedFont>(
+      new GdiSizedFont(std::move(library), record, std::move(faceName), spec));
 }
 
-void GdiSizedFont::sizeOutline(const GdiFontSpec& spec) {
+bool GdiSizedFont::ready() {
+  if (state_ == State::kPending) state_ = openFace() ? State::kOpen : State::kFailed;
+  return state_ == State::kOpen;
+}
+
+bool GdiSizedFont::openFace() {
+  FT_Face face = nullptr;
+  if (FT_New_Face(library_->get(), path_.c_str(), faceIndex_, &face) != 0) return false;
+  face_.reset(face);
+  if (size()) return true;
+  face_.reset();
+  return false;
+}
+
+bool GdiSizedFont::size() {
+  if (FT_IS_SCALABLE(face_.get())) {
+    sizeOutline();
+    return true;
+  }
+  return sizeStrike();
+}
+
+void GdiSizedFont::sizeOutline() {
   FT_Face face = face_.get();
   const double unitsPerEm = face->units_per_EM > 0 ? face->units_per_EM : 1000;
   const auto* os2 = static_cast<const TT_OS2*>(FT_Get_Sfnt_Table(face, FT_SFNT_OS2));
@@ -107,10 +93,10 @@ void GdiSizedFont::sizeOutline(const GdiFontSpec& spec) {
 
   // Negative: the em is the pixel size (character height); positive: the cell is the pixel size.
   int em = 16;
-  if (spec.height < 0) {
-    em = -spec.height;
-  } else if (spec.height > 0 && cellAscent + cellDescent > 0) {
-    em = std::max(1L, std::lround(spec.height * unitsPerEm / (cellAscent + cellDescent)));
+  if (height_ < 0) {
+    em = -height_;
+  } else if (height_ > 0 && cellAscent + cellDescent > 0) {
+    em = std::max(1L, std::lround(height_ * unitsPerEm / (cellAscent + cellDescent)));
   }
   FT_Set_Pixel_Sizes(face, 0, FT_UInt(std::max(em, 1)));
 
@@ -120,24 +106,15 @@ void GdiSizedFont::sizeOutline(const GdiFontSpec& spec) {
   externalLeading_ = std::max(0, roundedPixels(lineSpacing - cellAscent - cellDescent, scale));
 }
 
-bool GdiSizedFont::sizeStrike(const GdiFontSpec& spec) {
+bool GdiSizedFont::sizeStrike() {
   FT_Face face = face_.get();
   if (face->num_fixed_sizes <= 0) return false;
-  // Bitmap faces cannot scale: the strike nearest the request, the smaller one on a tie.
-  const bool byCell = spec.height > 0;
-  const int wanted = spec.height == 0 ? 16 : std::abs(spec.height);
-  int best = 0;
-  int bestDistance = INT32_MAX;
-  for (int i = 0; i < face->num_fixed_sizes; ++i) {
-    const FT_Bitmap_Size& strike = face->available_sizes[i];
-    const int strikeSize = byCell ? strike.height : int((strike.y_ppem + 32) >> 6);
-    const int distance = std::abs(strikeSize - wanted);
-    if (distance < bestDistance ||
-        (distance == bestDistance && strikeSize < face->available_sizes[best].height)) {
-      best = i;
-      bestDistance = distance;
-    }
-  }
+  // Bitmap faces cannot scale: the strike nearest the request.
+  const int wanted = height_ == 0 ? 16 : std::abs(height_);
+  const int best = nearestStrike(
+      std::span<const FT_Bitmap_Size>(face->available_sizes, size_t(face->num_fixed_sizes)), wanted,
+      height_ > 0);
+  if (best < 0) return false;
   if (FT_Select_Size(face, best) != 0) return false;
   const FT_Size_Metrics& metrics = face->size->metrics;
   ascent_ = ceilPixels26Dot6(metrics.ascender);
@@ -202,8 +179,8 @@ void GdiSizedFont::draw(std::u16string_view run, int x, int y, uint32_t colorRef
       FT_GlyphSlot slot = face_->glyph;
       if (slot->format == FT_GLYPH_FORMAT_BITMAP ||
           FT_Render_Glyph(slot, FT_RENDER_MODE_NORMAL) == 0) {
-        blit(slot->bitmap, int(pen + slot->bitmap_left), int(baseline - slot->bitmap_top), colorRef,
-             surface);
+        blitGlyph(library_->get(), slot->bitmap, int(pen + slot->bitmap_left),
+                  int(baseline - slot->bitmap_top), colorRef, surface);
       }
     }
     pen += step;

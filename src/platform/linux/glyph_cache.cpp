@@ -79,7 +79,7 @@ void GlyphCache::clearImages() {
 void GlyphCache::insert(uint64_t key, const GlyphImage& image) {
   const size_t bytes = size_t(image.width) * image.height;
   if (bytes > kMaxCachedImage || image.width > 0xFFFF || image.height > 0xFFFF) return;
-  if (arena_.size() + bytes > kArenaBudget) clearImages();
+  if (arena_.size() + bytes > kArenaBudget || used_ >= kMaxEntries) clearImages();
   if ((used_ + 1) * 4 > slots_.size() * 3) grow();
   Slot& slot = slots_[slotIndex(key)];
   if (slot.key == key) return;

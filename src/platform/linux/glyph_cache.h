@@ -51,8 +51,8 @@ class GlyphCache {
                            uint32_t phase, uint32_t simulations);
   // True and the image when cached; the pixels stay valid until the next insert.
   bool find(uint64_t key, GlyphImage* image) const;
-  // Keeps a copy of the image when it is small enough; beyond the byte budget the cache starts
-  // over.
+  // Keeps a copy of the image when it is small enough; beyond the byte or entry budget the cache
+  // starts over.
   void insert(uint64_t key, const GlyphImage& image);
 
   // Bytes held by images and the table.
@@ -61,6 +61,9 @@ class GlyphCache {
  private:
   static constexpr size_t kArenaBudget = 128 * 1024;
   static constexpr size_t kMaxCachedImage = 16 * 1024;
+  // Empty images (spaces, failed renders) take no arena bytes, so the entries are capped too; at
+  // this count the table stays at 4096 slots.
+  static constexpr size_t kMaxEntries = 3072;
   struct Slot {
     uint64_t key = 0;  // 0: empty
     int32_t left = 0;

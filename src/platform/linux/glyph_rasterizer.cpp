@@ -3,6 +3,7 @@
 #include FT_MULTIPLE_MASTERS_H
 #include FT_OUTLINE_H
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -109,23 +110,23 @@ bool GlyphRasterizer::renderOutline(uint32_t glyphId, uint32_t phase, GlyphImage
   return copySlotBitmap(image);
 }
 
-// Coverage of the slot's bitmap into image_, whatever its pixel mode.
-bool GlyphRasterizer::copySlotBitmap(GlyphImage* image) {
-  const FT_GlyphSlot slot = face_->glyph;
-  const FT_Bitmap& bitmap = slot->bitmap;
+bool bitmapCoverage(const FT_Bitmap& bitmap, std::vector<uint8_t>& coverage) {
   const uint32_t width = bitmap.width;
   const uint32_t height = bitmap.rows;
-  image_.resize(size_t(width) * height);
+  coverage.resize(size_t(width) * height);
   for (uint32_t y = 0; y < height; ++y) {
     const uint8_t* row = bitmap.buffer + ptrdiff_t(y) * bitmap.pitch;
-    uint8_t* out = image_.data() + size_t(y) * width;
+    uint8_t* out = coverage.data() + size_t(y) * width;
     switch (bitmap.pixel_mode) {
       case FT_PIXEL_MODE_GRAY:
         if (bitmap.num_grays == 256) {
           std::memcpy(out, row, width);
+        } else if (bitmap.num_grays < 2) {
+          // No scale to go by: any coverage is full coverage.
+          for (uint32_t x = 0; x < width; ++x) out[x] = row[x] ? 255 : 0;
         } else {
           for (uint32_t x = 0; x < width; ++x)
-            out[x] = uint8_t(row[x] * 255 / (bitmap.num_grays - 1));
+            out[x] = uint8_t(std::min<uint32_t>(255, row[x] * 255u / (bitmap.num_grays - 1u)));
         }
         break;
       case FT_PIXEL_MODE_MONO:
@@ -138,10 +139,17 @@ bool GlyphRasterizer::copySlotBitmap(GlyphImage* image) {
         return false;
     }
   }
+  return true;
+}
+
+// Coverage of the slot's bitmap into image_, whatever its pixel mode.
+bool GlyphRasterizer::copySlotBitmap(GlyphImage* image) {
+  const FT_GlyphSlot slot = face_->glyph;
+  if (!bitmapCoverage(slot->bitmap, image_)) return false;
   image->left = slot->bitmap_left;
   image->top = slot->bitmap_top;
-  image->width = width;
-  image->height = height;
+  image->width = slot->bitmap.width;
+  image->height = slot->bitmap.rows;
   image->pixels = image_.data();
   return true;
 }

@@ -14,6 +14,10 @@
 
 namespace kfp::linux_backend {
 
+// The coverage of a FreeType bitmap (gray at any depth, mono, or the alpha of BGRA) as rows of
+// `width` bytes; false for other pixel modes.
+bool bitmapCoverage(const FT_Bitmap& bitmap, std::vector<uint8_t>& coverage);
+
 class GlyphRasterizer {
  public:
   // Starts rendering glyphs of one face at a pixel size (1/64 pixel units), variation coordinates

@@ -21,10 +21,12 @@ void blit(const GlyphImage& image, int32_t penX, int32_t baselineY, A8Surface su
   const int32_t xEnd = std::min<int64_t>(image.width, int64_t(surface.width) - x0);
   const int32_t yEnd = std::min<int64_t>(image.height, int64_t(surface.height) - y0);
   for (int32_t y = yBegin; y < yEnd; ++y) {
-    const uint8_t* source = image.pixels + size_t(y) * image.width;
-    uint8_t* destination = surface.pixels + size_t(y0 + y) * surface.width + x0;
+    // Both rows start at the first visible column: x0 may be negative, and a pointer before the
+    // surface is undefined even when never dereferenced.
+    const uint8_t* source = image.pixels + size_t(y) * image.width + xBegin;
+    uint8_t* destination = surface.pixels + size_t(y0 + y) * surface.width + (x0 + xBegin);
     // Branch-free so that the compiler vectorizes it.
-    for (int32_t x = xBegin; x < xEnd; ++x)
+    for (int32_t x = 0; x < xEnd - xBegin; ++x)
       destination[x] = compositeOver(destination[x], source[x]);
   }
 }

@@ -28,6 +28,15 @@ bool isHangingSpace(char16_t c) {
   return u_charType(c) == U_SPACE_SEPARATOR;
 }
 
+// Unicode Cc. The hard breaks among them never reach shaping: they split paragraphs.
+bool isControl(uint32_t c) {
+  return c < 0x20 || (c >= 0x7F && c < 0xA0);
+}
+
+// Controls shape as a zero-width non-joiner: a default-ignorable HarfBuzz hides with zero advance,
+// and like the control it neither joins nor ligates across itself.
+constexpr hb_codepoint_t kControlStandIn = 0x200C;
+
 uint32_t codePointAt(std::u16string_view text, size_t i, size_t* length) {
   const char16_t c = text[i];
   if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
@@ -110,6 +119,12 @@ void LayoutEngine::shapeRun(std::u16string_view paragraph, ShapedRun& run, hb_sc
   hb_buffer_clear_contents(buffer);
   hb_buffer_add_utf16(buffer, reinterpret_cast<const uint16_t*>(paragraph.data()),
                       static_cast<int>(paragraph.size()), run.start, int(run.end - run.start));
+  unsigned length = 0;
+  hb_glyph_info_t* input = hb_buffer_get_glyph_infos(buffer, &length);
+  for (unsigned i = 0; i < length; ++i) {
+    if (isControl(input[i].codepoint)) input[i].codepoint = kControlStandIn;
+  }
+  hb_buffer_set_invisible_glyph(buffer, kInvisibleGlyph);
   hb_buffer_set_direction(buffer, (run.level & 1) ? HB_DIRECTION_RTL : HB_DIRECTION_LTR);
   if (!neutralScript(script)) hb_buffer_set_script(buffer, script);
   hb_buffer_set_language(buffer, language);
@@ -159,6 +174,7 @@ bool LayoutEngine::markLineBreaks(std::u16string_view paragraph, std::vector<uin
   const auto n = static_cast<int32_t>(paragraph.size());
   for (int32_t i = 0; i < n; ++i) {
     if (isHangingSpace(paragraph[i])) flags[i] |= kHangingSpace;
+    if (paragraph[i] == u'\t') flags[i] |= kTab;
   }
   if (n == 0) return true;
   UErrorCode status = U_ZERO_ERROR;

@@ -18,6 +18,9 @@ namespace kfp::linux_backend {
 
 class ShapeMemo;
 
+// What hidden characters (controls, tabs, default ignorables) shape to: never drawn, no advance.
+constexpr uint32_t kInvisibleGlyph = 0xFFFFFFFF;
+
 // One shaped glyph, in font units; cluster is the paragraph-relative index of its first code unit.
 struct ShapedGlyph {
   uint32_t id = 0;
@@ -48,7 +51,8 @@ class LayoutEngine {
   const std::vector<ShapedRun>& runs() const { return runs_; }
   const std::vector<ShapedGlyph>& glyphs() const { return glyphs_; }
 
-  // Adds kLineBreakBefore at UAX #14 opportunities of the paragraph to flags (size n + 1).
+  // Adds kLineBreakBefore at UAX #14 opportunities of the paragraph, kHangingSpace and kTab to
+  // flags (size n + 1).
   bool markLineBreaks(std::u16string_view paragraph, std::vector<uint8_t>& flags);
   // Adds kEmergencyBreakBefore at grapheme boundaries that are also glyph-cluster starts.
   bool markGraphemeBreaks(std::u16string_view paragraph, std::vector<uint8_t>& flags);

@@ -1,5 +1,7 @@
 #include "platform/linux/line_breaker.h"
 
+#include <cmath>
+
 namespace kfp::linux_backend {
 namespace {
 
@@ -19,8 +21,8 @@ class GreedyBreaker {
     uint32_t opportunity = nextOpportunity(0);
     while (pos < n_) {
       const uint32_t contentEnd = trimHanging(pos, opportunity);
-      if (in_.wrapping == WordWrapping::NoWrap || fits(lineWidth + width(pos, contentEnd))) {
-        lineWidth += width(pos, opportunity);
+      if (in_.wrapping == WordWrapping::NoWrap || fits(extend(lineWidth, pos, contentEnd))) {
+        lineWidth = extend(lineWidth, pos, opportunity);
         pos = opportunity;
         opportunity = nextOpportunity(pos);
         continue;
@@ -32,7 +34,7 @@ class GreedyBreaker {
         continue;
       }
       if (in_.wrapping != WordWrapping::EmergencyBreak) {
-        lineWidth += width(pos, opportunity);
+        lineWidth = extend(lineWidth, pos, opportunity);
         pos = opportunity;
         opportunity = nextOpportunity(pos);
         continue;
@@ -60,10 +62,15 @@ class GreedyBreaker {
     return end;
   }
 
-  float width(uint32_t start, uint32_t end) const {
-    float w = 0;
-    for (uint32_t i = start; i < end; ++i) w += in_.advances[i];
-    return w;
+  // The pen after code unit i when it starts at x; tabs depend on where they start.
+  float step(float x, uint32_t i) const {
+    return (in_.flags[i] & kTab) ? tabStopAfter(x, in_.tabStop) : x + in_.advances[i];
+  }
+
+  // The pen after [start, end) when the line so far is x wide.
+  float extend(float x, uint32_t start, uint32_t end) const {
+    for (uint32_t i = start; i < end; ++i) x = step(x, i);
+    return x;
   }
 
   // The last emergency boundary after start whose prefix fits, else the first one (one cluster).
@@ -71,7 +78,7 @@ class GreedyBreaker {
     uint32_t best = 0;
     float w = 0;
     for (uint32_t i = start + 1; i <= contentEnd; ++i) {
-      w += in_.advances[i - 1];
+      w = step(w, i - 1);
       if (!(in_.flags[i] & kEmergencyBreakBefore) && i != contentEnd) continue;
       if (!fits(w)) break;
       best = i;
@@ -85,7 +92,7 @@ class GreedyBreaker {
 
   void emit(uint32_t start, uint32_t end) {
     const uint32_t contentEnd = trimHanging(start, end);
-    lines_.push_back({start, end, contentEnd, width(start, contentEnd)});
+    lines_.push_back({start, end, contentEnd, extend(0, start, contentEnd)});
   }
 
   const LineBreakInput& in_;
@@ -94,6 +101,12 @@ class GreedyBreaker {
 };
 
 }  // namespace
+
+float tabStopAfter(float x, float tabStop) {
+  if (!(tabStop > 0)) return x;
+  // A pen that rounding left a hair short of a stop is on it.
+  return (std::floor((x + kWidthTolerance) / tabStop) + 1) * tabStop;
+}
 
 void breakLines(const LineBreakInput& input, std::vector<LineSpan>& lines) {
   GreedyBreaker(input, lines).run();

@@ -14,6 +14,7 @@ enum BreakFlag : uint8_t {
   kLineBreakBefore = 1,       // a line may end here (UAX #14 opportunity)
   kEmergencyBreakBefore = 2,  // a grapheme-cluster and glyph-cluster boundary
   kHangingSpace = 4,          // this code unit is white space that may hang past the line end
+  kTab = 8,                   // a tab: its advance reaches the next tab stop, its own is ignored
 };
 
 struct LineSpan {
@@ -28,7 +29,11 @@ struct LineBreakInput {
   std::span<const uint8_t> flags;   // n + 1 entries
   float maxWidth = 0;
   WordWrapping wrapping = WordWrapping::EmergencyBreak;
+  float tabStop = 0;  // distance between incremental tab stops from the line start
 };
+
+// Where a tab that starts at x on a line ends: the first tab stop after x.
+float tabStopAfter(float x, float tabStop);
 
 // Lines covering [0, n) in order; always at least one. A word wider than the line is broken at
 // emergency boundaries (at least one cluster per line) only with WordWrapping::EmergencyBreak.

@@ -11,6 +11,9 @@ namespace {
 // stroke the rasterizer adds.
 constexpr float kBoldAdvance = 1.0f / 24;
 
+// Incremental tab stops, in font sizes, from the start of each line.
+constexpr float kTabStopEms = 4;
+
 class ParagraphPlacer {
  public:
   ParagraphPlacer(LayoutEngine& engine, const LinuxTextFormat& format, float maxWidth,
@@ -21,7 +24,6 @@ class ParagraphPlacer {
         maxWidth_(maxWidth),
         layout_(layout) {
     const FaceLineMetrics& metrics = format.face()->glyphCache().lineMetrics();
-    unitScale_ = format.fontSize() / metrics.unitsPerEm;
     boldAdvance_ = (format.simulations() & kSimulateBold) ? format.fontSize() * kBoldAdvance : 0;
     lineHeight_ = metrics.lineHeight(format.fontSize());
     ascent_ = metrics.baseline(format.fontSize());
@@ -29,6 +31,7 @@ class ParagraphPlacer {
 
   bool place(std::u16string_view text, hb_font_t* font, uint32_t variationId) {
     font_ = font;
+    unitScale_ = designUnitScale(font, format_.fontSize());
     variationId_ = variationId;
     splitParagraphs(text, scratch_.paragraphs);
     for (const TextRange& range : scratch_.paragraphs) {
@@ -81,13 +84,27 @@ class ParagraphPlacer {
         widestWord() > maxWidth_ && !engine_.markGraphemeBreaks(paragraph, scratch_.flags)) {
       return false;
     }
-    breakLines({scratch_.advances, scratch_.flags, maxWidth_, format_.wordWrapping()},
+    breakLines({scratch_.advances, scratch_.flags, maxWidth_, format_.wordWrapping(),
+                format_.fontSize() * kTabStopEms},
                scratch_.lines);
     for (const LineSpan& span : scratch_.lines) placeLine(span, offset);
     return true;
   }
 
+  // Replaces the advance of each tab on the line with the distance to its tab stop, measured in
+  // logical order. A tab resolves to the paragraph's level, so everything logically before it on
+  // the line is also visually before it.
+  void resolveTabs(const LineSpan& span) {
+    const float tabStop = format_.fontSize() * kTabStopEms;
+    float x = 0;
+    for (uint32_t i = span.start; i < span.contentEnd; ++i) {
+      if (scratch_.flags[i] & kTab) scratch_.advances[i] = tabStopAfter(x, tabStop) - x;
+      x += scratch_.advances[i];
+    }
+  }
+
   void placeLine(const LineSpan& span, uint32_t offset) {
+    resolveTabs(span);
     const std::vector<ShapedRun>& runs = engine_.runs();
     scratch_.lineRuns.clear();
     scratch_.lineLevels.clear();
@@ -120,6 +137,14 @@ class ParagraphPlacer {
       for (uint32_t g = run.glyphStart; g < run.glyphEnd; ++g) {
         const ShapedGlyph& glyph = glyphs[g];
         if (glyph.cluster < span.start || glyph.cluster >= span.contentEnd) continue;
+        // A tab draws nothing, whatever shaping made of it, and moves the pen once.
+        if (scratch_.flags[glyph.cluster] & kTab) {
+          if (g == run.glyphStart || glyphs[g - 1].cluster != glyph.cluster) {
+            pen += scratch_.advances[glyph.cluster];
+          }
+          continue;
+        }
+        if (glyph.id == kInvisibleGlyph) continue;
         layout_.glyphs.push_back({glyph.id, pen + float(glyph.xOffset) * unitScale_,
                                   line.baseline - float(glyph.yOffset) * unitScale_});
         pen += advanceOf(glyph);
@@ -145,6 +170,11 @@ class ParagraphPlacer {
 };
 
 }  // namespace
+
+float designUnitScale(hb_font_t* font, float fontSize) {
+  const unsigned upem = hb_face_get_upem(hb_font_get_face(font));
+  return upem ? fontSize / float(upem) : 0;
+}
 
 bool layOutText(LayoutEngine& engine, std::u16string_view text, const LinuxTextFormat& format,
                 float maxWidth, LinuxTextLayout& layout) {

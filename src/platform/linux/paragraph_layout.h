@@ -10,6 +10,9 @@
 
 namespace kfp::linux_backend {
 
+// DIPs per unit of the em HarfBuzz shapes with (its own when the head table's is out of range).
+float designUnitScale(hb_font_t* font, float fontSize);
+
 // False when ICU fails; the layout is then incomplete.
 bool layOutText(LayoutEngine& engine, std::u16string_view text, const LinuxTextFormat& format,
                 float maxWidth, LinuxTextLayout& layout);

@@ -41,10 +41,12 @@ LinuxTextFormat::LinuxTextFormat(std::shared_ptr<LoadedFace> face, float fontSiz
 }
 
 bool LinuxTextFormat::setFontAxisValues(std::span<const AxisValue> values) {
+  // A value that is not a number names no position on its axis; it is left out, as if not given,
+  // so that the other values still apply.
+  axisValues_.clear();
   for (const AxisValue& value : values) {
-    if (!std::isfinite(value.value)) return false;
+    if (std::isfinite(value.value)) axisValues_.push_back(value);
   }
-  axisValues_.assign(values.begin(), values.end());
   return true;
 }
 
