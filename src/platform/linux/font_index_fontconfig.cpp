@@ -76,8 +76,8 @@ std::optional<FontRecord> recordFromPattern(FcPattern* pattern) {
 
 using FaceKey = std::pair<std::string, uint32_t>;
 
-// fontconfig prints configuration warnings to stderr, which the renderer keeps empty. Loading
-// happens once, at startup, before any other thread exists.
+// fontconfig prints configuration warnings on standard error, which the renderer keeps empty.
+// Loading happens once, at startup, before any other thread exists.
 class StderrSilenced {
  public:
   StderrSilenced() {

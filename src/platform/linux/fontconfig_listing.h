@@ -17,8 +17,8 @@ struct InstalledFonts {
 };
 
 // What a private fontconfig configuration lists, read while that configuration is loaded (the only
-// time it is, with its warnings kept off stderr); variable files are opened once each for their
-// axes. nullopt when fontconfig cannot be initialised.
+// time it is, with its warnings kept off standard error); variable files are opened once each for
+// their axes. nullopt when fontconfig cannot be initialised.
 std::optional<InstalledFonts> listInstalledFonts();
 
 // fontconfig merges name IDs 21, 16 and 1 into one family list, in that order within a language,

@@ -9,7 +9,7 @@
 namespace kfp::linux_backend {
 
 // The configuration's substitution list for "sans-serif"; empty when substitution fails. May print
-// configuration warnings: callers silence stderr.
+// configuration warnings: callers silence standard error.
 std::vector<std::u16string> defaultSansFamilies(FcConfig& config);
 
 }  // namespace kfp::linux_backend
