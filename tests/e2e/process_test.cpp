@@ -70,6 +70,28 @@ TEST(ExitCodeTest, UnusableStandardHandles) {
   }
 }
 
+TEST(StderrTest, AFontconfigConfigurationThatWarnsStaysSilent) {
+  // A configuration fontconfig complains about, over the machine's own fonts.
+  const std::string config = ::testing::TempDir() + "warning_fonts.conf";
+  std::ofstream(config) << "<?xml version=\"1.0\"?>\n<fontconfig><no-such-element/>"
+                        << "<include>/etc/fonts/fonts.conf</include></fontconfig>\n";
+  setenv("FONTCONFIG_FILE", config.c_str(), 1);
+  RendererSession session(kRendererPath);
+  unsetenv("FONTCONFIG_FILE");
+  ASSERT_TRUE(session.started());
+  ASSERT_TRUE(session.client().registerFontsAndWait(
+      {{.fontId = "known", .familyName = "DejaVu Sans"},
+       {.fontId = "unknown", .familyName = "No Such Family"}}));
+  client::LayoutRequest request;
+  request.generation = 1;
+  request.fontIds = {"known", "unknown"};
+  const auto result = session.client().measureAndWait(request);
+  ASSERT_TRUE(result) << result.failure.what;
+  EXPECT_TRUE(result.value->items[0].resolved);
+  EXPECT_EQ(result.value->items[1].error, "FONT_NOT_FOUND");
+  EXPECT_TRUE(session.expectCleanEnd());
+}
+
 TEST(ExitCodeTest, ShutdownWhileInputStaysOpen) {
   RendererSession session(kRendererPath);
   ASSERT_TRUE(session.started());
