@@ -1,7 +1,5 @@
 #include "host/message_loop.h"
 
-#include <fcntl.h>
-
 #include <new>
 
 #include "fonts/registration_handlers.h"
@@ -19,8 +17,9 @@ namespace {
 
 enum class Next { Continue, Stop };
 
-constexpr int kPipeBytes = 1 << 20;
-
+// Frame buffers above this size are given back after their frame: a frame may be 64 MiB, and
+// keeping that capacity would hold memory that the memory guard can never free.
+constexpr size_t kKeptFrameBufferBytes = 1 << 20;
 struct LoopState {
   RendererContext& context;
   ByteWriter& out;
@@ -107,6 +106,11 @@ Next handleFrame(LoopState& state, const Frame& frame) {
   return Next::Continue;
 }
 
+void releaseLargeBuffers(Frame& frame) {
+  if (frame.json.capacity() > kKeptFrameBufferBytes) std::string().swap(frame.json);
+  if (frame.payload.capacity() > kKeptFrameBufferBytes) std::vector<uint8_t>().swap(frame.payload);
+}
+
 }  // namespace
 
 int runMessageLoop(Backend& backend, ByteReader& in, ByteWriter& out) {
@@ -124,29 +128,20 @@ int runMessageLoop(Backend& backend, ByteReader& in, ByteWriter& out) {
       return kExitMemoryHardLimit;
     }
     if (handleFrame(state, frame) == Next::Stop) return state.exitCode;
+    releaseLargeBuffers(frame);
   }
   return kExitOk;
 }
 
-int runRenderer(std::string_view argumentText, Backend& backend) {
-  if (argumentText.find("--version") != std::string_view::npos) {
-    FdWriter out(1);
-    std::string line(kIdentityText);
-    line += kRendererVersion;
-    line.push_back('\n');
-    writeAll(out, line.data(), line.size());
-    return kExitOk;
-  }
-  if (fcntl(0, F_GETFD) < 0 || fcntl(1, F_GETFD) < 0) return kExitBadHandles;
-#ifdef F_SETPIPE_SZ
-  // Bitmaps of a Render leave in one frame each; a pipe that holds several of them lets the
-  // renderer draw the next font while the host is still reading. Not a pipe, or no room: no harm.
-  fcntl(1, F_SETPIPE_SZ, kPipeBytes);
-  fcntl(0, F_SETPIPE_SZ, kPipeBytes);
-#endif
-  FdReader in(0);
-  FdWriter out(1);
-  return runMessageLoop(backend, in, out);
+bool isVersionRequest(std::string_view argumentText) {
+  return argumentText.find("--version") != std::string_view::npos;
+}
+
+void writeVersionLine(ByteWriter& out) {
+  std::string line(kIdentityText);
+  line += kRendererVersion;
+  line.push_back('\n');
+  writeAll(out, line.data(), line.size());
 }
 
 }  // namespace kfp

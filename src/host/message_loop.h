@@ -19,8 +19,9 @@ enum ExitCode : int {
 
 int runMessageLoop(Backend& backend, ByteReader& in, ByteWriter& out);
 
-// Process entry: answers an argument text containing "--version", otherwise runs the loop on
-// file descriptors 0 and 1 with the given backend.
-int runRenderer(std::string_view argumentText, Backend& backend);
+// The process entry's first decision, the same on every OS: an argument text containing
+// "--version" anywhere (case-sensitive) is answered with the identity line and exit code 0.
+bool isVersionRequest(std::string_view argumentText);
+void writeVersionLine(ByteWriter& out);
 
 }  // namespace kfp

@@ -23,7 +23,4 @@ class Backend {
   virtual void releaseFreeMemory() = 0;
 };
 
-// The product's backend (fontconfig, FreeType, HarfBuzz, ICU).
-std::unique_ptr<Backend> createLinuxBackend();
-
 }  // namespace kfp

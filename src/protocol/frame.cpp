@@ -9,7 +9,7 @@ namespace {
 
 bool readExactly(ByteReader& in, uint8_t* buffer, size_t count) {
   while (count > 0) {
-    ssize_t n = in.read(buffer, count);
+    ptrdiff_t n = in.read(buffer, count);
     if (n <= 0) return false;
     buffer += n;
     count -= static_cast<size_t>(n);
@@ -91,7 +91,7 @@ bool readFrame(ByteReader& in, Frame& frame) {
 bool writeAll(ByteWriter& out, const void* bytes, size_t count) {
   auto* p = static_cast<const uint8_t*>(bytes);
   while (count > 0) {
-    ssize_t n = out.write(p, count);
+    ptrdiff_t n = out.write(p, count);
     if (n <= 0) return false;
     p += n;
     count -= static_cast<size_t>(n);
@@ -109,18 +109,15 @@ bool writeFrame(ByteWriter& out, uint8_t type, std::string_view json, const uint
   storeLe32(header + 5, static_cast<uint32_t>(json.size()));
   // Header, JSON and payload leave in as few writes as the stream takes; the host reads the same
   // bytes either way, and a failed write still leaves what was written on the stream.
-  iovec parts[3] = {{header, sizeof header},
-                    {const_cast<char*>(json.data()), json.size()},
-                    {const_cast<uint8_t*>(payload), payloadSize}};
+  ByteSpan parts[3] = {{header, sizeof header}, {json.data(), json.size()}, {payload, payloadSize}};
   int first = 0;
   while (first < 3) {
-    ssize_t n = out.writeGather(parts + first, 3 - first);
+    ptrdiff_t n = out.writeGather(parts + first, 3 - first);
     if (n <= 0) return false;
-    for (; first < 3 && size_t(n) >= parts[first].iov_len; ++first)
-      n -= ssize_t(parts[first].iov_len);
+    for (; first < 3 && size_t(n) >= parts[first].size; ++first) n -= ptrdiff_t(parts[first].size);
     if (first < 3) {
-      parts[first].iov_base = static_cast<uint8_t*>(parts[first].iov_base) + n;
-      parts[first].iov_len -= size_t(n);
+      parts[first].data = static_cast<const uint8_t*>(parts[first].data) + n;
+      parts[first].size -= size_t(n);
     }
   }
   return true;

@@ -22,14 +22,6 @@ using client::LayoutRequest;
 
 constexpr size_t kIds = 20000;
 
-// The renderer's anonymous resident memory, the figure its guard watches.
-uint64_t anonymousBytes(pid_t pid) {
-  std::ifstream statm("/proc/" + std::to_string(pid) + "/statm");
-  uint64_t size = 0, resident = 0, shared = 0;
-  statm >> size >> resident >> shared;
-  return (resident - shared) * uint64_t(sysconf(_SC_PAGESIZE));
-}
-
 class MemoryGuardTest : public ::testing::Test {
  protected:
   void SetUp() override {

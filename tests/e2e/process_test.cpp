@@ -92,6 +92,38 @@ TEST(StderrTest, AFontconfigConfigurationThatWarnsStaysSilent) {
   EXPECT_TRUE(session.expectCleanEnd());
 }
 
+// Libraries may print to standard output (fontconfig does with FC_DEBUG); the frame stream must
+// carry nothing but frames all the same, from the first byte on.
+TEST(StandardStreamsTest, LibraryDebugOutputNeverReachesTheFrames) {
+  for (const char* level : {"4", "1024", "8191"}) {
+    SCOPED_TRACE(level);
+    setenv("FC_DEBUG", level, 1);
+    RendererSession session(kRendererPath);
+    unsetenv("FC_DEBUG");
+    ASSERT_TRUE(session.started());
+    EXPECT_TRUE(session.expectNothingPending());
+    ASSERT_TRUE(
+        session.client().registerFontsAndWait({{.fontId = "a", .familyName = "DejaVu Sans"}}));
+    client::LayoutRequest request;
+    request.generation = 1;
+    request.fontIds = {"a"};
+    const auto result = session.client().measureAndWait(request);
+    ASSERT_TRUE(result) << result.failure.what;
+    EXPECT_TRUE(result.value->items[0].resolved);
+    EXPECT_TRUE(session.expectCleanEnd());
+  }
+}
+
+// A frame may be 64 MiB; its buffer must not stay with the process after it was handled.
+TEST(StandardStreamsTest, ALargeFrameGivesItsBufferBack) {
+  RendererSession session(kRendererPath);
+  ASSERT_TRUE(session.started());
+  ASSERT_TRUE(session.sendBytes(frameBytes(kPing, "", std::string(60u << 20, 'x'))));
+  EXPECT_TRUE(session.expectReply(kPong, "{}"));
+  EXPECT_LT(anonymousBytes(session.process().pid()), 32u << 20);
+  EXPECT_TRUE(session.expectCleanEnd());
+}
+
 TEST(ExitCodeTest, ShutdownWhileInputStaysOpen) {
   RendererSession session(kRendererPath);
   ASSERT_TRUE(session.started());

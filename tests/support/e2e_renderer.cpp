@@ -1,6 +1,9 @@
 #include "support/e2e_renderer.h"
 
+#include <unistd.h>
+
 #include <cstdio>
+#include <fstream>
 
 namespace kfp::test {
 namespace {
@@ -31,6 +34,13 @@ std::string frameHeader(uint32_t length, uint8_t type, uint32_t jsonLength) {
   out.push_back(static_cast<char>(type));
   appendLe32(out, jsonLength);
   return out;
+}
+
+uint64_t anonymousBytes(int pid) {
+  std::ifstream statm("/proc/" + std::to_string(pid) + "/statm");
+  uint64_t size = 0, resident = 0, shared = 0;
+  statm >> size >> resident >> shared;
+  return (resident - shared) * uint64_t(sysconf(_SC_PAGESIZE));
 }
 
 std::string frameBytes(uint8_t type, std::string_view json, std::string_view payload) {

@@ -29,6 +29,10 @@ std::string frameBytes(uint8_t type, std::string_view json, std::string_view pay
 // A frame header with free-standing length fields, for frames that break the limits.
 std::string frameHeader(uint32_t length, uint8_t type, uint32_t jsonLength);
 
+// A process's anonymous resident memory (statm resident - shared), the figure the renderer's
+// memory guard watches.
+uint64_t anonymousBytes(int pid);
+
 class RendererSession {
  public:
   RendererSession(const std::string& rendererPath, std::vector<std::string> args = {});

@@ -14,11 +14,11 @@ class MemoryReader : public ByteReader {
  public:
   explicit MemoryReader(std::string data, size_t chunk = SIZE_MAX)
       : data_(std::move(data)), chunk_(chunk) {}
-  ssize_t read(void* buffer, size_t count) override {
+  ptrdiff_t read(void* buffer, size_t count) override {
     const size_t n = std::min({count, chunk_, data_.size() - pos_});
     std::memcpy(buffer, data_.data() + pos_, n);
     pos_ += n;
-    return static_cast<ssize_t>(n);
+    return static_cast<ptrdiff_t>(n);
   }
   size_t position() const { return pos_; }
 
@@ -31,12 +31,12 @@ class MemoryReader : public ByteReader {
 class MemoryWriter : public ByteWriter {
  public:
   explicit MemoryWriter(size_t failAfter = SIZE_MAX) : failAfter_(failAfter) {}
-  ssize_t write(const void* buffer, size_t count) override {
+  ptrdiff_t write(const void* buffer, size_t count) override {
     if (data.size() >= failAfter_) return -1;
     const size_t n = std::min(count, failAfter_ - data.size());
     data.append(static_cast<const char*>(buffer), n);
     ++writes;
-    return static_cast<ssize_t>(n);
+    return static_cast<ptrdiff_t>(n);
   }
   std::string data;
   int writes = 0;

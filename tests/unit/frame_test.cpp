@@ -87,14 +87,14 @@ TEST(WriteFrame, WritesHeaderJsonAndPayload) {
 class CappedGatherWriter : public MemoryWriter {
  public:
   explicit CappedGatherWriter(size_t cap) : cap_(cap) {}
-  ssize_t writeGather(const iovec* parts, int count) override {
+  ptrdiff_t writeGather(const ByteSpan* parts, int count) override {
     size_t taken = 0;
     for (int i = 0; i < count && taken < cap_; ++i) {
-      const size_t n = std::min(parts[i].iov_len, cap_ - taken);
-      data.append(static_cast<const char*>(parts[i].iov_base), n);
+      const size_t n = std::min(parts[i].size, cap_ - taken);
+      data.append(static_cast<const char*>(parts[i].data), n);
       taken += n;
     }
-    return static_cast<ssize_t>(taken);
+    return static_cast<ptrdiff_t>(taken);
   }
 
  private:

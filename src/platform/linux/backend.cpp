@@ -1,4 +1,4 @@
-#include "platform/backend.h"
+#include "platform/linux/linux_backend.h"
 
 #include "platform/linux/backend_parts.h"
 #include "platform/linux/text_engine.h"
