@@ -77,8 +77,8 @@ double service(const std::vector<FontDescriptor>& fonts, size_t workers) {
   request.fontIds = layout.fontIds;
   if (!previews.measure(request)) return -1;
   const auto start = Clock::now();
-  size_t resolved = 0;
-  auto done = previews.render(request, [&](size_t, RenderResult&& r) { resolved += r.resolved; });
+  // The whole list in request order, kept like the bare client's.
+  auto done = previews.render(request);
   if (!done) return -1;
   const double elapsed = seconds(start);
   previews.shutdown();

@@ -187,7 +187,14 @@ Outcome<std::vector<Result>> PreviewService::run(bool isRender, const PreviewReq
     current_ = nullptr;
   }
 
-  if (epoch_ != call.epoch) return {std::nullopt, Failure{"cancelled"}};
+  if (epoch_ != call.epoch) {
+    // The renderers that took part have been told already; the others hear it too, so that every
+    // renderer's watermark covers the cancelled generation.
+    for (size_t i = threads; i < workerCount_; ++i) {
+      if (workers_[i]->client) workers_[i]->client->setGeneration(call.generation);
+    }
+    return {std::nullopt, Failure{"cancelled"}};
+  }
   if (call.failed) return {std::nullopt, Failure{call.failure}};
   return {std::move(ordered), {}};
 }
@@ -259,6 +266,8 @@ void PreviewService::workOn(Worker& worker, Call& call) {
       handleDeath(worker, call, std::move(owed), memoryExit);
       release(nullptr);
     } else if (end == BatchEnd::kRefused) {
+      worker.client.reset();
+      worker.pid = 0;
       release(nullptr);
       call.fail("the renderer's reply did not match the request");
       break;

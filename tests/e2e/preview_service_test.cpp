@@ -137,7 +137,7 @@ TEST(PreviewServiceTest, ResultsArriveOnceInRequestOrder) {
       // The same layout measured and drawn by any of the renderers agrees.
       EXPECT_EQ(r.textHeight, (*measured.value)[i].height);
     }
-    EXPECT_EQ(service.stats().rendererStarts, c.workers);
+    EXPECT_LE(service.stats().rendererStarts, c.workers);
     EXPECT_EQ(service.stats().rendererRestarts, 0u);
   }
 }
@@ -243,7 +243,8 @@ TEST(PreviewServiceTest, CancelWhileResultsStreamDeliversNothingStale) {
   });
   {
     std::unique_lock lock(mutex);
-    ASSERT_TRUE(enough.wait_for(lock, std::chrono::seconds(20), [&] { return delivered >= 30; }));
+    // No ASSERT while the thread runs: it must be joined below.
+    EXPECT_TRUE(enough.wait_for(lock, std::chrono::seconds(20), [&] { return delivered >= 30; }));
   }
   // A newer request supersedes the running one (latest wins).
   const auto secondFonts = dejaVuFonts(40, "g");
@@ -282,7 +283,11 @@ TEST(PreviewServiceTest, ANewRequestSupersedesTheRunningOne) {
   std::thread running([&] {
     older = service.render(requestFor(fonts, "old"), [&](size_t, RenderResult&&) { ++delivered; });
   });
-  while (delivered < 10) std::this_thread::sleep_for(Milliseconds(1));
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (delivered < 10 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(Milliseconds(1));
+  }
+  EXPECT_GE(delivered, 10u);  // no ASSERT: the running thread must be joined
   auto newer = service.measure(requestFor(fonts, "new"));
   running.join();
   EXPECT_EQ(older.failure.what, "cancelled");

@@ -95,10 +95,11 @@ int main(int argc, char** argv) {
   std::vector<RenderResult> rendered(fonts.size());
   std::map<std::string, size_t> failures;
   size_t resolved = 0;
-  for (const auto& [text, indices] : bySample) {
+  for (const auto& group : bySample) {
+    const std::vector<size_t>& indices = group.second;
     PreviewRequest request;
     request.layoutKey = "sample";
-    request.text = text;
+    request.text = group.first;
     request.fontSize = options.fontSize;
     request.width = options.width;
     request.dpiScale = options.dpiScale;
