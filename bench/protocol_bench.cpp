@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "kfp_client.h"
+#include "protocol/message_types.h"
 
 namespace {
 

@@ -17,6 +17,7 @@
 #include "platform/linux/font_set.h"
 #include "platform/linux/glyph_cache.h"
 #include "platform/linux/text_engine.h"
+#include "protocol/message_types.h"
 
 #if __has_include(<pango/pangocairo.h>)
 #include <pango/pangocairo.h>
@@ -201,7 +202,7 @@ PipeFigures measureThroughPipe(const std::vector<BenchFont>& fonts) {
     descriptors.push_back({.fontId = std::to_string(i), .postScriptName = fonts[i].postScriptName});
     request.fontIds.push_back(std::to_string(i));
   }
-  Frame frame;
+  client::Frame frame;
   renderer->receive(frame);  // HelloAck
   if (!renderer->registerFontsAndWait(descriptors)) return figures;
   bool ok = true;
@@ -212,7 +213,7 @@ PipeFigures measureThroughPipe(const std::vector<BenchFont>& fonts) {
   for (int scale : {1, 2}) {
     request.dpiScale = scale;
     // A streaming host: each RenderResult is taken in as it arrives, into one reused frame.
-    Frame frame;
+    client::Frame frame;
     figures.render[scale] = microsecondsPerFont(fonts.size(), [&] {
       ++request.generation;
       ok = ok && renderer->render(request);

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "protocol/message_types.h"
+
 namespace kfp::client {
 namespace {
 
@@ -12,16 +14,14 @@ Outcome<T> failed(std::string what) {
 
 }  // namespace
 
-std::string describeFrame(const Frame& frame) {
-  std::string out = "frame type " + std::to_string(frame.type) + " " + frame.json;
-  if (!frame.payload.empty()) out += " +" + std::to_string(frame.payload.size()) + " bytes";
-  return out;
-}
-
 std::unique_ptr<Client> Client::start(const ClientOptions& options, std::string* error) {
   auto process = RendererProcess::spawn(options.rendererPath, options.extraArgs, error);
   if (!process) return nullptr;
   return std::unique_ptr<Client>(new Client(std::move(process), options.replyTimeout));
+}
+
+bool Client::hello() {
+  return hello(kProtocolVersion);
 }
 
 bool Client::hello(double protocolVersion) {

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "protocol/messages.h"
+#include "client_frame.h"
 #include "renderer_process.h"
 #include "replies.h"
 #include "requests.h"
@@ -43,7 +43,9 @@ class Client {
 
   RendererProcess& process() { return *process_; }
 
-  bool hello(double protocolVersion = kProtocolVersion);
+  // Hello with this client's protocol version, or with any other (to test a renderer's refusal).
+  bool hello();
+  bool hello(double protocolVersion);
   bool registerFonts(const std::vector<FontDescriptor>& fonts);
   bool beginFonts(double fontCount);
   bool fontChunk(const std::vector<FontDescriptor>& fonts);
@@ -82,7 +84,5 @@ class Client {
   std::unique_ptr<RendererProcess> process_;
   Milliseconds replyTimeout_;
 };
-
-std::string describeFrame(const Frame& frame);
 
 }  // namespace kfp::client

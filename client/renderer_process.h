@@ -2,15 +2,14 @@
 // A renderer child process on three pipes. Every wait has a deadline, so a renderer that hangs
 // makes the caller fail instead of blocking it.
 
-#include <sys/types.h>
-
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "protocol/frame.h"
+#include "client_frame.h"
 
 namespace kfp::client {
 
@@ -39,9 +38,9 @@ struct ProcessExit {
 class RendererProcess {
  public:
   // Starts `path` with `args` after argv[0]. The child's stderr goes to its own pipe so that it
-  // can be inspected. Ignores SIGPIPE in this process (a closed pipe must be a failed write, not a
-  // signal) while the child starts with the default disposition, as any host would give it.
-  // Null with `error` set when the process cannot be started.
+  // can be inspected; the child starts with default signal dispositions and an empty mask whatever
+  // the host's are. Null with `error` set when the process cannot be started. The host's own signal
+  // dispositions are left alone: a write to a renderer that went away is a failed write.
   static std::unique_ptr<RendererProcess> spawn(const std::string& path,
                                                 const std::vector<std::string>& args,
                                                 std::string* error = nullptr);
@@ -50,10 +49,10 @@ class RendererProcess {
   RendererProcess(const RendererProcess&) = delete;
   RendererProcess& operator=(const RendererProcess&) = delete;
 
-  pid_t pid() const { return pid_; }
+  int pid() const { return pid_; }
 
-  // Writes all bytes to the child's stdin; false when the pipe is closed or the child stops
-  // reading for longer than `timeout`.
+  // Writes all bytes to the child's stdin; false when the pipe is closed (the child went away) or
+  // the child stops reading for longer than `timeout`.
   bool writeBytes(const void* bytes, size_t count, Milliseconds timeout = Milliseconds(10000));
   // False without writing anything when the frame would break the protocol's limits.
   bool writeFrame(uint8_t type, std::string_view json, const std::vector<uint8_t>& payload = {},
@@ -81,11 +80,17 @@ class RendererProcess {
   RendererProcess() = default;
   // One non-blocking read into the output buffer; true when it brought bytes or the end.
   bool readSomeOutput();
+  // One write of up to `count` pieces, waiting for room until `deadline`; the bytes written, or
+  // -1 when the pipe is closed or the deadline passed.
+  ptrdiff_t writeSome(const void* const* data, const size_t* sizes, int count,
+                      std::chrono::steady_clock::time_point deadline);
+  friend class ProcessInputWriter;
   // Reads until readSomeOutput succeeds; false at the deadline.
   bool fillOutput(std::chrono::steady_clock::time_point deadline);
   void drainStderr(int waitMs);
 
-  pid_t pid_ = -1;
+  // Native process id and pipe descriptors.
+  int pid_ = -1;
   int inFd_ = -1;
   int outFd_ = -1;
   int errFd_ = -1;

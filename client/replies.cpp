@@ -3,7 +3,7 @@
 #include <limits>
 
 #include "json_value.h"
-#include "protocol/messages.h"
+#include "protocol/message_types.h"
 
 namespace kfp::client {
 namespace {

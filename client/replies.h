@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "protocol/frame.h"
+#include "client_frame.h"
 
 namespace kfp::client {
 

@@ -88,6 +88,17 @@ bool readFrame(ByteReader& in, Frame& frame) {
   return true;
 }
 
+ptrdiff_t bufferedFrameSize(const uint8_t* bytes, size_t size) {
+  if (size < 4) return 0;
+  const uint32_t length = loadLe32(bytes);
+  if (length - kMinFrameLength > kMaxFrameLength - kMinFrameLength) return -1;
+  if (size < kFrameHeaderSize) return 0;
+  const uint32_t jsonLength = loadLe32(bytes + 5);
+  if (jsonLength > kMaxJsonLength || uint64_t(jsonLength) + 5 > length) return -1;
+  if (size - 4 < length) return 0;
+  return ptrdiff_t(length) + 4;
+}
+
 bool writeAll(ByteWriter& out, const void* bytes, size_t count) {
   auto* p = static_cast<const uint8_t*>(bytes);
   while (count > 0) {

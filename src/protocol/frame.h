@@ -27,6 +27,10 @@ struct Frame {
 // buffer cannot be allocated; the stream position is then undefined.
 bool readFrame(ByteReader& in, Frame& frame);
 
+// For a reader that buffers a stream itself: the size of the frame at the start of `bytes` once all
+// of it is there, 0 while more bytes are needed, -1 when its header breaks the limits.
+ptrdiff_t bufferedFrameSize(const uint8_t* bytes, size_t size);
+
 // Writes `count` bytes, repeating partial writes.
 bool writeAll(ByteWriter& out, const void* bytes, size_t count);
 

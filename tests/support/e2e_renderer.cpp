@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <fstream>
 
+#include "protocol/message_types.h"
+
 namespace kfp::test {
 namespace {
 
@@ -70,7 +72,7 @@ RendererSession::~RendererSession() {
 }
 
 ::testing::AssertionResult RendererSession::expectReply(uint8_t type, std::string_view json) {
-  Frame frame;
+  client::Frame frame;
   const auto status = client_->receive(frame);
   if (status != client::ReadStatus::kFrame) {
     return ::testing::AssertionFailure()
@@ -103,7 +105,7 @@ RendererSession::~RendererSession() {
 }
 
 ::testing::AssertionResult RendererSession::expectOutputEnded() {
-  Frame frame;
+  client::Frame frame;
   const auto status = client_->receive(frame);
   if (status == client::ReadStatus::kEndOfStream) return ::testing::AssertionSuccess();
   auto failure = ::testing::AssertionFailure()

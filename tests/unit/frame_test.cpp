@@ -52,6 +52,9 @@ TEST(ReadFrame, AppliesTheLengthLimits) {
     std::string bytes = frameBytes(1, "", "", c.length, c.jsonLength);
     const size_t body = c.length >= 5 && c.length <= 0x4000000 ? size_t(c.length) - 5 : 0;
     bytes.append(body, '{');
+    // A buffering reader sees the same verdict from the header alone.
+    const auto* raw = reinterpret_cast<const uint8_t*>(bytes.data());
+    EXPECT_EQ(bufferedFrameSize(raw, bytes.size()), c.accepted ? ptrdiff_t(bytes.size()) : -1);
     MemoryReader in(bytes);
     Frame frame;
     EXPECT_EQ(readFrame(in, frame), c.accepted);
@@ -114,6 +117,16 @@ TEST(WriteFrame, ResumesPartialGatheredWritesAcrossParts) {
     CappedGatherWriter empty(cap);
     ASSERT_TRUE(writeFrame(empty, 11, ""));
     EXPECT_EQ(empty.data, frameBytes(11, ""));
+  }
+}
+
+TEST(BufferedFrameSize, WaitsForTheWholeFrameAndNoMore) {
+  const std::string two = frameBytes(10, "{}", "xyz") + frameBytes(11, "{}");
+  const size_t first = two.size() - frameBytes(11, "{}").size();
+  const auto* raw = reinterpret_cast<const uint8_t*>(two.data());
+  for (size_t cut = 0; cut <= two.size(); ++cut) {
+    SCOPED_TRACE(cut);
+    EXPECT_EQ(bufferedFrameSize(raw, cut), cut < first ? 0 : ptrdiff_t(first));
   }
 }
 

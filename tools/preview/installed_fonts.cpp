@@ -12,7 +12,8 @@ namespace {
 // Fields are separated by a tab and records by a newline; fontconfig escapes neither, but font
 // names containing them would be broken anyway.
 constexpr const char* kCommand =
-    "fc-list --format '%{family[0]}\\t%{style[0]}\\t%{fullname[0]}\\t%{postscriptname}\\n' "
+    "fc-list --format "
+    "'%{family[0]}\\t%{style[0]}\\t%{fullname[0]}\\t%{postscriptname}\\t%{lang}\\t%{charset}\\n' "
     ":scalable=true 2>/dev/null";
 
 std::vector<std::string> splitTabs(std::string_view line) {
@@ -27,7 +28,7 @@ std::vector<std::string> splitTabs(std::string_view line) {
 
 }  // namespace
 
-bool listInstalledFonts(std::vector<client::FontDescriptor>& fonts, std::string& error) {
+bool listInstalledFonts(std::vector<InstalledFont>& fonts, std::string& error) {
   FILE* pipe = ::popen(kCommand, "r");
   if (!pipe) {
     error = "cannot run fc-list";
@@ -48,22 +49,27 @@ bool listInstalledFonts(std::vector<client::FontDescriptor>& fonts, std::string&
     const size_t newline = rest.find('\n');
     const auto fields = splitTabs(rest.substr(0, newline));
     rest.remove_prefix(newline == std::string_view::npos ? rest.size() : newline + 1);
-    if (fields.size() != 4 || fields[0].empty()) continue;
+    if (fields.size() != 6 || fields[0].empty()) continue;
     // Variable fonts list each named instance; the PostScript name tells them apart.
     const std::string key = fields[3].empty() ? fields[2] : fields[3];
     if (!seen.insert(key).second) continue;
-    client::FontDescriptor font;
-    font.familyName = fields[0];
-    font.styleName = fields[1];
-    font.fullName = fields[2];
-    font.postScriptName = fields[3];
+    InstalledFont font;
+    font.descriptor.familyName = fields[0];
+    font.descriptor.styleName = fields[1];
+    font.descriptor.fullName = fields[2];
+    font.descriptor.postScriptName = fields[3];
+    font.coverage.languages = parseLanguages(fields[4]);
+    font.coverage.ranges = parseCharset(fields[5]);
     fonts.push_back(std::move(font));
   }
-  std::sort(fonts.begin(), fonts.end(), [](const auto& a, const auto& b) {
+  std::sort(fonts.begin(), fonts.end(), [](const auto& x, const auto& y) {
+    const auto& a = x.descriptor;
+    const auto& b = y.descriptor;
     return std::tie(a.familyName, a.styleName, a.postScriptName) <
            std::tie(b.familyName, b.styleName, b.postScriptName);
   });
-  for (size_t i = 0; i < fonts.size(); ++i) fonts[i].fontId = "font-" + std::to_string(i);
+  for (size_t i = 0; i < fonts.size(); ++i)
+    fonts[i].descriptor.fontId = "font-" + std::to_string(i);
   return true;
 }
 

@@ -5,11 +5,17 @@
 #include <vector>
 
 #include "requests.h"
+#include "sample_text.h"
 
 namespace kfp::preview {
 
-// Scalable faces, one descriptor per PostScript name, sorted by family and style; ids are
-// "font-N". False with `error` set when fc-list cannot be run.
-bool listInstalledFonts(std::vector<client::FontDescriptor>& fonts, std::string& error);
+struct InstalledFont {
+  client::FontDescriptor descriptor;
+  FontCoverage coverage;
+};
+
+// Scalable faces, one per PostScript name, sorted by family and style; ids are "font-N". False
+// with `error` set when fc-list cannot be run.
+bool listInstalledFonts(std::vector<InstalledFont>& fonts, std::string& error);
 
 }  // namespace kfp::preview

@@ -1,5 +1,8 @@
-// kfp-preview: renders a sample text in every installed font through the renderer and writes a
-// PNG contact sheet, each sample below its font's name.
+// kfp-preview: renders a sample text in every installed font through the preview service and
+// writes a PNG contact sheet, faces grouped under their family's name, each sample below a label
+// that names the face and the sample used.
+
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -7,18 +10,19 @@
 
 #include "contact_sheet.h"
 #include "installed_fonts.h"
-#include "kfp_client.h"
 #include "options.h"
+#include "preview_service.h"
+#include "progress_bar.h"
+#include "sample_text.h"
 
 namespace {
 
 using namespace kfp;
 using namespace kfp::client;
 
+constexpr double kFamilySize = 14;
 constexpr double kLabelSize = 11;
 constexpr const char* kLabelFontId = "label";
-// Fonts per request: results stream back per font, so this only bounds one request's size.
-constexpr size_t kBatch = 200;
 
 int fail(const std::string& message) {
   std::fprintf(stderr, "kfp-preview: %s\n", message.c_str());
@@ -26,13 +30,23 @@ int fail(const std::string& message) {
 }
 
 // The face the labels are drawn in: a common sans-serif when installed, else the first font.
-FontDescriptor labelFont(const std::vector<FontDescriptor>& fonts) {
-  FontDescriptor label = fonts.front();
+FontDescriptor labelFont(const std::vector<preview::InstalledFont>& fonts) {
+  FontDescriptor label = fonts.front().descriptor;
   for (const auto& font : fonts) {
-    if (font.familyName == "DejaVu Sans" && font.styleName == "Book") label = font;
+    if (font.descriptor.familyName == "DejaVu Sans" && font.descriptor.styleName == "Book") {
+      label = font.descriptor;
+    }
   }
   label.fontId = kLabelFontId;
   return label;
+}
+
+// The face's name under its family heading. Instances of a variable font often share one full
+// name; the style tells them apart.
+std::string faceName(const FontDescriptor& font) {
+  std::string name = font.styleName.empty() ? font.fullName : font.styleName;
+  if (name.empty()) name = font.familyName;
+  return name;
 }
 
 }  // namespace
@@ -47,77 +61,106 @@ int main(int argc, char** argv) {
   }
   const auto start = std::chrono::steady_clock::now();
 
-  std::vector<FontDescriptor> fonts;
+  std::vector<preview::InstalledFont> fonts;
   if (!preview::listInstalledFonts(fonts, error)) return fail(error);
   if (fonts.empty()) return fail("no installed fonts found");
   if (options.limit && fonts.size() > options.limit) fonts.resize(options.limit);
-  std::vector<FontDescriptor> registered = fonts;
+
+  std::vector<FontDescriptor> registered;
+  for (const auto& font : fonts) registered.push_back(font.descriptor);
   registered.push_back(labelFont(fonts));
 
-  auto renderer = Client::start({options.rendererPath, {}, Milliseconds(30000)}, &error);
-  if (!renderer) return fail(error);
-  if (!renderer->hello()) return fail("cannot talk to the renderer");
-  Frame ack;
-  if (renderer->receive(ack) != ReadStatus::kFrame || ack.type != kHelloAck) {
-    return fail("the renderer did not acknowledge the handshake");
-  }
-  auto count = renderer->registerFontsChunkedAndWait(registered);
-  if (!count) return fail("registration failed: " + count.failure.what);
+  PreviewServiceOptions serviceOptions;
+  serviceOptions.rendererPath = options.rendererPath;
+  serviceOptions.workers = options.workers;
+  serviceOptions.replyTimeout = Milliseconds(30000);
+  PreviewService service(serviceOptions);
+  service.setFonts(std::move(registered));
 
-  LayoutRequest request;
-  request.generation = 1;
-  request.text = options.text;
-  request.fontSize = options.fontSize;
-  request.width = options.width;
-  request.dpiScale = options.dpiScale;
+  // Faces that share a sample text share a request.
+  std::vector<preview::Sample> samples;
+  std::map<std::string, std::vector<size_t>> bySample;
+  for (size_t i = 0; i < fonts.size(); ++i) {
+    samples.push_back(preview::chooseSample(fonts[i].coverage, options.text));
+    bySample[samples.back().text].push_back(i);
+  }
+
+  size_t families = 0;
+  for (size_t i = 0; i < fonts.size(); ++i) {
+    families += i == 0 || fonts[i].descriptor.familyName != fonts[i - 1].descriptor.familyName;
+  }
+  // Samples, face labels and family headings.
+  preview::ProgressBar progress(2 * fonts.size() + families, isatty(STDERR_FILENO) == 1);
+
+  std::vector<RenderResult> rendered(fonts.size());
+  std::map<std::string, size_t> failures;
+  size_t resolved = 0;
+  for (const auto& group : bySample) {
+    const std::vector<size_t>& indices = group.second;
+    PreviewRequest request;
+    request.layoutKey = "sample";
+    request.text = group.first;
+    request.fontSize = options.fontSize;
+    request.width = options.width;
+    request.dpiScale = options.dpiScale;
+    for (size_t i : indices) request.fontIds.push_back(fonts[i].descriptor.fontId);
+    auto done = service.render(request, [&](size_t index, RenderResult&& result) {
+      rendered[indices[index]] = std::move(result);
+      progress.advance();
+    });
+    if (!done) return fail("render failed: " + done.failure.what);
+  }
+
+  // One request per label: every label has its own text.
+  auto label = [&](const std::string& text, double size) {
+    PreviewRequest request;
+    request.layoutKey = "label";
+    request.text = text;
+    request.fontSize = size;
+    request.width = options.width;
+    request.dpiScale = options.dpiScale;
+    request.fontIds = {kLabelFontId};
+    auto result = service.render(request);
+    progress.advance();
+    if (!result || !result.value->front().resolved) return RenderResult{};
+    return std::move(result.value->front());
+  };
 
   preview::ContactSheet sheet(static_cast<uint32_t>(16 * options.dpiScale));
   const auto gap = static_cast<uint32_t>(12 * options.dpiScale);
-  std::map<std::string, size_t> failures;
-  size_t resolved = 0;
-  for (size_t first = 0; first < fonts.size(); first += kBatch) {
-    request.fontIds.clear();
-    for (size_t i = first; i < std::min(fonts.size(), first + kBatch); ++i) {
-      request.fontIds.push_back(fonts[i].fontId);
+  for (size_t i = 0; i < fonts.size(); ++i) {
+    const FontDescriptor& font = fonts[i].descriptor;
+    if (i == 0 || font.familyName != fonts[i - 1].descriptor.familyName) {
+      const RenderResult heading = label(font.familyName, kFamilySize);
+      if (heading.resolved) sheet.addBitmap(heading, i == 0 ? 0 : 3 * gap);
     }
-    ++request.requestId;
-    auto measured = renderer->measureAndWait(request);
-    if (!measured) return fail("measure failed: " + measured.failure.what);
-    auto rendered = renderer->renderAndWait(request);
-    if (!rendered) return fail("render failed: " + rendered.failure.what);
-
-    for (size_t i = 0; i < rendered.value->size(); ++i) {
-      const FontDescriptor& font = fonts[first + i];
-      const RenderResult& sample = (*rendered.value)[i];
-      const MeasureItem& item = measured.value->items[i];
-      LayoutRequest labelRequest = request;
-      labelRequest.fontIds = {kLabelFontId};
-      labelRequest.fontSize = kLabelSize;
-      // Instances of a variable font often share one full name; the style tells them apart.
-      labelRequest.text = font.fullName.empty() ? font.familyName : font.fullName;
-      if (!font.styleName.empty() && labelRequest.text.find(font.styleName) == std::string::npos) {
-        labelRequest.text += " " + font.styleName;
-      }
-      if (!sample.resolved) {
-        labelRequest.text += "  [" + sample.error + "]";
-        ++failures[sample.error];
-      } else {
-        ++resolved;
-        labelRequest.text += "  (" + std::to_string(item.lineCount) + " lines)";
-      }
-      auto label = renderer->renderAndWait(labelRequest);
-      if (label && label.value->front().resolved) sheet.addBitmap(label.value->front(), gap);
-      if (sample.resolved) sheet.addBitmap(sample, gap / 3);
+    const RenderResult& sample = rendered[i];
+    std::string text = "  " + faceName(font) + "  \xC2\xB7  sample: " + samples[i].name;
+    if (!sample.resolved) {
+      const std::string code = sample.error.empty() ? "no result" : sample.error;
+      text += "  [" + code + "]";
+      ++failures[code];
+    } else {
+      ++resolved;
     }
+    const RenderResult faceLabel = label(text, kLabelSize);
+    if (faceLabel.resolved) sheet.addBitmap(faceLabel, gap);
+    if (sample.resolved) sheet.addBitmap(sample, gap / 3);
   }
-  const ProcessExit exit = renderer->stop();
+  progress.finish();
+  service.shutdown();
   if (!sheet.writePng(options.outputPath, error)) return fail(error);
 
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  std::printf("%zu fonts: %zu resolved, %zu failed; %.2f s; wrote %s\n", fonts.size(), resolved,
-              fonts.size() - resolved, seconds, options.outputPath.c_str());
+  const PreviewServiceStats stats = service.stats();
+  std::printf(
+      "%zu fonts in %zu families: %zu resolved, %zu failed; %zu renderers; %.2f s; wrote %s\n",
+      fonts.size(), families, resolved, fonts.size() - resolved, service.workerCount(), seconds,
+      options.outputPath.c_str());
   for (const auto& [code, n] : failures) std::printf("  %s: %zu\n", code.c_str(), n);
-  if (!exit.exitedWith(0)) std::printf("renderer: %s\n", exit.describe().c_str());
+  if (stats.rendererRestarts)
+    std::printf("renderers replaced: %llu\n",
+                static_cast<unsigned long long>(stats.rendererRestarts));
   return 0;
 }

@@ -21,6 +21,7 @@ const char* usageText() {
          "  --width DIPS      wrap width, 1 to 8192 (900)\n"
          "  --scale FACTOR    device pixels per DIP, 0.5 to 8 (1)\n"
          "  --limit N         only the first N fonts\n"
+         "  --workers N       renderer processes, 0 for one per core (0)\n"
          "  --renderer PATH   renderer binary\n";
 }
 
@@ -56,6 +57,9 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
     } else if (arg == "--limit") {
       ok = parseNumber(value, number) && number >= 0;
       options.limit = static_cast<size_t>(number);
+    } else if (arg == "--workers") {
+      ok = parseNumber(value, number) && number >= 0 && number <= 256;
+      options.workers = static_cast<size_t>(number);
     } else {
       error = "unknown option " + std::string(arg);
       return false;

@@ -12,7 +12,8 @@ struct Options {
   double fontSize = 28;
   double width = 900;
   double dpiScale = 1;
-  size_t limit = 0;  // 0: every installed font
+  size_t limit = 0;    // 0: every installed font
+  size_t workers = 0;  // 0: one renderer per core
   std::string rendererPath;
 };
 

@@ -1,14 +1,21 @@
 #include "renderer_process.h"
 
+// The POSIX process code: posix_spawn, pipes, poll and waitpid.
+
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/uio.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+
+#include "protocol/frame.h"
 
 extern char** environ;
 
@@ -28,13 +35,45 @@ int remainingMs(Clock::time_point deadline) {
   return left > 60000 ? 60000 : static_cast<int>(left);
 }
 
-uint32_t loadLe32(const uint8_t* p) {
-  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+// writev with SIGPIPE blocked on this thread only, so that a renderer that went away is an EPIPE
+// for the caller and the host's signal dispositions stay as the host set them. A SIGPIPE this
+// write raised is consumed before the mask is restored; one that was already pending is left.
+ssize_t writeWithoutSigpipe(int fd, const iovec* parts, int count) {
+  sigset_t pipeOnly, previous, pending;
+  sigemptyset(&pipeOnly);
+  sigaddset(&pipeOnly, SIGPIPE);
+  sigemptyset(&pending);
+  sigpending(&pending);
+  const bool alreadyPending = sigismember(&pending, SIGPIPE) == 1;
+  pthread_sigmask(SIG_BLOCK, &pipeOnly, &previous);
+  const ssize_t n = ::writev(fd, parts, count);
+  const int code = errno;
+  if (n < 0 && code == EPIPE && !alreadyPending) {
+    const timespec now = {0, 0};
+    while (sigtimedwait(&pipeOnly, nullptr, &now) < 0 && errno == EINTR) {
+    }
+  }
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  errno = code;
+  return n;
 }
 
-void storeLe32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
-}
+// A frame reader over bytes that are already buffered.
+class SpanReader : public ByteReader {
+ public:
+  SpanReader(const uint8_t* bytes, size_t size) : bytes_(bytes), left_(size) {}
+  ptrdiff_t read(void* buffer, size_t count) override {
+    const size_t n = count < left_ ? count : left_;
+    std::memcpy(buffer, bytes_, n);
+    bytes_ += n;
+    left_ -= n;
+    return ptrdiff_t(n);
+  }
+
+ private:
+  const uint8_t* bytes_;
+  size_t left_;
+};
 
 ProcessExit exitFromStatus(int status) {
   if (WIFEXITED(status)) return {ProcessExit::Kind::kExited, WEXITSTATUS(status)};
@@ -42,6 +81,27 @@ ProcessExit exitFromStatus(int status) {
 }
 
 }  // namespace
+
+// The frame writer over the child's stdin, with one deadline for the whole frame.
+class ProcessInputWriter : public ByteWriter {
+ public:
+  ProcessInputWriter(RendererProcess& process, Clock::time_point deadline)
+      : process_(process), deadline_(deadline) {}
+  ptrdiff_t write(const void* buffer, size_t count) override {
+    return process_.writeSome(&buffer, &count, 1, deadline_);
+  }
+  ptrdiff_t writeGather(const ByteSpan* parts, int count) override {
+    const void* data[3];
+    size_t sizes[3];
+    const int n = count < 3 ? count : 3;
+    for (int i = 0; i < n; ++i) data[i] = parts[i].data, sizes[i] = parts[i].size;
+    return process_.writeSome(data, sizes, n, deadline_);
+  }
+
+ private:
+  RendererProcess& process_;
+  Clock::time_point deadline_;
+};
 
 const char* readStatusName(ReadStatus status) {
   switch (status) {
@@ -76,7 +136,6 @@ std::string ProcessExit::describe() const {
 std::unique_ptr<RendererProcess> RendererProcess::spawn(const std::string& path,
                                                         const std::vector<std::string>& args,
                                                         std::string* error) {
-  ::signal(SIGPIPE, SIG_IGN);
   auto fail = [&](const char* what, int code) -> std::unique_ptr<RendererProcess> {
     if (error) *error = std::string(what) + ": " + std::strerror(code);
     return nullptr;
@@ -147,45 +206,45 @@ RendererProcess::~RendererProcess() {
   if (exit_.kind == ProcessExit::Kind::kRunning && pid_ > 0) kill();
 }
 
-bool RendererProcess::writeBytes(const void* bytes, size_t count, Milliseconds timeout) {
-  const auto deadline = Clock::now() + timeout;
-  auto* p = static_cast<const uint8_t*>(bytes);
-  while (count > 0) {
-    if (inFd_ < 0) return false;
-    const ssize_t n = ::write(inFd_, p, count);
-    if (n > 0) {
-      p += n;
-      count -= static_cast<size_t>(n);
-      continue;
-    }
+ptrdiff_t RendererProcess::writeSome(const void* const* data, const size_t* sizes, int count,
+                                     Clock::time_point deadline) {
+  iovec parts[3];
+  int used = 0;
+  size_t total = 0;
+  for (int i = 0; i < count && used < 3; ++i) {
+    if (sizes[i] == 0) continue;
+    parts[used++] = {const_cast<void*>(data[i]), sizes[i]};
+    total += sizes[i];
+  }
+  if (total == 0) return 0;
+  for (;;) {
+    if (inFd_ < 0) return -1;
+    const ssize_t n = writeWithoutSigpipe(inFd_, parts, used);
+    if (n > 0) return n;
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && errno != EAGAIN) return false;
+    if (n < 0 && errno != EAGAIN) return -1;
     // The pipe is full. The child may be blocked writing replies to earlier requests, so read
     // those into the buffer meanwhile, and keep its stderr from filling too.
     pollfd fds[3] = {
         {inFd_, POLLOUT, 0}, {outputEnded_ ? -1 : outFd_, POLLIN, 0}, {errFd_, POLLIN, 0}};
     const int waitMs = remainingMs(deadline);
-    if (waitMs == 0) return false;
-    if (::poll(fds, 3, waitMs) < 0 && errno != EINTR) return false;
+    if (waitMs == 0) return -1;
+    if (::poll(fds, 3, waitMs) < 0 && errno != EINTR) return -1;
     if (fds[1].revents & (POLLIN | POLLHUP)) readSomeOutput();
     if (fds[2].revents & (POLLIN | POLLHUP)) drainStderr(0);
   }
-  return true;
+}
+
+bool RendererProcess::writeBytes(const void* bytes, size_t count, Milliseconds timeout) {
+  ProcessInputWriter out(*this, Clock::now() + timeout);
+  return writeAll(out, bytes, count);
 }
 
 bool RendererProcess::writeFrame(uint8_t type, std::string_view json,
                                  const std::vector<uint8_t>& payload, Milliseconds timeout) {
-  // The renderer ends its session on a frame beyond the limits; refuse to send one.
-  if (json.size() > kMaxJsonLength || 5 + json.size() + payload.size() > kMaxFrameLength) {
-    return false;
-  }
-  uint8_t header[kFrameHeaderSize];
-  storeLe32(header, static_cast<uint32_t>(5 + json.size() + payload.size()));
-  header[4] = type;
-  storeLe32(header + 5, static_cast<uint32_t>(json.size()));
-  return writeBytes(header, sizeof header, timeout) &&
-         writeBytes(json.data(), json.size(), timeout) &&
-         writeBytes(payload.data(), payload.size(), timeout);
+  // The renderer ends its session on a frame beyond the limits; the codec refuses to write one.
+  ProcessInputWriter out(*this, Clock::now() + timeout);
+  return kfp::writeFrame(out, type, json, payload.data(), payload.size());
 }
 
 void RendererProcess::closeInput() {
@@ -232,20 +291,17 @@ ReadStatus RendererProcess::readFrame(Frame& frame, Milliseconds timeout) {
   for (;;) {
     const size_t available = output_.size() - outputStart_;
     const uint8_t* p = output_.data() + outputStart_;
-    if (available >= 4) {
-      const uint32_t length = loadLe32(p);
-      if (length < kMinFrameLength || length > kMaxFrameLength) return ReadStatus::kMalformed;
-      if (available >= 4 + size_t(length)) {
-        const uint32_t jsonLength = loadLe32(p + 5);
-        if (jsonLength > kMaxJsonLength || uint64_t(jsonLength) + 5 > length) {
-          return ReadStatus::kMalformed;
-        }
-        frame.type = p[4];
-        frame.json.assign(reinterpret_cast<const char*>(p + 9), jsonLength);
-        frame.payload.assign(p + 9 + jsonLength, p + 4 + length);
-        outputStart_ += 4 + size_t(length);
-        return ReadStatus::kFrame;
-      }
+    const ptrdiff_t size = bufferedFrameSize(p, available);
+    if (size < 0) return ReadStatus::kMalformed;
+    if (size > 0) {
+      SpanReader in(p, size_t(size));
+      kfp::Frame decoded;
+      if (!kfp::readFrame(in, decoded)) return ReadStatus::kMalformed;
+      frame.type = decoded.type;
+      frame.json = std::move(decoded.json);
+      frame.payload = std::move(decoded.payload);
+      outputStart_ += size_t(size);
+      return ReadStatus::kFrame;
     }
     if (outputEnded_) return available == 0 ? ReadStatus::kEndOfStream : ReadStatus::kTruncated;
     if (outFd_ < 0) return ReadStatus::kClosed;

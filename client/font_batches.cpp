@@ -1,0 +1,32 @@
+#include "font_batches.h"
+
+namespace kfp::client {
+
+size_t measureItemBound(const std::string& fontId) {
+  // {"fontId":"…","resolved":false,"error":"FONT_COLLECTION_CREATE_FAILED"}, and a comma; a
+  // resolved item with its height and line count is shorter.
+  constexpr size_t kItemOverhead = 96;
+  return kItemOverhead + 6 * fontId.size();
+}
+
+std::vector<std::vector<size_t>> splitIntoBatches(const std::vector<std::string>& fontIds,
+                                                  size_t maxFonts, size_t budget) {
+  if (maxFonts == 0) maxFonts = 1;
+  std::vector<std::vector<size_t>> batches;
+  std::vector<size_t> current;
+  size_t used = 0;
+  for (size_t i = 0; i < fontIds.size(); ++i) {
+    const size_t bound = measureItemBound(fontIds[i]);
+    if (!current.empty() && (current.size() == maxFonts || used + bound > budget)) {
+      batches.push_back(std::move(current));
+      current.clear();
+      used = 0;
+    }
+    current.push_back(i);
+    used += bound;
+  }
+  if (!current.empty()) batches.push_back(std::move(current));
+  return batches;
+}
+
+}  // namespace kfp::client

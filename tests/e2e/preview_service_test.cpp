@@ -1,0 +1,377 @@
+// The preview service against real renderers: results complete and in order, renderers replaced
+// when they exit, crash or hang, cancellation that delivers nothing stale, and nothing left behind.
+
+#include "preview_service.h"
+
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/e2e_renderer.h"
+
+namespace kfp::test {
+namespace {
+
+using client::FontDescriptor;
+using client::MeasureItem;
+using client::PreviewRequest;
+using client::PreviewService;
+using client::PreviewServiceOptions;
+using client::RenderResult;
+
+const char* const kFamilies[] = {"DejaVu Sans", "DejaVu Serif", "DejaVu Sans Mono"};
+
+// `count` ids over the installed DejaVu families; each id names a font of its own.
+std::vector<FontDescriptor> dejaVuFonts(size_t count, const std::string& prefix = "f") {
+  std::vector<FontDescriptor> fonts;
+  for (size_t i = 0; i < count; ++i) {
+    fonts.push_back({.fontId = prefix + std::to_string(i), .familyName = kFamilies[i % 3]});
+  }
+  return fonts;
+}
+
+PreviewRequest requestFor(const std::vector<FontDescriptor>& fonts, std::string key = "k") {
+  PreviewRequest request;
+  request.layoutKey = std::move(key);
+  request.text = "Hamburgefonstiv 0123";
+  request.fontSize = 20;
+  request.width = 200;
+  for (const auto& font : fonts) request.fontIds.push_back(font.fontId);
+  return request;
+}
+
+PreviewServiceOptions optionsWith(size_t workers) {
+  PreviewServiceOptions options;
+  options.rendererPath = kRendererPath;
+  options.workers = workers;
+  options.replyTimeout = Milliseconds(5000);
+  return options;
+}
+
+// Per request position, how many results arrived; guarded, since callbacks run on worker threads.
+struct Tally {
+  std::mutex mutex;
+  std::vector<int> counts;
+  std::vector<std::string> errors;
+  size_t total = 0;
+
+  explicit Tally(size_t n) : counts(n), errors(n) {}
+  void add(size_t index, bool resolved, const std::string& error) {
+    std::lock_guard lock(mutex);
+    ++counts[index];
+    if (!resolved) errors[index] = error;
+    ++total;
+  }
+  ::testing::AssertionResult eachOnceAndResolved() {
+    std::lock_guard lock(mutex);
+    for (size_t i = 0; i < counts.size(); ++i) {
+      if (counts[i] != 1) {
+        return ::testing::AssertionFailure()
+               << "font " << i << " arrived " << counts[i] << " times";
+      }
+      if (!errors[i].empty()) {
+        return ::testing::AssertionFailure() << "font " << i << " failed: " << errors[i];
+      }
+    }
+    return ::testing::AssertionSuccess();
+  }
+};
+
+size_t openDescriptors() {
+  size_t n = 0;
+  DIR* dir = ::opendir("/proc/self/fd");
+  while (dirent* entry = ::readdir(dir)) n += entry->d_name[0] != '.';
+  ::closedir(dir);
+  return n;
+}
+
+// True when `pid` is no child of this process any more: neither running nor a zombie.
+bool reaped(int pid) {
+  int status = 0;
+  return ::waitpid(pid, &status, WNOHANG) < 0 && errno == ECHILD;
+}
+
+TEST(PreviewServiceTest, ResultsArriveOnceInRequestOrder) {
+  const auto fonts = dejaVuFonts(60);
+  struct Case {
+    size_t workers;
+    size_t batch;
+  } const cases[] = {{1, 256}, {2, 7}, {3, 1}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.workers) + " workers, batch " + std::to_string(c.batch));
+    auto options = optionsWith(c.workers);
+    options.measureBatch = options.renderBatch = c.batch;
+    PreviewService service(options);
+    service.setFonts(fonts);
+    PreviewRequest request = requestFor(fonts);
+    request.fontIds.push_back("unregistered");
+
+    auto measured = service.measure(request);
+    ASSERT_TRUE(measured) << measured.failure.what;
+    ASSERT_EQ(measured.value->size(), request.fontIds.size());
+    for (size_t i = 0; i < fonts.size(); ++i) {
+      EXPECT_EQ((*measured.value)[i].fontId, request.fontIds[i]);
+      EXPECT_TRUE((*measured.value)[i].resolved) << (*measured.value)[i].error;
+    }
+    EXPECT_EQ(measured.value->back().error, "FONT_NOT_REGISTERED");
+
+    auto rendered = service.render(request);
+    ASSERT_TRUE(rendered) << rendered.failure.what;
+    ASSERT_EQ(rendered.value->size(), request.fontIds.size());
+    for (size_t i = 0; i < fonts.size(); ++i) {
+      const RenderResult& r = (*rendered.value)[i];
+      EXPECT_EQ(r.fontId, request.fontIds[i]);
+      ASSERT_TRUE(r.resolved) << r.error;
+      EXPECT_EQ(r.layoutKey, "k");
+      EXPECT_EQ(r.pixels.size(), size_t(r.stride) * r.height);
+      // The same layout measured and drawn by any of the renderers agrees.
+      EXPECT_EQ(r.textHeight, (*measured.value)[i].height);
+    }
+    EXPECT_LE(service.stats().rendererStarts, c.workers);
+    EXPECT_EQ(service.stats().rendererRestarts, 0u);
+  }
+}
+
+TEST(PreviewServiceTest, ARendererOverItsMemoryLimitIsReplacedAndEveryFontAnswered) {
+#ifdef KFP_SANITIZED
+  GTEST_SKIP() << "sanitizer shadow memory and quarantine distort the renderer's memory figure";
+#endif
+  // Every id of one family is resolved and cached on its own: 10000 of them take a renderer far
+  // past its hard limit, which it notices at the next frame.
+  std::vector<FontDescriptor> fonts;
+  for (size_t i = 0; i < 12000; ++i) {
+    fonts.push_back({.fontId = "id" + std::to_string(i), .familyName = "DejaVu Sans"});
+  }
+  auto options = optionsWith(1);
+  // One batch takes the renderer from below its soft limit (where it would drop its cache) to
+  // beyond the hard one.
+  options.measureBatch = 10000;
+  PreviewService service(options);
+  service.setFonts(fonts);
+  PreviewRequest request = requestFor(fonts);
+  request.text = "Hi";
+  Tally tally(fonts.size());
+  auto measured = service.measure(request, [&](size_t index, MeasureItem&& item) {
+    EXPECT_EQ(item.fontId, request.fontIds[index]);
+    tally.add(index, item.resolved, item.error);
+  });
+  ASSERT_TRUE(measured) << measured.failure.what;
+  EXPECT_GE(service.stats().rendererRestarts, 1u) << "the memory limit was never reached";
+  EXPECT_TRUE(tally.eachOnceAndResolved());
+}
+
+TEST(PreviewServiceTest, ARendererKilledInTheMiddleOfARenderIsReplacedAndNothingLost) {
+  const auto fonts = dejaVuFonts(120);
+  auto options = optionsWith(2);
+  options.renderBatch = 4;
+  PreviewService service(options);
+  service.setFonts(fonts);
+  const PreviewRequest request = requestFor(fonts);
+  Tally tally(fonts.size());
+  std::set<int> killed;
+  auto rendered = service.render(request, [&](size_t index, RenderResult&& result) {
+    tally.add(index, result.resolved, result.error);
+    // Twice during the run, kill the first renderer while it still has work.
+    if (tally.total == 20 || tally.total == 70) {
+      const int pid = service.rendererPids()[0];
+      if (pid > 0 && killed.insert(pid).second) ::kill(pid, SIGKILL);
+    }
+  });
+  ASSERT_TRUE(rendered) << rendered.failure.what;
+  EXPECT_GE(killed.size(), 1u);
+  // A killed renderer is replaced when work is left for it.
+  EXPECT_LE(service.stats().rendererRestarts, killed.size());
+  EXPECT_TRUE(tally.eachOnceAndResolved());
+  for (int pid : killed) EXPECT_TRUE(reaped(pid)) << pid;
+}
+
+TEST(PreviewServiceTest, AHungRendererIsKilledAfterTheTimeoutAndReplaced) {
+  const auto fonts = dejaVuFonts(30);
+  auto options = optionsWith(1);
+  options.renderBatch = 5;
+  // Short, so that the test is quick; long enough for a sanitized renderer on a busy machine.
+  options.replyTimeout = Milliseconds(1500);
+  PreviewService service(options);
+  service.setFonts(fonts);
+  const PreviewRequest request = requestFor(fonts);
+  Tally tally(fonts.size());
+  int stopped = 0;
+  auto rendered = service.render(request, [&](size_t index, RenderResult&& result) {
+    tally.add(index, result.resolved, result.error);
+    if (tally.total == 2 && stopped == 0) {
+      stopped = service.rendererPids()[0];
+      if (stopped > 0) ::kill(stopped, SIGSTOP);
+    }
+  });
+  ASSERT_TRUE(rendered) << rendered.failure.what;
+  ASSERT_GT(stopped, 0);
+  EXPECT_TRUE(reaped(stopped)) << "the stopped renderer was not killed";
+  EXPECT_GE(service.stats().rendererRestarts, 1u);
+  EXPECT_TRUE(tally.eachOnceAndResolved());
+}
+
+TEST(PreviewServiceTest, CancelWhileResultsStreamDeliversNothingStale) {
+  const auto fonts = dejaVuFonts(400);
+  auto options = optionsWith(2);
+  options.renderBatch = 4;
+  PreviewService service(options);
+  service.setFonts(fonts);
+  const PreviewRequest first = requestFor(fonts, "first");
+
+  std::mutex mutex;
+  std::condition_variable enough;
+  size_t delivered = 0;
+  std::atomic<bool> cancelReturned{false};
+  std::atomic<int> staleDeliveries{0};
+  client::Outcome<std::vector<RenderResult>> outcome;
+  std::thread running([&] {
+    outcome = service.render(first, [&](size_t, RenderResult&&) {
+      if (cancelReturned) ++staleDeliveries;
+      std::lock_guard lock(mutex);
+      ++delivered;
+      enough.notify_all();
+    });
+  });
+  {
+    std::unique_lock lock(mutex);
+    // No ASSERT while the thread runs: it must be joined below.
+    EXPECT_TRUE(enough.wait_for(lock, std::chrono::seconds(20), [&] { return delivered >= 30; }));
+  }
+  // A newer request supersedes the running one (latest wins).
+  const auto secondFonts = dejaVuFonts(40, "g");
+  PreviewRequest second = requestFor(secondFonts, "second");
+  std::vector<std::string> secondKeys;
+  service.cancel();
+  cancelReturned = true;
+  running.join();
+  EXPECT_FALSE(outcome);
+  EXPECT_EQ(outcome.failure.what, "cancelled");
+  EXPECT_EQ(staleDeliveries, 0);
+  EXPECT_LT(delivered, fonts.size()) << "cancelled too late to prove anything";
+
+  std::vector<FontDescriptor> all = fonts;
+  all.insert(all.end(), secondFonts.begin(), secondFonts.end());
+  service.setFonts(all);
+  Tally tally(second.fontIds.size());
+  auto next = service.render(second, [&](size_t index, RenderResult&& result) {
+    EXPECT_EQ(result.layoutKey, "second");
+    EXPECT_EQ(result.fontId, second.fontIds[index]);
+    tally.add(index, result.resolved, result.error);
+  });
+  ASSERT_TRUE(next) << next.failure.what;
+  EXPECT_TRUE(tally.eachOnceAndResolved());
+  EXPECT_EQ(service.stats().rendererRestarts, 0u);
+}
+
+TEST(PreviewServiceTest, ANewRequestSupersedesTheRunningOne) {
+  const auto fonts = dejaVuFonts(400);
+  auto options = optionsWith(2);
+  options.renderBatch = 2;
+  PreviewService service(options);
+  service.setFonts(fonts);
+  std::atomic<size_t> delivered{0};
+  client::Outcome<std::vector<RenderResult>> older;
+  std::thread running([&] {
+    older = service.render(requestFor(fonts, "old"), [&](size_t, RenderResult&&) { ++delivered; });
+  });
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (delivered < 10 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(Milliseconds(1));
+  }
+  EXPECT_GE(delivered, 10u);  // no ASSERT: the running thread must be joined
+  auto newer = service.measure(requestFor(fonts, "new"));
+  running.join();
+  EXPECT_EQ(older.failure.what, "cancelled");
+  ASSERT_TRUE(newer) << newer.failure.what;
+  EXPECT_EQ(newer.value->size(), fonts.size());
+  for (const auto& item : *newer.value) EXPECT_TRUE(item.resolved) << item.fontId;
+}
+
+TEST(PreviewServiceTest, FiftyThousandFontsArriveCompleteBeyondOneReply) {
+  // Long ids make one MeasureResult for all of them far larger than the 8 MiB reply limit.
+  const std::string prefix(150, 'p');
+  // Resolving 50000 distinct installed faces would take long and outgrow the renderer's memory;
+  // one in a hundred is installed, the others name no installed family and get a quick answer.
+  auto fonts = dejaVuFonts(50000, prefix);
+  for (size_t i = 0; i < fonts.size(); ++i) {
+    if (i % 100 != 0) fonts[i].familyName = "No Such Family";
+  }
+  size_t replyBytes = 0;
+  for (const auto& font : fonts) {
+    replyBytes +=
+        font.fontId.size() + sizeof R"({"fontId":"","resolved":true,"height":1,"lineCount":1},)";
+  }
+  ASSERT_GT(replyBytes, size_t(8) << 20);
+
+  auto options = optionsWith(2);
+  options.measureBatch = 1000000;  // only the reply limit cuts the list
+  options.replyTimeout = Milliseconds(60000);
+  PreviewService service(options);
+  service.setFonts(fonts);
+  auto measured = service.measure(requestFor(fonts));
+  ASSERT_TRUE(measured) << measured.failure.what;
+  ASSERT_EQ(measured.value->size(), fonts.size());
+  size_t wrong = 0;
+  for (size_t i = 0; i < fonts.size(); ++i) {
+    const MeasureItem& item = (*measured.value)[i];
+    ASSERT_EQ(item.fontId, fonts[i].fontId) << i;
+    wrong += i % 100 == 0 ? !item.resolved : item.error != "FONT_NOT_FOUND";
+  }
+  EXPECT_EQ(wrong, 0u);
+}
+
+TEST(PreviewServiceTest, ShutdownLeavesNoProcessAndNoDescriptor) {
+  const size_t descriptorsBefore = openDescriptors();
+  std::vector<int> pids;
+  {
+    auto options = optionsWith(3);
+    options.measureBatch = options.renderBatch = 4;  // work for every renderer
+    PreviewService service(options);
+    const auto fonts = dejaVuFonts(30);
+    service.setFonts(fonts);
+    ASSERT_TRUE(service.measure(requestFor(fonts)));
+    pids = service.rendererPids();
+    ASSERT_GT(pids[1], 0);
+    ::kill(pids[1], SIGKILL);  // one dies unseen; its replacement must be reaped too
+    ASSERT_TRUE(service.render(requestFor(fonts)));
+    for (int pid : service.rendererPids()) pids.push_back(pid);
+    service.clearCache();
+    service.shutdown();
+    EXPECT_EQ(service.rendererPids(), std::vector<int>(3, 0));
+    EXPECT_EQ(openDescriptors(), descriptorsBefore);
+    // Usable again after a shutdown; the destructor ends these renderers.
+    ASSERT_TRUE(service.measure(requestFor(fonts)));
+    for (int pid : service.rendererPids()) pids.push_back(pid);
+  }
+  for (int pid : pids) EXPECT_TRUE(reaped(pid)) << pid;
+  EXPECT_EQ(openDescriptors(), descriptorsBefore);
+}
+
+TEST(PreviewServiceTest, AFontSetTheRendererRefusesFailsTheRequest) {
+  PreviewService service(optionsWith(2));
+  service.setFonts(dejaVuFonts(50001));  // one more than a renderer takes
+  auto measured = service.measure(requestFor(dejaVuFonts(3)));
+  ASSERT_FALSE(measured);
+  EXPECT_EQ(measured.failure.what, "INVALID_FONT_COUNT");
+  EXPECT_EQ(service.stats().rendererRestarts, 0u);
+
+  PreviewServiceOptions missing = optionsWith(1);
+  missing.rendererPath = "/nonexistent/renderer";
+  PreviewService broken(missing);
+  auto none = broken.measure(requestFor(dejaVuFonts(3)));
+  EXPECT_FALSE(none);
+  EXPECT_NE(none.failure.what.find("could not be started"), std::string::npos) << none.failure.what;
+}
+
+}  // namespace
+}  // namespace kfp::test
