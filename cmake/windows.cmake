@@ -54,7 +54,8 @@ foreach(src ${KFP_UNIT_TESTS})
   add_test(NAME windows.unit.${name} COMMAND unit_${name})
 endforeach()
 
-# The backend's own contract tests, one program each, on the test-switch build of the backend.
+# Windows-only test programs (the backend's contracts, the process entry seen from a Windows host),
+# one each, on the test-switch build of the backend; the renderer .exe files are built beside them.
 if(TARGET kfp_windows_testhooks)
   file(GLOB KFP_WINDOWS_TESTS CONFIGURE_DEPENDS tests/windows/*_test.cpp)
   foreach(src ${KFP_WINDOWS_TESTS})
@@ -62,6 +63,7 @@ if(TARGET kfp_windows_testhooks)
     add_executable(windows_${name} ${src})
     target_link_libraries(windows_${name} PRIVATE kfp_windows_testhooks kfp_test_fakes
                           GTest::gtest_main GTest::gmock)
-    add_test(NAME windows.backend.${name} COMMAND windows_${name})
+    add_dependencies(windows_${name} kest-font-preview-renderer kest-font-preview-renderer-testhooks)
+    add_test(NAME windows.${name} COMMAND windows_${name})
   endforeach()
 endif()

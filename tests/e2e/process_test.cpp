@@ -128,6 +128,25 @@ TEST(StandardStreamsTest, ALargeFrameGivesItsBufferBack) {
   EXPECT_TRUE(session.expectCleanEnd());
 }
 
+// Standard input is a byte stream: carriage returns, line feeds and Ctrl-Z (the end of a file in
+// a text-mode read) are frame bytes like any other.
+TEST(StandardStreamsTest, InputBytesArriveUntranslated) {
+  RendererSession session(kRendererPath);
+  ASSERT_TRUE(session.started());
+  ASSERT_TRUE(session.send(kPing, "{\r\n}"));
+  EXPECT_TRUE(session.expectReply(kPong, "{}"));
+  ASSERT_TRUE(session.send(kPing, "{\"a\":\"\x1a\"}"));  // a raw control character: not JSON
+  EXPECT_TRUE(session.expectError("INVALID_JSON"));
+  // Length 0x0A0D: the header itself starts with a carriage return and a line feed.
+  const std::string padded = "{\"a\":\"" + std::string(0x0A0D - 5 - 8, 'x') + "\"}";
+  const std::string frame = frameBytes(kPing, padded);
+  ASSERT_EQ(frame.substr(0, 2), "\r\n");
+  ASSERT_TRUE(session.sendBytes(frame + frameBytes(kPing, "[\n]")));
+  EXPECT_TRUE(session.expectReply(kPong, "{}"));
+  EXPECT_TRUE(session.expectError("INVALID_JSON"));
+  EXPECT_TRUE(session.expectCleanEnd());
+}
+
 TEST(ExitCodeTest, ShutdownWhileInputStaysOpen) {
   RendererSession session(kRendererPath);
   ASSERT_TRUE(session.started());
