@@ -56,6 +56,7 @@ TEST(ExitCodeTest, EndOfInputBeforeAnyByte) {
 }
 
 TEST(ExitCodeTest, UnusableStandardHandles) {
+  KFP_SKIP_UNDER_LAUNCHER();
   // The shell closes the descriptor before the renderer starts; stderr goes to a file to be read.
   const std::string errorFile = ::testing::TempDir() + "renderer_stderr";
   for (const char* redirect : {"<&-", ">&-", "<&- >&-"}) {
@@ -71,6 +72,7 @@ TEST(ExitCodeTest, UnusableStandardHandles) {
 }
 
 TEST(StderrTest, AFontconfigConfigurationThatWarnsStaysSilent) {
+  KFP_SKIP_UNDER_LAUNCHER();
   // A configuration fontconfig complains about, over the machine's own fonts.
   const std::string config = ::testing::TempDir() + "warning_fonts.conf";
   std::ofstream(config) << "<?xml version=\"1.0\"?>\n<fontconfig><no-such-element/>"
@@ -95,6 +97,7 @@ TEST(StderrTest, AFontconfigConfigurationThatWarnsStaysSilent) {
 // Libraries may print to standard output (fontconfig does with FC_DEBUG); the frame stream must
 // carry nothing but frames all the same, from the first byte on.
 TEST(StandardStreamsTest, LibraryDebugOutputNeverReachesTheFrames) {
+  KFP_SKIP_UNDER_LAUNCHER();
   for (const char* level : {"4", "1024", "8191"}) {
     SCOPED_TRACE(level);
     setenv("FC_DEBUG", level, 1);
@@ -116,11 +119,31 @@ TEST(StandardStreamsTest, LibraryDebugOutputNeverReachesTheFrames) {
 
 // A frame may be 64 MiB; its buffer must not stay with the process after it was handled.
 TEST(StandardStreamsTest, ALargeFrameGivesItsBufferBack) {
+  KFP_SKIP_UNDER_LAUNCHER();
   RendererSession session(kRendererPath);
   ASSERT_TRUE(session.started());
   ASSERT_TRUE(session.sendBytes(frameBytes(kPing, "", std::string(60u << 20, 'x'))));
   EXPECT_TRUE(session.expectReply(kPong, "{}"));
   EXPECT_LT(anonymousBytes(session.process().pid()), 32u << 20);
+  EXPECT_TRUE(session.expectCleanEnd());
+}
+
+// Standard input is a byte stream: carriage returns, line feeds and Ctrl-Z (the end of a file in
+// a text-mode read) are frame bytes like any other.
+TEST(StandardStreamsTest, InputBytesArriveUntranslated) {
+  RendererSession session(kRendererPath);
+  ASSERT_TRUE(session.started());
+  ASSERT_TRUE(session.send(kPing, "{\r\n}"));
+  EXPECT_TRUE(session.expectReply(kPong, "{}"));
+  ASSERT_TRUE(session.send(kPing, "{\"a\":\"\x1a\"}"));  // a raw control character: not JSON
+  EXPECT_TRUE(session.expectError("INVALID_JSON"));
+  // Length 0x0A0D: the header itself starts with a carriage return and a line feed.
+  const std::string padded = "{\"a\":\"" + std::string(0x0A0D - 5 - 8, 'x') + "\"}";
+  const std::string frame = frameBytes(kPing, padded);
+  ASSERT_EQ(frame.substr(0, 2), "\r\n");
+  ASSERT_TRUE(session.sendBytes(frame + frameBytes(kPing, "[\n]")));
+  EXPECT_TRUE(session.expectReply(kPong, "{}"));
+  EXPECT_TRUE(session.expectError("INVALID_JSON"));
   EXPECT_TRUE(session.expectCleanEnd());
 }
 

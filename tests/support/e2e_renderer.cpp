@@ -3,12 +3,18 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 
 #include "protocol/message_types.h"
 
 namespace kfp::test {
 namespace {
+
+std::string environmentText(const char* name) {
+  const char* value = std::getenv(name);
+  return value ? value : "";
+}
 
 void appendLe32(std::string& out, uint32_t value) {
   for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>(value >> (8 * i)));
@@ -29,6 +35,19 @@ std::string printable(std::string_view bytes) {
 }
 
 }  // namespace
+
+std::string rendererUnderTest(const char* builtPath) {
+  const std::string named = environmentText("KFP_RENDERER_EXE");
+  return named.empty() ? builtPath : named;
+}
+
+bool launcherInUse() {
+  return !environmentText("KFP_RENDERER_LAUNCHER").empty();
+}
+
+std::string testHooksRenderer() {
+  return environmentText("KFP_RENDERER_TESTHOOKS_EXE");
+}
 
 std::string frameHeader(uint32_t length, uint8_t type, uint32_t jsonLength) {
   std::string out;
@@ -57,6 +76,10 @@ RendererSession::RendererSession(const std::string& rendererPath, std::vector<st
   client::ClientOptions options;
   options.rendererPath = rendererPath;
   options.extraArgs = std::move(args);
+  if (launcherInUse()) {
+    options.rendererPath = environmentText("KFP_RENDERER_LAUNCHER");
+    options.extraArgs.insert(options.extraArgs.begin(), rendererPath);
+  }
   options.replyTimeout = kReplyTimeout;
   client_ = client::Client::start(options, &startError_);
 }

@@ -12,9 +12,28 @@
 
 #include "kfp_client.h"
 
+namespace kfp::test {
+
+// The renderer can also run through a launcher (an emulator, for the Windows build under Wine):
+// KFP_RENDERER_LAUNCHER names it and KFP_RENDERER_EXE the binary it starts in place of the one
+// built here; KFP_RENDERER_TESTHOOKS_EXE names that binary's test-switch build.
+std::string rendererUnderTest(const char* builtPath);
+bool launcherInUse();
+// Empty when no test-switch build was named.
+std::string testHooksRenderer();
+
+}  // namespace kfp::test
+
 #ifdef KFP_RENDERER_PATH
-inline constexpr const char* kRendererPath = KFP_RENDERER_PATH;
+inline const std::string kRendererPath = kfp::test::rendererUnderTest(KFP_RENDERER_PATH);
 #endif
+
+// For tests that observe the renderer through Linux itself (/proc, shell redirections, the Linux
+// backend's libraries): under a launcher they would observe the launcher.
+#define KFP_SKIP_UNDER_LAUNCHER()                                                                 \
+  do {                                                                                            \
+    if (::kfp::test::launcherInUse()) GTEST_SKIP() << "observes the renderer as a Linux process"; \
+  } while (0)
 
 namespace kfp::test {
 

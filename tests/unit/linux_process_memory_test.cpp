@@ -55,7 +55,8 @@ TEST(ProcessMemoryTest, FollowsTouchedAllocations) {
     blocks.clear();
     blocks.shrink_to_fit();
     releaseFreeHeap();
-    if (kFreedMemoryKept) continue;
+    // Nothing falls there, and the sanitizer's allocator hands the freed blocks to the next row.
+    if (kFreedMemoryKept) break;
     const uint64_t released = readPrivateBytes();
     EXPECT_LE(released + kAllocated - kSlack, grown);
   }
