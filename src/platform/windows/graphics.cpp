@@ -74,6 +74,8 @@ class WindowsGraphics final : public Graphics {
       : d2dFactory_(std::move(d2dFactory)), wicFactory_(std::move(wicFactory)) {}
 
   std::unique_ptr<Bitmap> createBitmap(uint32_t width, uint32_t height) override {
+    // WIC implementations differ on empty bitmaps; none can be drawn into.
+    if (width == 0 || height == 0) return nullptr;
     ComPtr<IWICBitmap> bitmap;
     // Cache on load: the memory is allocated now, so a later lock cannot fail for want of it.
     if (FAILED(wicFactory_->CreateBitmap(width, height, GUID_WICPixelFormat32bppPBGRA,
