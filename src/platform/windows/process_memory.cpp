@@ -7,6 +7,8 @@
 
 namespace kfp::windows_backend {
 
+static_assert(sizeof(PROCESS_MEMORY_COUNTERS_EX) == 80, "the record the call expects on x64");
+
 uint64_t readPrivateBytes() {
   if (const std::optional<uint64_t> forced = testPrivateBytes()) return *forced;
   PROCESS_MEMORY_COUNTERS_EX counters{};
