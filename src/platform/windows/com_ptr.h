@@ -38,8 +38,9 @@ class ComPtr {
   // object does not offer it.
   template <typename U>
   HRESULT queryInterface(ComPtr<U>* out) const {
+    void** slot = reinterpret_cast<void**>(out->put());
     if (!ptr_) return E_POINTER;
-    return ptr_->QueryInterface(__uuidof(U), reinterpret_cast<void**>(out->put()));
+    return ptr_->QueryInterface(__uuidof(U), slot);
   }
 
  private:
