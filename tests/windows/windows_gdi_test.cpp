@@ -105,6 +105,8 @@ TEST_F(WindowsGdiTest, EqualIgnoringCaseIsOrdinal) {
                       {u"\u00e9", u"\u00c9", true},
                       {u"e", u"\u00e9", false},
                       {u"", u"", true},
+                      {std::u16string_view(), u"", true},
+                      {u"", u"a", false},
                       {u"Ari", u"Arial", false}};
   for (const Row& row : rows) {
     SCOPED_TRACE(std::string(row.a.begin(), row.a.end()));

@@ -168,6 +168,8 @@ class WindowsGdi final : public Gdi {
   }
 
   bool equalIgnoringCase(std::u16string_view a, std::u16string_view b) override {
+    // An empty view may carry no pointer, which the call refuses.
+    if (a.empty() || b.empty()) return a.size() == b.size();
     if (a.size() > INT32_MAX || b.size() > INT32_MAX) return false;
     return CompareStringOrdinal(asWide(a.data()), static_cast<int>(a.size()), asWide(b.data()),
                                 static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
