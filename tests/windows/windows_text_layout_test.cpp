@@ -105,12 +105,12 @@ class WindowsTextLayoutTest : public testing::Test {
 
   static std::unique_ptr<TextFormat> format(const FontCollectionRef& collection,
                                             std::u16string_view family, float fontSize) {
-    TextFormatSpec spec;
-    spec.familyName = family;
-    spec.fontCollection = collection;
-    spec.fontSize = fontSize;
-    spec.localeName = u"en-us";
-    std::unique_ptr<TextFormat> made = engine_->createTextFormat(spec);
+    TextFormatSpec request;
+    request.familyName = family;
+    request.fontCollection = collection;
+    request.fontSize = fontSize;
+    request.localeName = u"en-us";
+    std::unique_ptr<TextFormat> made = engine_->createTextFormat(request);
     if (made) made->setWordWrapping(WordWrapping::EmergencyBreak);
     return made;
   }

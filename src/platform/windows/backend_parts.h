@@ -124,7 +124,7 @@ class WindowsTextEngine final : public TextEngine {
 
   HResult getSystemFontSet(FontSetRef* out) override;
   FontCollectionRef createFontCollection(const FontSet& fonts) override;
-  std::unique_ptr<TextFormat> createTextFormat(const TextFormatSpec& spec) override;
+  std::unique_ptr<TextFormat> createTextFormat(const TextFormatSpec& request) override;
   std::unique_ptr<TextLayout> createTextLayout(std::u16string_view text, const TextFormat& format,
                                                float maxWidth, float maxHeight) override;
 

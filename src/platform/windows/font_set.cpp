@@ -9,6 +9,8 @@ struct PropertyArgument {
   explicit PropertyArgument(const FontProperty& property)
       : value(toWide(property.value)),
         property{static_cast<DWRITE_FONT_PROPERTY_ID>(property.id), value.c_str(), nullptr} {}
+  PropertyArgument(const PropertyArgument&) = delete;  // `property` points into `value`
+  PropertyArgument& operator=(const PropertyArgument&) = delete;
   std::wstring value;
   DWRITE_FONT_PROPERTY property;
 };

@@ -119,20 +119,20 @@ class WindowsDeviceContext final : public GdiDeviceContext {
 
 class WindowsGdi final : public Gdi {
  public:
-  std::unique_ptr<GdiFont> createFont(const GdiFontSpec& spec) override {
+  std::unique_ptr<GdiFont> createFont(const GdiFontSpec& request) override {
     LOGFONTW logFont{};
-    logFont.lfHeight = spec.height;
-    logFont.lfWeight = spec.weight;
-    logFont.lfItalic = spec.italic ? 1 : 0;
-    logFont.lfCharSet = spec.charSet;
+    logFont.lfHeight = request.height;
+    logFont.lfWeight = request.weight;
+    logFont.lfItalic = request.italic ? 1 : 0;
+    logFont.lfCharSet = request.charSet;
     logFont.lfOutPrecision = OUT_DEFAULT_PRECIS;
     logFont.lfClipPrecision = CLIP_DEFAULT_PRECIS;
-    logFont.lfQuality = spec.quality;
+    logFont.lfQuality = request.quality;
     logFont.lfPitchAndFamily = 0;
     // The record holds 31 code units and the terminating zero; a longer name is refused rather
     // than cut, which would ask for another face.
-    if (spec.faceName.size() >= LF_FACESIZE) return nullptr;
-    std::copy(spec.faceName.begin(), spec.faceName.end(), logFont.lfFaceName);
+    if (request.faceName.size() >= LF_FACESIZE) return nullptr;
+    std::copy(request.faceName.begin(), request.faceName.end(), logFont.lfFaceName);
     const HFONT font = CreateFontIndirectW(&logFont);
     if (!font) return nullptr;
     return std::make_unique<WindowsGdiFont>(font);

@@ -37,22 +37,22 @@ FontCollectionRef WindowsTextEngine::createFontCollection(const FontSet& fonts) 
   return std::make_shared<WindowsFontCollection>(std::move(collection));
 }
 
-std::unique_ptr<TextFormat> WindowsTextEngine::createTextFormat(const TextFormatSpec& spec) {
+std::unique_ptr<TextFormat> WindowsTextEngine::createTextFormat(const TextFormatSpec& request) {
   // No collection at all is DirectWrite's system collection; one from elsewhere is unusable.
   IDWriteFontCollection* collection = nullptr;
-  if (spec.fontCollection) {
-    const auto* own = dynamic_cast<const WindowsFontCollection*>(spec.fontCollection.get());
+  if (request.fontCollection) {
+    const auto* own = dynamic_cast<const WindowsFontCollection*>(request.fontCollection.get());
     if (!own) return nullptr;
     collection = own->get();
   }
-  const std::wstring family = toWide(spec.familyName);
-  const std::wstring locale = toWide(spec.localeName);
+  const std::wstring family = toWide(request.familyName);
+  const std::wstring locale = toWide(request.localeName);
   ComPtr<IDWriteTextFormat> format;
   if (FAILED(factory_->CreateTextFormat(family.c_str(), collection,
-                                        static_cast<DWRITE_FONT_WEIGHT>(spec.weight),
-                                        static_cast<DWRITE_FONT_STYLE>(spec.style),
-                                        static_cast<DWRITE_FONT_STRETCH>(spec.stretch),
-                                        spec.fontSize, locale.c_str(), format.put())) ||
+                                        static_cast<DWRITE_FONT_WEIGHT>(request.weight),
+                                        static_cast<DWRITE_FONT_STYLE>(request.style),
+                                        static_cast<DWRITE_FONT_STRETCH>(request.stretch),
+                                        request.fontSize, locale.c_str(), format.put())) ||
       !format) {
     return nullptr;
   }
