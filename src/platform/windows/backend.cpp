@@ -1,0 +1,36 @@
+#include "platform/windows/backend_parts.h"
+#include "platform/windows/test_hooks.h"
+#include "platform/windows/windows_backend.h"
+
+namespace kfp {
+namespace windows_backend {
+namespace {
+
+class WindowsBackend final : public Backend {
+ public:
+  HResult createTextEngine(std::shared_ptr<TextEngine>* out) override {
+    if (testFailInitialize()) return kFail;
+    return WindowsTextEngine::create(out);
+  }
+
+  HResult createGraphics(std::shared_ptr<Graphics>* out) override {
+    return createWindowsGraphics(out);
+  }
+
+  Gdi& gdi() override { return *gdi_; }
+
+  uint64_t privateBytes() override { return readPrivateBytes(); }
+  void releaseFreeMemory() override { releaseFreeHeap(); }
+
+ private:
+  std::unique_ptr<Gdi> gdi_ = createWindowsGdi();
+};
+
+}  // namespace
+}  // namespace windows_backend
+
+std::unique_ptr<Backend> createWindowsBackend() {
+  return std::make_unique<windows_backend::WindowsBackend>();
+}
+
+}  // namespace kfp
