@@ -193,6 +193,21 @@ TEST_F(WindowsTextLayoutTest, LineHeightComesFromTheFontTables) {
   EXPECT_NEAR(measure(u"Hg", 28, 1000).height, 32.59375f, 0.01f);
 }
 
+// A hard break at the very end still opens a line, and the line separator breaks like a newline.
+TEST_F(WindowsTextLayoutTest, TrailingHardBreaksAndLineSeparatorsOpenLines) {
+  struct Row {
+    std::u16string_view text;
+    uint32_t lines;
+  };
+  const Row rows[] = {
+      {u"a\n", 2}, {u"a\r\n", 2}, {u"a\r", 2}, {u"a\u2028b", 2}, {u"a\u2028b\n", 3},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(std::string(row.text.begin(), row.text.end()));
+    EXPECT_EQ(measure(row.text, 28, 1000).lineCount, row.lines);
+  }
+}
+
 TEST_F(WindowsTextLayoutTest, WrapsAtSpacesWithinTheWidth) {
   const float word = advanceOf(u"word", 28);
   const float space = advanceOf(u" ", 28);
