@@ -130,6 +130,9 @@ export interface PreviewServiceOptions extends RendererOptions {
   workers?: number;
   /** Consecutive failed starts after which the requests in progress fail; default 3. */
   maxStartFailures?: number;
+  /** Most fonts in one request frame; default: a share of the request per worker, at most 32
+   * (small frames let a cancellation take effect quickly). */
+  batchSize?: number;
 }
 
 export interface RequestOptions {

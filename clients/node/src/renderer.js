@@ -138,7 +138,8 @@ export class Renderer extends EventEmitter {
           else throw unexpected(frame, 'MeasureResult');
           return false;
         },
-        fail: reject,
+        // A renderer that ends after answering (exit 75 comes at the next frame) still answered.
+        fail: (failure) => (result ? resolve(result) : reject(failure)),
       });
     });
   }
@@ -211,8 +212,12 @@ export class Renderer extends EventEmitter {
   // Shutdown, end of input, then the exit; killed when it has not ended within `timeout` ms.
   async shutdown(timeout = 5000) {
     if (this.#exit) return this.#exit;
-    this.#write(T.shutdown, {});
-    this.#child.stdin.end();
+    if (this.running) {
+      this.#write(T.shutdown, {});
+      this.#child.stdin.end();
+    } else {
+      this.kill();
+    }
     const timer = setTimeout(() => this.kill(), timeout);
     try {
       return await this.exited;

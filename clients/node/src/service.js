@@ -36,9 +36,10 @@ export class PreviewService extends EventEmitter {
     workers = os.availableParallelism?.() ?? os.cpus().length,
     replyTimeout = 10000,
     maxStartFailures = 3,
+    batchSize = undefined,
   } = {}) {
     super();
-    this.#options = { rendererPath, args, replyTimeout, maxStartFailures };
+    this.#options = { rendererPath, args, replyTimeout, maxStartFailures, batchSize };
     this.#workers = Array.from({ length: Math.max(1, workers) }, (_, index) => ({
       index,
       renderer: null,
@@ -67,7 +68,7 @@ export class PreviewService extends EventEmitter {
     await this.#ensureStarted(this.#workers[0]);
     this.#fonts = fonts;
     const version = ++this.#fontsVersion;
-    const ready = this.#workers.filter((w) => w.ready);
+    const ready = this.#workers.filter((w) => w.ready && w.renderer.running);
     for (const w of ready) w.fontsVersion = version;
     try {
       const counts = await Promise.all(ready.map((w) => register(w.renderer, fonts)));
@@ -165,7 +166,7 @@ export class PreviewService extends EventEmitter {
       this.#finish(req);
       return req;
     }
-    const batch = Math.min(kMaxBatch, Math.ceil(indices.length / (this.#workers.length * 4)));
+    const batch = this.#options.batchSize ?? Math.min(kMaxBatch, Math.ceil(indices.length / (this.#workers.length * 4)));
     let at = 0;
     for (const ids of splitFontIds(request.fontIds, request.layoutKey, batch)) {
       this.#queue.push({ req, indices: indices.slice(at, at + ids.length), done: 0 });
@@ -216,7 +217,7 @@ export class PreviewService extends EventEmitter {
         this.#ensureStarted(w).catch(() => {}); // failures arrive through the worker's exit
         continue;
       }
-      while (w.ready && w.inflight.length < kPipelineDepth && this.#queue.length) {
+      while (w.ready && w.renderer.running && w.inflight.length < kPipelineDepth && this.#queue.length) {
         this.#run(w, this.#queue.shift());
       }
     }
@@ -254,7 +255,8 @@ export class PreviewService extends EventEmitter {
     const r = new Renderer(this.#options);
     w.renderer = r;
     w.ready = false;
-    r.once('exit', (exit) => this.#exited(w, r, exit));
+    // After the replies that came before the exit have settled: only the rest is owed.
+    r.once('exit', (exit) => setImmediate(() => this.#exited(w, r, exit)));
     w.starting = (async () => {
       await r.hello();
       while (this.#fonts && w.fontsVersion !== this.#fontsVersion) {
