@@ -82,5 +82,5 @@ export function sampleFor(ranges) {
     return chars;
   };
   const own = pick((cp) => !common(cp));
-  return { script: 'Symbols', text: (own.length ? own : pick(() => true)).join(' ') };
+  return { script: 'Glyphs', text: (own.length ? own : pick(() => true)).join(' ') };
 }

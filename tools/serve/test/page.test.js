@@ -160,4 +160,12 @@ test('the 2× toggle doubles the bitmap; a renderer restart only delays the prev
   await settledVisibleRows();
   mkdirSync(buildDir, { recursive: true });
   await page.screenshot({ path: join(buildDir, 'serve-page.png') });
+  // Further down, fonts of other scripts show their own samples.
+  await page.evaluate(() => {
+    const row = [...document.querySelectorAll('.row')].find((r) => r.querySelector('b').textContent === 'Noto Sans Bengali');
+    row?.scrollIntoView();
+  });
+  const further = await settledVisibleRows();
+  assert.ok(further.some((r) => r.sample && r.sample !== 'Latin' && r.state === 'drawn'), 'a font of another script shows its sample');
+  await page.screenshot({ path: join(buildDir, 'serve-page-scripts.png') });
 });
