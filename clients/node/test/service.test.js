@@ -79,7 +79,7 @@ test('a worker over the memory hard limit (exit 75) is replaced and every font g
 });
 
 test('a hung worker is killed after the reply timeout and its fonts re-issued', async () => {
-  const service = new PreviewService({ rendererPath, workers: 1, replyTimeout: 1500 });
+  const service = new PreviewService({ rendererPath, workers: 1, replyTimeout: 4000 });
   await service.registerFonts(fonts);
   const [stopped] = service.pids;
   const restarts = [];
