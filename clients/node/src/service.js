@@ -87,9 +87,10 @@ export class PreviewService extends EventEmitter {
   measure(request, options = {}) {
     return new Promise((resolve, reject) => {
       const items = new Array(request.fontIds.length);
-      const req = this.#open('measure', request, options, {
+      const generation = this.#generation + 1; // the one #open gives it
+      this.#open('measure', request, options, {
         deliver: (index, item) => (items[index] = item),
-        finish: () => resolve({ requestId: request.requestId ?? 0, generation: req.generation, layoutKey: request.layoutKey ?? '', items }),
+        finish: () => resolve({ requestId: request.requestId ?? 0, generation, layoutKey: request.layoutKey ?? '', items }),
         fail: reject,
       });
     });

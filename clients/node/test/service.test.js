@@ -32,8 +32,11 @@ test('results are complete, in request order and equal to one renderer’s', asy
   const service = new PreviewService({ rendererPath, workers: 2 });
   assert.equal(await service.registerFonts(fonts), fonts.length);
   assertMatchesReference(await service.renderAll({ ...layout, fontIds }));
-  const m = await service.measure({ ...layout, fontIds });
+  const m = await service.measure({ ...layout, requestId: 3, layoutKey: 'k', fontIds });
   assert.deepEqual(m.items.map((i) => i.fontId), fontIds);
+  assert.deepEqual([m.requestId, m.layoutKey, m.generation > 0], [3, 'k', true]);
+  assert.deepEqual(await service.measure({ fontIds: [] }), { requestId: 0, generation: m.generation + 1, layoutKey: '', items: [] });
+  assert.deepEqual(await service.renderAll({ fontIds: [] }), []);
   assert.equal(service.pids.length, 2);
   assert.equal(service.restarts, 0);
   await service.close();
