@@ -67,7 +67,7 @@ export interface RenderResult {
   pixelFormat?: 'A8';
   /** `height` rows of `stride` coverage bytes (0 no ink, 255 full ink), top row first. */
   bitmap?: Buffer;
-  /** A per-font error code (FONT_NOT_FOUND, RASTERIZE_FAILED ... or RENDERER_FAILED). */
+  /** A per-font error code (FONT_NOT_FOUND, RASTERIZE_FAILED ... or RENDERER_CRASHED). */
   error?: string;
 }
 
@@ -148,7 +148,7 @@ export interface RestartEvent extends RendererExit {
 }
 
 /** Error code of a font that ended a worker twice in a row within one request. */
-export declare const kWorkerFailed: 'RENDERER_FAILED';
+export declare const kRendererCrashed: 'RENDERER_CRASHED';
 
 /** A pool of renderers with registration replay, supervision and latest-wins cancellation. */
 export declare class PreviewService extends EventEmitter {

@@ -1,4 +1,4 @@
-export { PreviewService, kWorkerFailed } from './src/service.js';
+export { PreviewService, kRendererCrashed } from './src/service.js';
 export { Renderer, defaultRendererPath } from './src/renderer.js';
 export { AbortError, ProtocolError, RendererError, RendererExitError, TimeoutError } from './src/errors.js';
 export { encodeFrame, FrameDecoder } from './src/frames.js';

@@ -15,7 +15,7 @@ import { splitFontIds } from './requests.js';
 const kPipelineDepth = 2; // tasks written ahead per worker, so a worker never waits for the host
 const kMaxBatch = 32;
 const kStrikesToFail = 2;
-export const kWorkerFailed = 'RENDERER_FAILED';
+export const kRendererCrashed = 'RENDERER_CRASHED';
 
 export class PreviewService extends EventEmitter {
   #options;
@@ -305,7 +305,7 @@ export class PreviewService extends EventEmitter {
       const strikes = (task.req.strikes.get(suspect) ?? 0) + 1;
       task.req.strikes.set(suspect, strikes);
       if (strikes >= kStrikesToFail) {
-        this.#deliver(task.req, suspect, { fontId: task.req.request.fontIds[suspect], resolved: false, error: kWorkerFailed });
+        this.#deliver(task.req, suspect, { fontId: task.req.request.fontIds[suspect], resolved: false, error: kRendererCrashed });
         if (rest.length) requeue.push({ req: task.req, indices: rest, done: 0 });
       } else {
         requeue.push({ req: task.req, indices: owed, done: 0 });

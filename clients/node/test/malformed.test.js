@@ -58,7 +58,7 @@ test('the service restarts a killed worker and reports a font that kills it twic
     results.map((r) => [r.fontId, r.resolved, r.error]),
     [
       ['a', true, undefined],
-      ['bad', false, 'RENDERER_FAILED'],
+      ['bad', false, 'RENDERER_CRASHED'],
       ['c', true, undefined],
       ['a', true, undefined],
     ],
