@@ -96,11 +96,14 @@ class LinuxRenderTarget : public RenderTarget {
     if (const auto* linuxLayout = dynamic_cast<const LinuxTextLayout*>(&layout)) {
       bitmap_.markDrawn();
       drawLayout(*linuxLayout, scale_, *rasterizer_, bitmap_.surface());
+      // The file shrank while its glyphs were drawn: they came from zero pages.
+      if (linuxLayout->face && linuxLayout->face->fileChangeSeen()) faulted_ = true;
     }
   }
-  bool endDraw() override { return true; }
+  bool endDraw() override { return !faulted_; }
 
  private:
+  bool faulted_ = false;
   LinuxBitmap& bitmap_;
   float scale_;
   std::shared_ptr<GlyphRasterizer> rasterizer_;
