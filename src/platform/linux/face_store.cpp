@@ -2,6 +2,8 @@
 
 #include <functional>
 
+#include "platform/linux/font_collection.h"
+
 namespace kfp::linux_backend {
 
 size_t FaceStore::FaceKeyHash::operator()(const FaceKey& key) const {
@@ -50,6 +52,7 @@ std::shared_ptr<LoadedFace> FaceStore::face(const FontRecord& record) {
 void FaceStore::forgetReleased() {
   std::erase_if(faces_, [](const auto& entry) { return entry.second.expired(); });
   std::erase_if(files_, [](const auto& entry) { return entry.second.expired(); });
+  std::erase_if(soleCollections_, [](const auto& entry) { return entry.second.expired(); });
 }
 
 }  // namespace kfp::linux_backend

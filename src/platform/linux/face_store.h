@@ -21,6 +21,8 @@
 
 namespace kfp::linux_backend {
 
+class LinuxFontCollection;
+
 class FaceStore {
  public:
   static constexpr uint32_t kFacesPerLibrary = 32;
@@ -36,7 +38,14 @@ class FaceStore {
   // A FreeType library with room for one more face.
   std::shared_ptr<FreeTypeLibrary> library();
 
-  // Forgets faces and files nobody holds any more.
+  // The slot of the collection made of `face` alone. Font lookup makes such a collection for every
+  // id it resolves; sharing it spares the name-table reading and keeps an id's cost to its entry.
+  // A live collection holds its face, so a face's address names at most one live collection.
+  std::weak_ptr<LinuxFontCollection>& soleCollection(const LoadedFace& face) {
+    return soleCollections_[&face];
+  }
+
+  // Forgets faces, files and collections nobody holds any more.
   void forgetReleased();
   size_t rememberedFaces() const { return faces_.size(); }
 
@@ -56,6 +65,7 @@ class FaceStore {
 
   std::unordered_map<FaceKey, std::weak_ptr<LoadedFace>, FaceKeyHash> faces_;
   std::unordered_map<std::string, std::weak_ptr<MappedFontFile>> files_;
+  std::unordered_map<const LoadedFace*, std::weak_ptr<LinuxFontCollection>> soleCollections_;
   std::shared_ptr<FreeTypeLibrary> library_;
   uint32_t facesOnLibrary_ = 0;
 };

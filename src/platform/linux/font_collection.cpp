@@ -99,6 +99,18 @@ std::shared_ptr<LinuxFontCollection> createLinuxFontCollection(FaceStore& store,
                                                                const FontSet& fonts) {
   const auto* set = dynamic_cast<const LinuxFontSet*>(&fonts);
   if (!set) return nullptr;
+  if (set->fontCount() == 1) {
+    std::shared_ptr<LoadedFace> face = store.face(set->index().record(set->recordIds()[0]));
+    if (!face) return nullptr;
+    std::weak_ptr<LinuxFontCollection>& slot = store.soleCollection(*face);
+    std::shared_ptr<LinuxFontCollection> collection = slot.lock();
+    if (!collection) {
+      collection = std::make_shared<LinuxFontCollection>(
+          std::vector<std::shared_ptr<LoadedFace>>{std::move(face)});
+      slot = collection;
+    }
+    return collection;
+  }
   std::vector<std::shared_ptr<LoadedFace>> faces;
   faces.reserve(set->fontCount());
   for (uint32_t id : set->recordIds()) {
