@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/linux/font_file_watch.h"
 #include "platform/linux/sigbus_guard.h"
 
 namespace kfp::linux_backend {
@@ -29,26 +30,36 @@ std::shared_ptr<MappedFontFile> MappedFontFile::map(const std::string& path) {
   file->inode_ = info.st_ino;
   file->modified_ = info.st_mtim;
   guardMappedRange(data, file->size_, &file->changed_);
+  // Watched from after the stat above: a write in between is seen by the first identity check.
+  file->watch_ = font_file_watch::watch(path, file.get());
+  if (file->identityChanged()) file->changed_.store(true, std::memory_order_relaxed);
   return file;
 }
 
 MappedFontFile::~MappedFontFile() {
+  font_file_watch::unwatch(watch_, this);
   unguardMappedRange(data_);
   munmap(data_, size_);
 }
 
 bool MappedFontFile::changed() const {
   if (changed_.load(std::memory_order_relaxed)) return true;
+  if (watch_ != font_file_watch::kUnwatched) {
+    font_file_watch::collectEvents();
+    if (!touched_.exchange(false, std::memory_order_relaxed)) return false;
+  }
+  if (identityChanged()) changed_.store(true, std::memory_order_relaxed);
+  return changed_.load(std::memory_order_relaxed);
+}
+
+bool MappedFontFile::identityChanged() const {
   struct stat info {};
   // A file that is gone or replaced by another inode leaves the mapped one intact.
   if (stat(path_.c_str(), &info) != 0 || info.st_dev != device_ || info.st_ino != inode_) {
     return false;
   }
-  if (size_t(info.st_size) != size_ || info.st_mtim.tv_sec != modified_.tv_sec ||
-      info.st_mtim.tv_nsec != modified_.tv_nsec) {
-    changed_.store(true, std::memory_order_relaxed);
-  }
-  return changed_.load(std::memory_order_relaxed);
+  return size_t(info.st_size) != size_ || info.st_mtim.tv_sec != modified_.tv_sec ||
+         info.st_mtim.tv_nsec != modified_.tv_nsec;
 }
 
 }  // namespace kfp::linux_backend
