@@ -1,21 +1,24 @@
-// How costs grow, through the real renderer's pipes: Measure and Render per font against text
-// length, Measure and Render against the number of ids in one request, a 50 000-id Measure of one
-// family with the renderer's own memory figures, ClearCache and exit with many resolved ids; and,
-// in process, releasing many distinct faces. Every figure is printed beside a baseline measured in
-// the same run: the smallest case of the same series (a linear series keeps a constant slope), an
-// idle renderer, a Ping, or faces released the old way on one FreeType library.
+// How costs grow: Measure and Render per font against text length (in process), and through the
+// real renderer's pipes Measure and Render against the number of ids in one request, a 50 000-id
+// Measure of one family with the renderer's own memory figures, ClearCache and exit with many
+// resolved ids; and, in process, releasing many distinct faces. Every figure is printed beside a
+// baseline measured in the same run: the smallest case of the same series (a linear series keeps a
+// constant slope), an idle renderer, a Ping, or faces released the old way on one FreeType library.
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <string>
 #include <vector>
 
 #include "kfp_client.h"
+#include "platform/linux/backend_parts.h"
 #include "platform/linux/face_store.h"
 #include "platform/linux/font_index.h"
 #include "platform/linux/font_set.h"
+#include "platform/linux/text_engine.h"
 
 namespace kfp {
 namespace {
@@ -125,41 +128,98 @@ std::vector<std::string> installedPostScriptNames() {
   return names;
 }
 
+// In process, through the text-engine and graphics seams: a request's text is capped at 200
+// code units, so longer texts only exist below the protocol. A new text every pass, so that
+// nothing shaped before is reused.
 void textLengthGrowth() {
+  using namespace linux_backend;
   std::printf(
-      "== text length (10 Latin fonts, width 1000, per font; baseline: the 10-char case)\n");
-  auto renderer = startRenderer();
-  if (!renderer) return;
-  const char* kFamilies[] = {"DejaVu Sans",
-                             "DejaVu Serif",
-                             "DejaVu Sans Mono",
-                             "Noto Sans",
-                             "Noto Serif",
-                             "Noto Sans Mono",
-                             "Inter",
-                             "DejaVu Sans Light",
-                             "Noto Sans Display",
-                             "Noto Serif Display"};
-  std::vector<FontDescriptor> fonts;
-  LayoutRequest request;
-  request.width = 1000;
-  for (const char* family : kFamilies) {
-    fonts.push_back({.fontId = family, .familyName = family});
-    request.fontIds.push_back(family);
+      "== text length (in process, 8 Latin faces, width 1000, a new text each pass, per font;\n"
+      "   baseline: the 10-char case)\n");
+  auto store = FaceStore::create();
+  std::shared_ptr<const FontIndex> index = FontIndex::build();
+  if (!store || !index) return;
+  LinuxTextEngine engine(store, index);
+  std::shared_ptr<Graphics> graphics = createLinuxGraphics();
+  const char16_t* kPostScriptNames[] = {
+      u"DejaVuSans",       u"DejaVuSerif",       u"DejaVuSansMono",   u"DejaVuSans-Bold",
+      u"NotoSans-Regular", u"NotoSerif-Regular", u"DejaVuSerif-Bold", u"NotoSans-Bold"};
+  struct Face {
+    FontCollectionRef collection;
+    std::u16string family;
+  };
+  std::vector<Face> faces;
+  auto set = LinuxFontSet::scalableFonts(index);
+  for (const char16_t* name : kPostScriptNames) {
+    for (uint32_t id : set->recordIds()) {
+      if (index->record(id).postScriptName != name) continue;
+      LinuxFontSet one(index, {id});
+      FontCollectionRef collection = engine.createFontCollection(one);
+      std::u16string family;
+      if (collection && collection->familyCount() > 0 &&
+          collection->familyNames(0)->getString(0, &family)) {
+        faces.push_back({collection, family});
+      }
+      break;
+    }
   }
-  if (!renderer->registerFontsAndWait(fonts)) return;
+  if (faces.empty()) return;
+  constexpr float kWidth = 1000;
+  auto layOut = [&](const Face& face, std::u16string_view text) -> std::unique_ptr<TextLayout> {
+    TextFormatSpec request;
+    request.familyName = face.family;
+    request.fontCollection = face.collection;
+    request.fontSize = 28;
+    request.localeName = u"en-us";
+    auto format = engine.createTextFormat(request);
+    if (!format) return nullptr;
+    format->setWordWrapping(WordWrapping::EmergencyBreak);
+    return engine.createTextLayout(text, *format, kWidth, 1e6f);
+  };
+  auto draw = [&](const TextLayout& layout) {
+    TextMetrics metrics;
+    if (!layout.getMetrics(&metrics)) return false;
+    auto bitmap = graphics->createBitmap(uint32_t(kWidth), uint32_t(std::ceil(metrics.height)) + 1);
+    auto target = bitmap ? graphics->createRenderTarget(*bitmap, 96) : nullptr;
+    if (!target) return false;
+    target->beginDraw();
+    target->clear();
+    target->drawTextLayout(layout);
+    return target->endDraw();
+  };
   const std::vector<size_t> lengths = {10, 100, 1000, 10000};
   std::vector<double> measure, render;
+  uint32_t serial = 0;
+  std::u16string text;
+  auto freshText = [&](size_t length) {
+    text.clear();
+    for (uint32_t n = ++serial; n; n /= 10) text += char16_t(u'0' + n % 10);
+    text += u' ';
+    while (text.size() < length) {
+      for (const char* c = kPangram; *c && text.size() < length; ++c) text += char16_t(*c);
+    }
+  };
   for (size_t length : lengths) {
-    request.text.clear();
-    while (request.text.size() < length) request.text += kPangram;
-    request.text.resize(length);
-    measure.push_back(fastestMicros([&] { return measureAll(*renderer, request); }));
-    render.push_back(fastestMicros([&] { return renderAll(*renderer, request); }));
+    measure.push_back(fastestMicros([&] {
+      freshText(length);
+      for (const Face& face : faces) {
+        TextMetrics metrics;
+        auto layout = layOut(face, text);
+        if (!layout || !layout->getMetrics(&metrics)) return false;
+      }
+      return true;
+    }));
+    render.push_back(fastestMicros([&] {
+      freshText(length);
+      for (const Face& face : faces) {
+        auto layout = layOut(face, text);
+        if (!layout || !draw(*layout)) return false;
+      }
+      return true;
+    }));
   }
-  const double fonts_ = double(request.fontIds.size());
-  printSeries("Measure per font", "char", lengths, measure, fonts_);
-  printSeries("Render per font", "char", lengths, render, fonts_);
+  printSeries("Measure per font", "char", lengths, measure, double(faces.size()));
+  printSeries("Render per font", "char", lengths, render, double(faces.size()));
 }
 
 void fontCountGrowth(const std::vector<std::string>& postScriptNames) {
