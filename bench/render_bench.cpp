@@ -228,7 +228,7 @@ PipeFigures measureThroughPipe(const std::vector<BenchFont>& fonts) {
 }
 
 int run() {
-  auto library = FreeTypeLibrary::create();
+  auto library = FaceStore::create();
   std::shared_ptr<const FontIndex> index = FontIndex::build();
   if (!library || !index) {
     std::printf("font index unavailable\n");

@@ -1,11 +1,13 @@
 // The memory guard on the real renderer, without any test switch: many distinct font ids fill the
-// resolved-font cache (each holds an opened face) until the renderer's own memory crosses the
-// limits.
+// resolved-font cache until the renderer's own memory crosses the limits. Ids that resolve to the
+// same face share it, so the cache is filled with unregistered ids, whose failed entries are cached
+// like any other.
 
 #include "host/memory_guard.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -21,6 +23,8 @@ using client::FontDescriptor;
 using client::LayoutRequest;
 
 constexpr size_t kIds = 20000;
+// Unregistered ids per filling Measure: the reply stays below the 8 MiB reply limit.
+constexpr size_t kFillIds = 40000;
 
 class MemoryGuardTest : public ::testing::Test {
  protected:
@@ -47,19 +51,39 @@ class MemoryGuardTest : public ::testing::Test {
     ASSERT_TRUE(result.value->items.back().resolved) << result.value->items.back().error;
   }
 
+  // Caches `count` more unregistered ids in one Measure, each `padding` characters longer than its
+  // number; waits for its reply when `wait`.
+  void fill(size_t count, bool wait = true, size_t padding = 0) {
+    LayoutRequest r;
+    r.generation = 1;
+    r.text = "Hi";
+    for (size_t i = 0; i < count; ++i) {
+      r.fontIds.push_back(std::to_string(filled_ + i) + std::string(padding + 1, 'u'));
+    }
+    filled_ += count;
+    if (!wait) {
+      ASSERT_TRUE(session_.client().measure(r));
+      return;
+    }
+    const auto result = session_.client().measureAndWait(r);
+    ASSERT_TRUE(result) << result.failure.what;
+    ASSERT_EQ(result.value->items.back().error, "FONT_NOT_REGISTERED");
+  }
+
   uint64_t memory() {
     return anonymousBytes(session_.process().pid());
   }
 
   RendererSession session_{kRendererPath};
+  size_t filled_ = 0;
 };
 
 TEST_F(MemoryGuardTest, SoftLimitDropsTheCacheAndTheRendererGoesOn) {
-  size_t next = 0;
+  resolve(0, kIds);  // the registered ids all share one face: the cache stays small
+  ASSERT_LT(memory(), kSoftMemoryLimit / 4);
   while (memory() <= kSoftMemoryLimit + (8u << 20)) {
-    ASSERT_LT(next, kIds) << "the cache never reached the soft limit";
-    resolve(next, 500);
-    next += 500;
+    ASSERT_LT(filled_, 100 * kFillIds) << "the cache never reached the soft limit";
+    fill(kFillIds);
   }
   ASSERT_LT(memory(), kHardMemoryLimit);
   // The next frame finds the renderer above the soft limit: the cache goes, the Ping is answered.
@@ -71,15 +95,20 @@ TEST_F(MemoryGuardTest, SoftLimitDropsTheCacheAndTheRendererGoesOn) {
 
 TEST_F(MemoryGuardTest, HardLimitEndsTheRendererWithFatalError) {
   // One request may grow far beyond the limit: the guard looks only when the next frame arrives.
-  size_t next = 0;
-  while (memory() <= kHardMemoryLimit + (8u << 20)) {
-    ASSERT_LT(next + 8000, kIds) << "the cache never reached the hard limit";
-    resolve(next, 8000);
-    next += 8000;
+  // Up to just below the soft limit, where the cache is kept, with long ids: fewer entries to free
+  // on the way out...
+  uint64_t step = 0;
+  for (uint64_t before = memory(); before + 2 * step < kSoftMemoryLimit; before = memory()) {
+    fill(kFillIds, true, 100);
+    step = std::max<uint64_t>(step, memory() - before);
   }
+  // ...then 700 000 ids in one request (7 MB of JSON); its reply is over the reply limit and
+  // dropped, so the next frame is the first the guard sees afterwards.
+  fill(700000, false);
   ASSERT_TRUE(session_.client().shutdown());
   EXPECT_TRUE(session_.expectReply(kFatalError, R"({"error":"MEMORY_HARD_LIMIT"})"));
-  EXPECT_TRUE(session_.expectExit(kExitMemoryHardLimit));
+  // Freeing a million cache entries on the way out takes seconds on a loaded machine.
+  EXPECT_TRUE(session_.expectExit(kExitMemoryHardLimit, client::Milliseconds(60000)));
   EXPECT_TRUE(session_.expectStderrEmpty());
 }
 

@@ -97,8 +97,8 @@ RendererSession::~RendererSession() {
   return expectReply(kPong, "{}");
 }
 
-::testing::AssertionResult RendererSession::expectExit(int code) {
-  const auto exit = client_->process().waitForExit(kExitTimeout);
+::testing::AssertionResult RendererSession::expectExit(int code, Milliseconds timeout) {
+  const auto exit = client_->process().waitForExit(timeout);
   if (exit.exitedWith(code)) return ::testing::AssertionSuccess();
   return ::testing::AssertionFailure()
          << "expected exit code " << code << ", got " << exit.describe();

@@ -51,7 +51,7 @@ class RendererSession {
   ::testing::AssertionResult expectError(std::string_view code);
   // Ping, and the very next frame is Pong: proves that nothing was written in between.
   ::testing::AssertionResult expectNothingPending();
-  ::testing::AssertionResult expectExit(int code);
+  ::testing::AssertionResult expectExit(int code, Milliseconds timeout = kExitTimeout);
   // After the process has ended: its stdout is at its end, with no further bytes.
   ::testing::AssertionResult expectOutputEnded();
   // Closes stdin and expects exit 0 with no further output and an empty stderr.

@@ -59,7 +59,7 @@ TEST(FontIndexConfig, GdiProbeOfUnknownFamiliesKeepsStderrEmpty) {
   std::shared_ptr<FontIndex> index = FontIndex::build();
   EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
   ASSERT_NE(index, nullptr);
-  std::unique_ptr<Gdi> gdi = createLinuxGdi(FreeTypeLibrary::create(), index);
+  std::unique_ptr<Gdi> gdi = createLinuxGdi(FaceStore::create(), index);
   ASSERT_NE(gdi, nullptr);
 
   const std::u16string kFamilies[] = {u"No Such Family Kfp", u"Another Missing One", u"x"};

@@ -31,7 +31,7 @@ class SystemFontSet : public ::testing::Test {
     auto index = FontIndex::build();
     ASSERT_NE(index, nullptr);
     index_ = index;
-    engine_ = new LinuxTextEngine(FreeTypeLibrary::create(), index);
+    engine_ = new LinuxTextEngine(FaceStore::create(), index);
     ASSERT_EQ(engine_->getSystemFontSet(&set_), kOk);
   }
   static void TearDownTestSuite() {

@@ -18,7 +18,7 @@ class LinuxGdiTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     index_ = FontIndex::build();
-    gdi_ = createLinuxGdi(FreeTypeLibrary::create(), index_).release();
+    gdi_ = createLinuxGdi(FaceStore::create(), index_).release();
   }
   static void TearDownTestSuite() {
     delete gdi_;
@@ -112,7 +112,7 @@ TEST(LinuxGdiMissingFiles, SubstituteIsNamedWithoutOpeningItsFace) {
   };
   const std::shared_ptr<FontIndex> index =
       FontIndex::fromRecords({record(u"Gone"), record(u"Sans Gone")}, {u"Sans Gone"});
-  std::unique_ptr<Gdi> gdi = createLinuxGdi(FreeTypeLibrary::create(), index);
+  std::unique_ptr<Gdi> gdi = createLinuxGdi(FaceStore::create(), index);
   const struct {
     std::u16string requested;
     std::u16string face;  // empty: no font

@@ -5,9 +5,9 @@
 
 namespace kfp::linux_backend {
 
-LinuxTextEngine::LinuxTextEngine(std::shared_ptr<FreeTypeLibrary> library,
+LinuxTextEngine::LinuxTextEngine(std::shared_ptr<FaceStore> faces,
                                  std::shared_ptr<const FontIndex> index)
-    : library_(std::move(library)), index_(std::move(index)) {}
+    : faces_(std::move(faces)), index_(std::move(index)) {}
 
 LinuxTextEngine::~LinuxTextEngine() = default;
 
@@ -18,7 +18,7 @@ HResult LinuxTextEngine::getSystemFontSet(FontSetRef* out) {
 }
 
 FontCollectionRef LinuxTextEngine::createFontCollection(const FontSet& fonts) {
-  return createLinuxFontCollection(library_, fonts);
+  return faces_ ? createLinuxFontCollection(*faces_, fonts) : nullptr;
 }
 
 }  // namespace kfp::linux_backend

@@ -13,7 +13,7 @@ std::unique_ptr<TextFormat> LinuxTextEngine::createTextFormat(const TextFormatSp
   if (!collection || !std::isfinite(spec.fontSize) || spec.fontSize <= 0) return nullptr;
   std::shared_ptr<LoadedFace> face =
       collection->faceFor(spec.familyName, spec.weight, spec.stretch, spec.style);
-  if (!face || !face->ftFace() || !face->hbFont()) return nullptr;
+  if (!face || !face->ftFace() || !face->hbFont() || face->fileChanged()) return nullptr;
   const uint32_t simulations =
       simulationsFor(spec.weight, spec.style, face->record().weight, face->record().style);
   return std::make_unique<LinuxTextFormat>(std::move(face), spec.fontSize, simulations,
@@ -29,6 +29,8 @@ std::unique_ptr<TextLayout> LinuxTextEngine::createTextLayout(std::u16string_vie
   if (!layoutEngine_) return nullptr;
   auto layout = std::make_unique<LinuxTextLayout>();
   if (!layOutText(*layoutEngine_, text, *linuxFormat, maxWidth, *layout)) return nullptr;
+  // The file shrank under the layout: it was read from zero pages.
+  if (linuxFormat->face()->fileChangeSeen()) return nullptr;
   return layout;
 }
 
