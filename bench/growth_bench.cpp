@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "kfp_client.h"
+#include "protocol/message_types.h"
 #include "platform/linux/backend_parts.h"
 #include "platform/linux/face_store.h"
 #include "platform/linux/font_index.h"
@@ -24,6 +25,7 @@ namespace kfp {
 namespace {
 
 using client::Client;
+using client::Frame;
 using client::FontDescriptor;
 using client::LayoutRequest;
 using Clock = std::chrono::steady_clock;
