@@ -123,6 +123,8 @@ TEST(LineBreaker, GreedyWrappingWithHangingSpacesAndEmergencyBreaks) {
       {"rest of a broken word shares its line", "abcdef gh", 40, kEmergency, {"abcd", "ef", "gh"}},
       {"never splits a cluster", "ab+cd", 20, kEmergency, {"ab+", "cd"}},
       {"at least one cluster per line", "abc", 5, kEmergency, {"a", "b", "c"}},
+      {"spaces hang after a cluster wider than the line", "a b c", 5, kEmergency, {"a", "b", "c"}},
+      {"spaces hang after a broken word's last cluster", "ab  c", 5, kEmergency, {"a", "b", "c"}},
       {"plain wrap lets a long word overflow",
        "ab cdefghij kl",
        40,
@@ -290,6 +292,36 @@ TEST_F(LinuxTextLayoutTest, AWordWiderThanTheLineIsBrokenInsideAndEveryLineFits)
       EXPECT_LE(line.width, c.width + 0.01f);
       EXPECT_GT(line.width, 0);
     }
+  }
+}
+
+TEST(LinuxTextLayout, SpacesAfterAnEmergencyBreakHangInsteadOfFormingALine) {
+  const char kVlGothic[] = "/usr/share/fonts/truetype/vlgothic/VL-Gothic-Regular.ttf";
+  struct Case {
+    const char* path;
+    std::u16string family;
+    float fontSize;
+    std::u16string text;
+    float width;
+    uint32_t lineCount;
+  };
+  const Case cases[] = {
+      {fixture::kDejaVuSans, u"DejaVu Sans", 28, u"a b c", 10, 3},
+      {fixture::kDejaVuSans, u"DejaVu Sans", 200, u"Hello world", 100, 10},
+      {fixture::kNotoColorEmoji, u"Noto Color Emoji", 28, u"\U0001F600 \U0001F600", 20, 2},
+      {kVlGothic, u"VL Gothic", 28, u"\u65E5\u672C \u8A9E", 20, 3},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    if (!LinuxTextFixture::available(c.path)) GTEST_SKIP() << c.path << " is not installed";
+    LinuxTextFixture fixture;
+    auto format = fixture.format(fixture.collection({{c.path}}), c.family, c.fontSize);
+    ASSERT_TRUE(format);
+    auto layout = fixture.layout(c.text, *format, c.width);
+    ASSERT_TRUE(layout);
+    TextMetrics metrics;
+    ASSERT_TRUE(layout->getMetrics(&metrics));
+    EXPECT_EQ(metrics.lineCount, c.lineCount);
   }
 }
 
