@@ -7,6 +7,7 @@
 #include <initializer_list>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -199,7 +200,10 @@ class FakeBackend : public Backend {
   HResult createGraphics(std::shared_ptr<Graphics>* out) override;
   Gdi& gdi() override { return gdiOverride ? *gdiOverride : defaultGdi; }
   uint64_t privateBytes() override { return privateBytesValue; }
-  void releaseFreeMemory() override { ++releaseCount; }
+  void releaseFreeMemory() override {
+    ++releaseCount;
+    if (privateBytesAfterRelease) privateBytesValue = *privateBytesAfterRelease;
+  }
 
   std::shared_ptr<FakeTextEngine> textEngine;
   std::shared_ptr<FakeGraphics> graphics;
@@ -208,6 +212,8 @@ class FakeBackend : public Backend {
   Gdi* gdiOverride = nullptr;  // tests set their own GDI-style backend here
   NullGdi defaultGdi;
   uint64_t privateBytesValue = 0;
+  // What the figure falls to once freed memory is given back; unset: it stays.
+  std::optional<uint64_t> privateBytesAfterRelease;
   int releaseCount = 0;
 };
 
