@@ -1,6 +1,7 @@
 #include "support/fake_backend.h"
 
 #include <algorithm>
+#include <stdexcept>
 
 namespace kfp::testing {
 namespace {
@@ -146,6 +147,7 @@ std::shared_ptr<const LocalizedStrings> FakeFontCollection::familyNames(
 
 FontSetRef FakeFontSet::matchProperty(const FontProperty& property) const {
   propertyCalls.push_back({property.id, std::u16string(property.value), false, {}});
+  if (throwOnMatch) throw std::logic_error("scripted failure");
   auto it = propertyMatches.find({property.id, std::u16string(property.value)});
   return it == propertyMatches.end() ? nullptr : it->second;
 }
@@ -154,6 +156,7 @@ FontSetRef FakeFontSet::matchProperty(const FontProperty& property,
                                       std::span<const AxisValue> axisValues) const {
   propertyCalls.push_back({property.id, std::u16string(property.value), true,
                            AxisValues(axisValues.begin(), axisValues.end())});
+  if (throwOnMatch) throw std::logic_error("scripted failure");
   auto it = propertyMatches.find({property.id, std::u16string(property.value)});
   return it == propertyMatches.end() ? nullptr : it->second;
 }

@@ -81,6 +81,7 @@ class FakeFontSet : public FontSet, public FontSet1 {
   std::map<std::pair<FontPropertyId, std::u16string>, FontSetRef> propertyMatches;
   std::map<std::u16string, FontSetRef> familyMatches;
   std::map<FontPropertyId, std::shared_ptr<const LocalizedStrings>> firstFontProperties;
+  bool throwOnMatch = false;     // every match raises a non-platform exception
   FontSetRef filtered;           // result of filteredFonts; null: the call fails
   FontCollectionRef collection;  // what a collection built from this set is; null: build fails
 

@@ -144,6 +144,18 @@ TEST(LineBreaker, GreedyWrappingWithHangingSpacesAndEmergencyBreaks) {
   }
 }
 
+TEST(LineBreaker, RoundingInSummedAdvancesDoesNotWrapTextOfExactlyTheWidth) {
+  // Ten advances of 0.1 sum to a hair above 1 in float arithmetic.
+  const std::vector<float> advances(10, 0.1f);
+  const std::vector<uint8_t> flags(11, kEmergencyBreakBefore);
+  float sum = 0;
+  for (float a : advances) sum += a;
+  ASSERT_GT(sum, 1.0f);
+  std::vector<LineSpan> spans;
+  breakLines({advances, flags, 1.0f, WordWrapping::EmergencyBreak, kModelTabStop}, spans);
+  EXPECT_EQ(spans.size(), 1u);
+}
+
 // ---- Line metrics from table values --------------------------------------------------------
 
 struct MetricCase {
@@ -179,6 +191,10 @@ TEST(FaceLineMetrics, WinThenTypoThenHheaAndNeverAZeroHeightLine) {
        500, 0},
       {"hhea spacing beyond win is gap",
        tablesWith(true, 0, 800, -200, 90, 1900, 500, true, 1900, -500, 100), true, 1900, 500, 100},
+      {"gap is hhea spacing beyond win, not the hhea gap",
+       tablesWith(true, 0, 800, -200, 90, 1900, 500, true, 1800, -400, 300), true, 1900, 500, 100},
+      {"hhea spacing below win gives no gap",
+       tablesWith(true, 0, 800, -200, 90, 1900, 500, true, 1700, -400, 100), true, 1900, 500, 0},
       {"USE_TYPO_METRICS", tablesWith(true, 0x80, 800, -200, 90, 1900, 500, true, 1900, -500, 0),
        true, 800, 200, 90},
       {"zero win falls back to typo", tablesWith(true, 0, 800, -200, 90, 0, 0, true, 900, -300, 50),

@@ -171,6 +171,40 @@ TEST(MessageLoop, FailedInitializationIsReportedOnceWithoutReading) {
   }
 }
 
+TEST(MessageLoop, ClearCacheMakesTheNextRequestResolveAgain) {
+  const std::string measure = frameBytes(kMeasure, R"({"generation":1,"fontIds":["a"]})");
+  const struct {
+    const char* name;
+    std::string between;
+    int resolutions;
+  } cases[] = {
+      {"cached", "", 1},
+      {"cleared", frameBytes(kClearCache, ""), 2},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeBackend backend;
+    run(backend, kRegisterTwo + measure);
+    const size_t lookups = backend.textEngine->systemFonts->propertyCalls.size();
+    ASSERT_GT(lookups, 0u);
+    backend.textEngine->systemFonts->propertyCalls.clear();
+    run(backend, kRegisterTwo + measure + c.between + measure);
+    EXPECT_EQ(backend.textEngine->systemFonts->propertyCalls.size(), lookups * c.resolutions);
+  }
+}
+
+TEST(MessageLoop, AFailureOtherThanAPlatformErrorIsAnInternalError) {
+  FakeBackend backend;
+  backend.textEngine->systemFonts->throwOnMatch = true;
+  const LoopRun result =
+      run(backend, kRegisterTwo + frameBytes(kMeasure, R"({"generation":1,"fontIds":["a"]})") +
+                       frameBytes(kPing, ""));
+  ASSERT_EQ(result.replies.size(), 3u);
+  EXPECT_EQ(result.replies[1].type, kError);
+  EXPECT_EQ(result.replies[1].json, R"({"error":"INTERNAL_ERROR"})");
+  EXPECT_EQ(result.replies[2].type, kPong);
+}
+
 TEST(MessageLoop, MemoryGuardRunsBeforeEachFrame) {
   struct Case {
     const char* name;
