@@ -76,12 +76,12 @@ class SeamRenderer {
 
   std::unique_ptr<TextLayout> measure(const BenchFont& font, TextMetrics* metrics,
                                       std::u16string_view text = kText) {
-    TextFormatSpec spec;
-    spec.familyName = font.family;
-    spec.fontCollection = font.collection;
-    spec.fontSize = kFontSize;
-    spec.localeName = u"en-us";
-    auto format = engine_.createTextFormat(spec);
+    TextFormatDescription description;
+    description.familyName = font.family;
+    description.fontCollection = font.collection;
+    description.fontSize = kFontSize;
+    description.localeName = u"en-us";
+    auto format = engine_.createTextFormat(description);
     if (!format) return nullptr;
     format->setWordWrapping(WordWrapping::EmergencyBreak);
     auto layout = engine_.createTextLayout(text, *format, kWidth, 100000.0f);

@@ -31,12 +31,12 @@ std::unique_ptr<GdiFont> createGdiFont(Gdi& gdi, std::u16string_view familyName,
                                        bool italic, float fontSize, float dpiScale) {
   if (familyName.empty() || familyName.size() > kMaxGdiFaceNameLength) return nullptr;
 
-  GdiFontSpec spec;
-  spec.height = -static_cast<int32_t>(ceilToPixels(fontSize * dpiScale));
-  spec.weight = weight;
-  spec.italic = italic;
-  spec.faceName = std::u16string(familyName);
-  std::unique_ptr<GdiFont> font = gdi.createFont(spec);
+  GdiFontRequest request;
+  request.height = -static_cast<int32_t>(ceilToPixels(fontSize * dpiScale));
+  request.weight = weight;
+  request.italic = italic;
+  request.faceName = std::u16string(familyName);
+  std::unique_ptr<GdiFont> font = gdi.createFont(request);
   if (!font) return nullptr;
 
   // Backends substitute another face for an unknown name without saying so; only the face that

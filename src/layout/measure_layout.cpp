@@ -57,15 +57,15 @@ LayoutResult measureLayout(RendererContext& context, const std::u16string& fontI
   if (!context.textEngine) return failure(errors::kTextFormatFailed);
   TextEngine& engine = *context.textEngine;
 
-  TextFormatSpec spec;
-  spec.familyName = entry.familyName;
-  spec.fontCollection = entry.fontCollection;
-  spec.weight = entry.weight;
-  spec.style = entry.style;
-  spec.stretch = entry.stretch;
-  spec.fontSize = fontSize;  // DIPs: the scale only enters the final rounding
-  spec.localeName = kLayoutLocale;
-  std::unique_ptr<TextFormat> format = engine.createTextFormat(spec);
+  TextFormatDescription description;
+  description.familyName = entry.familyName;
+  description.fontCollection = entry.fontCollection;
+  description.weight = entry.weight;
+  description.style = entry.style;
+  description.stretch = entry.stretch;
+  description.fontSize = fontSize;  // DIPs: the scale only enters the final rounding
+  description.localeName = kLayoutLocale;
+  std::unique_ptr<TextFormat> format = engine.createTextFormat(description);
   if (!format) return failure(errors::kTextFormatFailed);
 
   // Without axis support the font is laid out at its default instance rather than failing.

@@ -18,7 +18,7 @@ enum class WordWrapping : uint32_t { Wrap = 0, NoWrap = 1, EmergencyBreak = 2 };
 enum class TextAlignment : uint32_t { Leading = 0 };
 enum class ParagraphAlignment : uint32_t { Near = 0 };
 
-struct TextFormatSpec {
+struct TextFormatDescription {
   std::u16string_view familyName;
   FontCollectionRef fontCollection;
   int weight = kNormalWeight;
@@ -59,7 +59,8 @@ class TextEngine {
   virtual HResult getSystemFontSet(FontSetRef* out) = 0;
   // A collection of exactly the fonts of the set; nullptr on failure.
   virtual FontCollectionRef createFontCollection(const FontSet& fonts) = 0;
-  virtual std::unique_ptr<TextFormat> createTextFormat(const TextFormatSpec& spec) = 0;
+  virtual std::unique_ptr<TextFormat> createTextFormat(
+      const TextFormatDescription& description) = 0;
   // Lays out the whole text with the format, wrapping at maxWidth DIPs.
   virtual std::unique_ptr<TextLayout> createTextLayout(std::u16string_view text,
                                                        const TextFormat& format, float maxWidth,

@@ -202,15 +202,16 @@ FontCollectionRef FakeTextEngine::createFontCollection(const FontSet& fonts) {
   return fake ? fake->collection : nullptr;
 }
 
-std::unique_ptr<TextFormat> FakeTextEngine::createTextFormat(const TextFormatSpec& spec) {
+std::unique_ptr<TextFormat> FakeTextEngine::createTextFormat(
+    const TextFormatDescription& description) {
   FormatRecord& record = formats.emplace_back();
-  record.familyName = spec.familyName;
-  record.fontCollection = spec.fontCollection;
-  record.weight = spec.weight;
-  record.style = spec.style;
-  record.stretch = spec.stretch;
-  record.fontSize = spec.fontSize;
-  record.localeName = spec.localeName;
+  record.familyName = description.familyName;
+  record.fontCollection = description.fontCollection;
+  record.weight = description.weight;
+  record.style = description.style;
+  record.stretch = description.stretch;
+  record.fontSize = description.fontSize;
+  record.localeName = description.localeName;
   if (failTextFormat) return nullptr;
   return std::make_unique<FakeTextFormat>(*this, record);
 }

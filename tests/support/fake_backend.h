@@ -110,7 +110,7 @@ class FakeTextEngine : public TextEngine {
 
   HResult getSystemFontSet(FontSetRef* out) override;
   FontCollectionRef createFontCollection(const FontSet& fonts) override;
-  std::unique_ptr<TextFormat> createTextFormat(const TextFormatSpec& spec) override;
+  std::unique_ptr<TextFormat> createTextFormat(const TextFormatDescription& description) override;
   std::unique_ptr<TextLayout> createTextLayout(std::u16string_view text, const TextFormat& format,
                                                float maxWidth, float maxHeight) override;
 
@@ -178,8 +178,8 @@ class FakeGraphics : public Graphics {
 // (and the GDI probe of font lookup finds nothing). It counts the requests.
 class NullGdi : public Gdi {
  public:
-  std::unique_ptr<GdiFont> createFont(const GdiFontSpec& spec) override {
-    fontRequests.push_back(spec);
+  std::unique_ptr<GdiFont> createFont(const GdiFontRequest& request) override {
+    fontRequests.push_back(request);
     return nullptr;
   }
   std::unique_ptr<GdiDeviceContext> createCompatibleDC() override { return nullptr; }
@@ -188,7 +188,7 @@ class NullGdi : public Gdi {
   }
   bool equalIgnoringCase(std::u16string_view a, std::u16string_view b) override { return a == b; }
 
-  std::vector<GdiFontSpec> fontRequests;
+  std::vector<GdiFontRequest> fontRequests;
 };
 
 class FakeBackend : public Backend {

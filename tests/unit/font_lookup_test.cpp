@@ -239,7 +239,7 @@ TEST(FontLookup, ErrorPrecedenceAcrossSteps) {
     SCOPED_TRACE(c.name);
     FakeBackend backend;
     testing::FakeGdi gdi;
-    if (!c.gdiAccepts) gdi.selectFace = [](const GdiFontSpec&) { return u"Substitute"; };
+    if (!c.gdiAccepts) gdi.selectFace = [](const GdiFontRequest&) { return u"Substitute"; };
     backend.gdiOverride = &gdi;
     RendererContext ctx(backend);
     ASSERT_EQ(ctx.initialize(), kOk);
@@ -285,7 +285,7 @@ TEST(FontLookup, GdiProbeAcceptsOnlyTheRequestedFace) {
     FakeBackend backend;
     testing::FakeGdi gdi;
     std::u16string selected = c.selected;
-    gdi.selectFace = [selected](const GdiFontSpec&) { return selected; };
+    gdi.selectFace = [selected](const GdiFontRequest&) { return selected; };
     backend.gdiOverride = &gdi;
     RendererContext ctx(backend);
     ASSERT_EQ(ctx.initialize(), kOk);

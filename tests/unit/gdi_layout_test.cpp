@@ -42,7 +42,7 @@ TEST(CreateGdiFontTest, FaceCheck) {
     FakeGdi gdi;
     gdi.textFaceResult = c.textFaceResult;
     if (!c.selectedFace.empty()) {
-      gdi.selectFace = [&](const GdiFontSpec&) { return c.selectedFace; };
+      gdi.selectFace = [&](const GdiFontRequest&) { return c.selectedFace; };
     }
     std::unique_ptr<GdiFont> font = createGdiFont(gdi, c.family, 400, false, 28, 1);
     EXPECT_EQ(gdi.createdFonts.size(), c.created ? 1u : 0u);
@@ -90,13 +90,13 @@ TEST(CreateGdiFontTest, FontDescription) {
     FakeGdi gdi;
     createGdiFont(gdi, u"Terminus", c.weight, c.italic, c.fontSize, c.dpiScale);
     ASSERT_EQ(gdi.createdFonts.size(), 1u);
-    const GdiFontSpec& spec = gdi.createdFonts[0];
-    EXPECT_EQ(spec.height, c.height);
-    EXPECT_EQ(spec.weight, c.weight);
-    EXPECT_EQ(spec.italic, c.italic);
-    EXPECT_EQ(spec.charSet, 1);
-    EXPECT_EQ(spec.quality, 4);
-    EXPECT_EQ(spec.faceName, u"Terminus");
+    const GdiFontRequest& request = gdi.createdFonts[0];
+    EXPECT_EQ(request.height, c.height);
+    EXPECT_EQ(request.weight, c.weight);
+    EXPECT_EQ(request.italic, c.italic);
+    EXPECT_EQ(request.charSet, 1);
+    EXPECT_EQ(request.quality, 4);
+    EXPECT_EQ(request.faceName, u"Terminus");
   }
 }
 
@@ -206,7 +206,9 @@ TEST(MeasureGdiLayoutTest, FailureCodes) {
   } kCases[] = {
       {"font creation", [](FakeGdi& g) { g.failCreateFont = true; }, errors::kGdiFontFailed},
       {"substitute face",
-       [](FakeGdi& g) { g.selectFace = [](const GdiFontSpec&) { return std::u16string(u"X"); }; },
+       [](FakeGdi& g) {
+         g.selectFace = [](const GdiFontRequest&) { return std::u16string(u"X"); };
+       },
        errors::kGdiFontFailed},
       {"face check context", [](FakeGdi& g) { g.failDeviceContextCall = 0; },
        errors::kGdiFontFailed},

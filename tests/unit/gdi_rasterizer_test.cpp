@@ -142,7 +142,9 @@ TEST(RasterizeGdiLayoutTest, FailuresLeavePixelsUntouched) {
   } kCases[] = {
       {"font creation", [](FakeGdi& g) { g.failCreateFont = true; }},
       {"substitute face",
-       [](FakeGdi& g) { g.selectFace = [](const GdiFontSpec&) { return std::u16string(u"X"); }; }},
+       [](FakeGdi& g) {
+         g.selectFace = [](const GdiFontRequest&) { return std::u16string(u"X"); };
+       }},
       {"drawing context", [](FakeGdi& g) { g.failDeviceContextCall = 1; }},
       {"DIB section", [](FakeGdi& g) { g.failDibSection = true; }},
       {"DIB without pixels", [](FakeGdi& g) { g.dibWithoutPixels = true; }},

@@ -62,25 +62,25 @@ TEST_F(LinuxGdiTest, FaceCheckOnInstalledFamilies) {
 }
 
 TEST_F(LinuxGdiTest, UnknownFamilyYieldsANamedSubstitute) {
-  GdiFontSpec spec;
-  spec.height = -16;
-  spec.faceName = u"No Such Family Kfp";
-  std::unique_ptr<GdiFont> font = gdi_->createFont(spec);
+  GdiFontRequest request;
+  request.height = -16;
+  request.faceName = u"No Such Family Kfp";
+  std::unique_ptr<GdiFont> font = gdi_->createFont(request);
   ASSERT_NE(font, nullptr);
   std::unique_ptr<GdiDeviceContext> dc = gdi_->createCompatibleDC();
   ASSERT_TRUE(dc->selectFont(*font));
   std::array<char16_t, 32> face{};
   const int copied = dc->getTextFace(face.data(), int(face.size()));
   ASSERT_GT(copied, 1);
-  EXPECT_NE(std::u16string(face.data()), spec.faceName);
+  EXPECT_NE(std::u16string(face.data()), request.faceName);
   dc->restoreFont();
 }
 
 TEST_F(LinuxGdiTest, SubstituteOpensWhenUsed) {
-  GdiFontSpec spec;
-  spec.height = -20;
-  spec.faceName = u"No Such Family Kfp";
-  std::unique_ptr<GdiFont> font = gdi_->createFont(spec);
+  GdiFontRequest request;
+  request.height = -20;
+  request.faceName = u"No Such Family Kfp";
+  std::unique_ptr<GdiFont> font = gdi_->createFont(request);
   ASSERT_NE(font, nullptr);
   std::unique_ptr<GdiDeviceContext> dc = gdi_->createCompatibleDC();
   ASSERT_TRUE(dc->selectFont(*font));
@@ -124,10 +124,10 @@ TEST(LinuxGdiMissingFiles, SubstituteIsNamedWithoutOpeningItsFace) {
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(std::string(c.requested.begin(), c.requested.end()));
-    GdiFontSpec spec;
-    spec.height = -16;
-    spec.faceName = c.requested;
-    std::unique_ptr<GdiFont> font = gdi->createFont(spec);
+    GdiFontRequest request;
+    request.height = -16;
+    request.faceName = c.requested;
+    std::unique_ptr<GdiFont> font = gdi->createFont(request);
     ASSERT_EQ(font != nullptr, !c.face.empty());
     if (!font) continue;
     std::unique_ptr<GdiDeviceContext> dc = gdi->createCompatibleDC();

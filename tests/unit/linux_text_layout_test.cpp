@@ -572,10 +572,10 @@ TEST_F(LinuxTextLayoutTest, RememberedShapingIsOnlyReusedForTheSameParagraph) {
 
 TEST_F(LinuxTextLayoutTest, UnknownFamilyOrForeignCollectionGivesNoFormat) {
   EXPECT_FALSE(fixture_.format(dejaVu_, u"No Such Family", 28));
-  TextFormatSpec spec;
-  spec.familyName = u"DejaVu Sans";
-  spec.fontSize = 28;
-  EXPECT_FALSE(fixture_.engine().createTextFormat(spec)) << "no collection";
+  TextFormatDescription description;
+  description.familyName = u"DejaVu Sans";
+  description.fontSize = 28;
+  EXPECT_FALSE(fixture_.engine().createTextFormat(description)) << "no collection";
 }
 
 // ---- Controls and tabs ---------------------------------------------------------------------

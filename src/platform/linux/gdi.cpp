@@ -16,22 +16,22 @@ class LinuxGdi : public Gdi {
   LinuxGdi(std::shared_ptr<FreeTypeLibrary> library, std::shared_ptr<const FontIndex> index)
       : library_(std::move(library)), index_(std::move(index)) {}
 
-  std::unique_ptr<GdiFont> createFont(const GdiFontSpec& spec) override {
+  std::unique_ptr<GdiFont> createFont(const GdiFontRequest& request) override {
     if (!library_ || !index_) return nullptr;
     if (std::optional<GdiFaceChoice> choice =
-            chooseGdiFace(*index_, spec.faceName, spec.weight, spec.italic)) {
+            chooseGdiFace(*index_, request.faceName, request.weight, request.italic)) {
       // A face of the requested family that cannot be opened fails here, not mid-measurement.
       return GdiSizedFont::open(library_, index_->record(choice->recordId),
-                                std::move(choice->familyName), spec);
+                                std::move(choice->familyName), request);
     }
     // Like the original platform, an unknown family still yields a font, in a substitute face
     // whose name tells the caller what happened. Callers mostly just read that name and drop the
     // font, so its face is only opened if it is used.
     std::optional<GdiFaceChoice> substitute =
-        chooseGdiSubstitute(*index_, index_->sansFamilies(), spec.weight, spec.italic);
+        chooseGdiSubstitute(*index_, index_->sansFamilies(), request.weight, request.italic);
     if (!substitute) return nullptr;
     return GdiSizedFont::deferred(library_, index_->record(substitute->recordId),
-                                  std::move(substitute->familyName), spec);
+                                  std::move(substitute->familyName), request);
   }
 
   std::unique_ptr<GdiDeviceContext> createCompatibleDC() override {

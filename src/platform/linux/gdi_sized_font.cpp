@@ -27,20 +27,20 @@ int ceilPixels26Dot6(FT_Pos value) {
 }  // namespace
 
 GdiSizedFont::GdiSizedFont(std::shared_ptr<FreeTypeLibrary> library, const FontRecord& record,
-                           std::u16string faceName, const GdiFontSpec& spec)
+                           std::u16string faceName, const GdiFontRequest& request)
     : library_(std::move(library)),
       path_(record.path),
       faceIndex_(FT_Long(record.faceIndex) | (FT_Long(record.namedInstance) << 16)),
-      height_(spec.height),
+      height_(request.height),
       faceName_(std::move(faceName)),
-      synthesizeBold_(spec.weight >= kSemiBold && record.weight < kSemiBold),
-      synthesizeItalic_(spec.italic && record.style == kStyleNormal) {}
+      synthesizeBold_(request.weight >= kSemiBold && record.weight < kSemiBold),
+      synthesizeItalic_(request.italic && record.style == kStyleNormal) {}
 
 std::unique_ptr<GdiSizedFont> GdiSizedFont::open(std::shared_ptr<FreeTypeLibrary> library,
                                                  const FontRecord& record, std::u16string faceName,
-                                                 const GdiFontSpec& spec) {
+                                                 const GdiFontRequest& request) {
   std::unique_ptr<GdiSizedFont> font =
-      deferred(std::move(library), record, std::move(faceName), spec);
+      deferred(std::move(library), record, std::move(faceName), request);
   if (!font || !font->ready()) return nullptr;
   return font;
 }
@@ -48,10 +48,10 @@ std::unique_ptr<GdiSizedFont> GdiSizedFont::open(std::shared_ptr<FreeTypeLibrary
 std::unique_ptr<GdiSizedFont> GdiSizedFont::deferred(std::shared_ptr<FreeTypeLibrary> library,
                                                      const FontRecord& record,
                                                      std::u16string faceName,
-                                                     const GdiFontSpec& spec) {
+                                                     const GdiFontRequest& request) {
   if (!library || !library->get()) return nullptr;
   return std::unique_ptr<GdiSizedFont>(
-      new GdiSizedFont(std::move(library), record, std::move(faceName), spec));
+      new GdiSizedFont(std::move(library), record, std::move(faceName), request));
 }
 
 bool GdiSizedFont::ready() {

@@ -23,11 +23,11 @@ class GdiSizedFont : public GdiFont {
   // nullptr when the face cannot be opened or sized.
   static std::unique_ptr<GdiSizedFont> open(std::shared_ptr<FreeTypeLibrary> library,
                                             const FontRecord& record, std::u16string faceName,
-                                            const GdiFontSpec& spec);
+                                            const GdiFontRequest& request);
   // Opens the face on the first ready(); never nullptr for a usable library.
   static std::unique_ptr<GdiSizedFont> deferred(std::shared_ptr<FreeTypeLibrary> library,
                                                 const FontRecord& record, std::u16string faceName,
-                                                const GdiFontSpec& spec);
+                                                const GdiFontRequest& request);
 
   const std::u16string& faceName() const { return faceName_; }
   // Opens and sizes the face if that has not been tried yet; false when it cannot be. Everything
@@ -46,7 +46,7 @@ class GdiSizedFont : public GdiFont {
  private:
   enum class State { kPending, kOpen, kFailed };
   GdiSizedFont(std::shared_ptr<FreeTypeLibrary> library, const FontRecord& record,
-               std::u16string faceName, const GdiFontSpec& spec);
+               std::u16string faceName, const GdiFontRequest& request);
   bool openFace();
   bool size();
   void sizeOutline();
@@ -60,7 +60,7 @@ class GdiSizedFont : public GdiFont {
   State state_ = State::kPending;
   std::string path_;
   FT_Long faceIndex_ = 0;  // face index with the named instance in the high 16 bits
-  int32_t height_ = 0;     // the requested height, see GdiFontSpec
+  int32_t height_ = 0;     // the requested height, see GdiFontRequest
   std::u16string faceName_;
   int ascent_ = 0;
   int descent_ = 0;

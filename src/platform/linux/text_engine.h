@@ -22,7 +22,7 @@ class LinuxTextEngine : public TextEngine {
   FontCollectionRef createFontCollection(const FontSet& fonts) override;
 
   // Layout (text_layout.cpp).
-  std::unique_ptr<TextFormat> createTextFormat(const TextFormatSpec& spec) override;
+  std::unique_ptr<TextFormat> createTextFormat(const TextFormatDescription& description) override;
   std::unique_ptr<TextLayout> createTextLayout(std::u16string_view text, const TextFormat& format,
                                                float maxWidth, float maxHeight) override;
 
