@@ -43,12 +43,6 @@ void appendQuotedJson(std::string& out, std::string_view bytes) {
   out.push_back('"');
 }
 
-std::string quoteJson(std::string_view bytes) {
-  std::string out;
-  appendQuotedJson(out, bytes);
-  return out;
-}
-
 bool utf16ToUtf8(std::u16string_view text, std::string& out) {
   out.clear();
   out.reserve(text.size() * 3);
@@ -88,12 +82,6 @@ void appendQuotedUtf16(std::string& out, std::u16string_view text) {
   appendQuotedJson(out, utf8);
 }
 
-std::string quoteUtf16(std::u16string_view text) {
-  std::string out;
-  appendQuotedUtf16(out, text);
-  return out;
-}
-
 std::string errorJson(std::string_view code) {
   std::string out = "{\"error\":";
   appendQuotedJson(out, code);
@@ -114,10 +102,6 @@ void appendFloat(std::string& out, float value) {
   auto result = std::to_chars(buffer, buffer + sizeof buffer, static_cast<double>(value),
                               std::chars_format::general, 6);
   out.append(buffer, result.ptr);
-}
-
-void appendBool(std::string& out, bool value) {
-  out += value ? "true" : "false";
 }
 
 }  // namespace kfp

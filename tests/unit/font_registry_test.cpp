@@ -10,7 +10,7 @@ namespace kfp {
 namespace {
 
 JsonArray fontsOf(const std::string& items) {
-  return JsonObject::parse("{\"fonts\":[" + items + "]}").getNamedArray(u"fonts");
+  return JsonObject::parse("{\"fonts\":[" + items + "]}").findNamedArray(u"fonts").value();
 }
 
 std::string descriptors(int first, int count) {

@@ -13,6 +13,18 @@
 namespace kfp {
 namespace {
 
+std::string quoteJson(std::string_view bytes) {
+  std::string out;
+  appendQuotedJson(out, bytes);
+  return out;
+}
+
+std::string quoteUtf16(std::u16string_view text) {
+  std::string out;
+  appendQuotedUtf16(out, text);
+  return out;
+}
+
 struct QuoteCase {
   std::string_view in;
   std::string_view out;
