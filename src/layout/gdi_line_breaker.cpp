@@ -3,18 +3,13 @@
 #include <cmath>
 
 #include "layout/gdi_layout.h"
+#include "platform/utf16.h"
 
 namespace kfp {
 namespace {
 
 bool isParagraphBreak(char16_t c) {
   return c == u'\r' || c == u'\n';
-}
-bool isHighSurrogate(char16_t c) {
-  return c >= 0xD800 && c <= 0xDBFF;
-}
-bool isLowSurrogate(char16_t c) {
-  return c >= 0xDC00 && c <= 0xDFFF;
 }
 
 // Breaks one paragraph [b, pend) into lines, appending them to out.
