@@ -65,7 +65,7 @@ void handleFontChunk(RendererContext& context, const JsonObject& request, ByteWr
     registry.abandonRegistration();
     return writeError(out, errors::kInvalidFontChunk);
   }
-  writeFrame(out, kFontChunkAck, fontChunkAckJson(registry.receivedCount));
+  writeFrame(out, kFontChunkAck, fontChunkAckJson(registry.receivedCount()));
 }
 
 void handleCommitFonts(RendererContext& context, ByteWriter& out) {

@@ -6,8 +6,7 @@ namespace kfp {
 
 RendererContext::~RendererContext() {
   resolvedFonts.clear();
-  registry.stagedFonts.clear();
-  registry.activeFonts.clear();
+  registry.clear();
 }
 
 HResult RendererContext::initialize() {

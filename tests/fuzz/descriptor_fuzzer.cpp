@@ -19,8 +19,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FontRegistry registry;
     registry.beginRegistration(kMaxRegisteredFonts);
     const bool accepted = registry.addFontBatch(fonts, size % 2 == 0);
-    if (!accepted && !registry.stagedFonts.empty()) std::abort();
-    for (const auto& [id, font] : registry.stagedFonts) {
+    if (!accepted && !registry.stagedFonts().empty()) std::abort();
+    for (const auto& [id, font] : registry.stagedFonts()) {
       if (id.empty() || font.axisValues.empty() || font.weight < 1 || font.weight > 999) {
         std::abort();
       }

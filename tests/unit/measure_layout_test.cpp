@@ -10,6 +10,7 @@
 #include "protocol/messages.h"
 #include "support/fake_backend.h"
 #include "support/fake_gdi.h"
+#include "support/registered_fonts.h"
 
 namespace kfp {
 namespace {
@@ -30,7 +31,7 @@ class MeasureLayoutTest : public ::testing::Test {
     font.stretch = 7;
     font.style = kStyleOblique;
     font.axisValues = {{kWghtTag, 300.0f}, {axisTag('o', 'p', 's', 'z'), 12.0f}};
-    ctx.registry.activeFonts[u"f"] = font;
+    testing::activateFonts(ctx.registry, {{u"f", font}});
     fonts = matchedFamily(u"Fam");
     backend.textEngine->systemFonts->onProperty(FontPropertyId::PostScriptName, u"PS", fonts);
   }
@@ -75,7 +76,7 @@ TEST_F(MeasureLayoutTest, BuildsTheFormatAndLayoutFromTheEntry) {
   EXPECT_EQ(format.fontSize, 28.0f);  // not scaled by dpiScale
   EXPECT_EQ(format.localeName, u"en-us");
   ASSERT_EQ(format.axisCalls.size(), 1u);
-  EXPECT_EQ(format.axisCalls[0], ctx.registry.activeFonts[u"f"].axisValues);
+  EXPECT_EQ(format.axisCalls[0], ctx.registry.findRegisteredFont(u"f")->axisValues);
   EXPECT_EQ(format.wrapping, std::vector{WordWrapping::EmergencyBreak});
   EXPECT_EQ(format.textAlignment, std::vector{TextAlignment::Leading});
   EXPECT_EQ(format.paragraphAlignment, std::vector{ParagraphAlignment::Near});
@@ -124,7 +125,11 @@ TEST_F(MeasureLayoutTest, AxisValuesOnlyWhenPresentAndSupported) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    if (!c.hasAxes) ctx.registry.activeFonts[u"f"].axisValues.clear();
+    if (!c.hasAxes) {
+      RegisteredFont withoutAxes = *ctx.registry.findRegisteredFont(u"f");
+      withoutAxes.axisValues.clear();
+      testing::activateFonts(ctx.registry, {{u"f", withoutAxes}});
+    }
     ctx.resolvedFonts.clear();
     engine().formats.clear();
     engine().supportsAxes = c.supported;
@@ -189,7 +194,7 @@ TEST_F(MeasureLayoutTest, SurrogatePairsCountAsTwoUnits) {
 TEST_F(MeasureLayoutTest, FontErrorComesBeforeValidation) {
   RegisteredFont missing;
   missing.familyName = u"Nowhere";
-  ctx.registry.activeFonts[u"missing"] = missing;
+  testing::activateFonts(ctx.registry, {{u"missing", missing}});
   struct Case {
     std::u16string id;
     std::string_view error;
@@ -207,7 +212,7 @@ TEST_F(MeasureLayoutTest, GdiEntriesAreValidatedThenMeasuredByTheGdiPath) {
   backend.gdiOverride = &gdi;
   RegisteredFont bitmapOnly;
   bitmapOnly.familyName = u"Terminus";
-  ctx.registry.activeFonts[u"gdi"] = bitmapOnly;
+  testing::activateFonts(ctx.registry, {{u"gdi", bitmapOnly}});
 
   expectFailed(measure(u"Hello", 28, 8192.5f, 1, u"gdi"), errors::kInvalidLayout);
   LayoutResult result = measure(u"Hello", 28, 300, 1, u"gdi");

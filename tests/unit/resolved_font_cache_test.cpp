@@ -8,6 +8,7 @@
 #include "platform/renderer_context.h"
 #include "protocol/messages.h"
 #include "support/fake_backend.h"
+#include "support/registered_fonts.h"
 
 namespace kfp {
 namespace {
@@ -21,7 +22,7 @@ class ResolvedFontCacheTest : public ::testing::Test {
   void registerFont(const std::u16string& id, const std::u16string& postScriptName) {
     RegisteredFont font;
     font.postScriptName = postScriptName;
-    ctx.registry.activeFonts[id] = font;
+    testing::activateFonts(ctx.registry, {{id, font}});
   }
   size_t lookups() const { return backend.textEngine->systemFonts->propertyCalls.size(); }
 
@@ -42,7 +43,7 @@ TEST_F(ResolvedFontCacheTest, OutcomesAreRememberedUntilCleared) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     ctx.resolvedFonts.clear();
-    ctx.registry.activeFonts.clear();
+    ctx.registry.clear();
     if (c.registeredFirst) registerFont(u"f", u"Missing-PS");
 
     ResolvedFont& first = ctx.resolvedFonts.resolveFont(ctx, u"f");
