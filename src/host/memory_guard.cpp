@@ -5,7 +5,7 @@
 namespace kfp {
 
 MemoryVerdict checkMemory(RendererContext& context) {
-  Backend& backend = context.backend;
+  Backend& backend = context.backend();
   uint64_t reading = backend.privateBytes();
   // The allocator may keep freed memory resident (glibc serves large blocks from its heap once
   // its mmap threshold has risen), and the figure would then count a dropped reply for good. A

@@ -64,10 +64,6 @@ bool isGdiWhitespace(char16_t c) {
          c == 0x205F || c == 0x3000;
 }
 
-int64_t ceilToPixels(float value) {
-  return static_cast<int64_t>(std::ceil(value));
-}
-
 bool breakGdiLines(GdiDeviceContext& dc, std::u16string_view text, int32_t maxWidthPx,
                    GdiLines* out) {
   GdiTextMetrics metrics;

@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "layout/resolved_font.h"
+#include "fonts/resolved_font.h"
 #include "platform/text_engine.h"
 
 namespace kfp {

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "layout/gdi_layout.h"
+#include "layout/resolved_font_cache.h"
 #include "platform/renderer_context.h"
 #include "protocol/messages.h"
 
@@ -46,16 +47,16 @@ LayoutResult measureLayout(RendererContext& context, const std::u16string& fontI
                            const std::u16string& text, float fontSize, float width,
                            float dpiScale) {
   // The font's own error wins over bad parameters, so the lookup comes first.
-  const ResolvedFont& entry = context.resolvedFonts.resolveFont(context, fontId);
+  const ResolvedFont& entry = context.resolvedFonts().resolveFont(context, fontId);
   if (!entry.found) return failure(entry.error);
   if (!layoutParametersValid(text.size(), fontSize, width, dpiScale)) {
     return failure(errors::kInvalidLayout);
   }
   if (entry.kind == FontKind::Gdi) {
-    return measureGdiLayout(context.backend.gdi(), entry, text, fontSize, width, dpiScale);
+    return measureGdiLayout(context.backend().gdi(), entry, text, fontSize, width, dpiScale);
   }
-  if (!context.textEngine) return failure(errors::kTextFormatFailed);
-  TextEngine& engine = *context.textEngine;
+  if (!context.textEngine()) return failure(errors::kTextFormatFailed);
+  TextEngine& engine = *context.textEngine();
 
   TextFormatDescription description;
   description.familyName = entry.familyName;

@@ -67,7 +67,7 @@ class FontLookupTest : public ::testing::Test {
   }
   FakeFontSet& system() { return *backend.textEngine->systemFonts; }
   void add(const RegisteredFont& font, const std::u16string& id = u"f") {
-    testing::activateFonts(ctx.registry, {{id, font}});
+    testing::activateFonts(ctx.registry(), {{id, font}});
   }
   ResolvedFont resolve(const std::u16string& id = u"f") {
     ResolvedFont entry;
@@ -82,8 +82,8 @@ class FontLookupTest : public ::testing::Test {
 TEST_F(FontLookupTest, UnregisteredIdKeepsCreationValues) {
   init();
   add(fullFont(), u"f");
-  ctx.registry.beginRegistration(1);
-  ASSERT_TRUE(ctx.registry.addFont(u"staged", fullFont()));
+  ctx.registry().beginRegistration(1);
+  ASSERT_TRUE(ctx.registry().addFont(u"staged", fullFont()));
   for (const std::u16string& id : {std::u16string(u"staged"), std::u16string(u""),
                                    std::u16string(u"F"), std::u16string(u"g")}) {
     SCOPED_TRACE(std::string(id.begin(), id.end()));
@@ -153,7 +153,7 @@ TEST_F(FontLookupTest, EmptyNamesAreSkipped) {
 
 TEST_F(FontLookupTest, WithoutFontSet1MatchesByPropertyThenByFamily) {
   init(/*fontSet1=*/false);
-  ASSERT_EQ(ctx.systemFontSet1, nullptr);
+  ASSERT_EQ(ctx.systemFontSet1(), nullptr);
   add(fullFont());
   system().onFamily(u"NatFam", matchedFamily(u"NatFam"));
   ResolvedFont entry = resolve();
@@ -191,7 +191,7 @@ TEST(FontLookup, FirstSuccessfulStepWins) {
     FakeBackend backend;
     RendererContext ctx(backend);
     ASSERT_EQ(ctx.initialize(), kOk);
-    testing::activateFonts(ctx.registry, {{u"f", fullFont()}});
+    testing::activateFonts(ctx.registry(), {{u"f", fullFont()}});
     auto fonts = matchedFamily(u"Installed");
     backend.textEngine->systemFonts->onProperty(c.id, c.value, fonts);
     ResolvedFont entry;
@@ -249,7 +249,7 @@ TEST(FontLookup, ErrorPrecedenceAcrossSteps) {
     font.postScriptName = u"PS";
     font.fullName = u"Full";
     font.familyName = u"Fam";
-    testing::activateFonts(ctx.registry, {{u"f", font}});
+    testing::activateFonts(ctx.registry(), {{u"f", font}});
     FakeFontSet& system = *backend.textEngine->systemFonts;
     system.onProperty(FontPropertyId::PostScriptName, u"PS", fontsFor(c.postScript, u"A"));
     system.onProperty(FontPropertyId::FullName, u"Full", fontsFor(c.fullName, u"B"));
@@ -292,7 +292,7 @@ TEST(FontLookup, GdiProbeAcceptsOnlyTheRequestedFace) {
     RendererContext ctx(backend);
     ASSERT_EQ(ctx.initialize(), kOk);
     RegisteredFont font = fullFont();
-    testing::activateFonts(ctx.registry, {{u"f", font}});
+    testing::activateFonts(ctx.registry(), {{u"f", font}});
     ResolvedFont entry;
     resolveFontEntry(ctx, u"f", entry);
     EXPECT_EQ(entry.found, c.found);

@@ -6,6 +6,7 @@
 #include <limits>
 #include <string>
 
+#include "layout/resolved_font_cache.h"
 #include "platform/renderer_context.h"
 #include "protocol/messages.h"
 #include "support/fake_backend.h"
@@ -31,7 +32,7 @@ class MeasureLayoutTest : public ::testing::Test {
     font.stretch = 7;
     font.style = kStyleOblique;
     font.axisValues = {{kWghtTag, 300.0f}, {axisTag('o', 'p', 's', 'z'), 12.0f}};
-    testing::activateFonts(ctx.registry, {{u"f", font}});
+    testing::activateFonts(ctx.registry(), {{u"f", font}});
     fonts = matchedFamily(u"Fam");
     backend.textEngine->systemFonts->onProperty(FontPropertyId::PostScriptName, u"PS", fonts);
   }
@@ -76,7 +77,7 @@ TEST_F(MeasureLayoutTest, BuildsTheFormatAndLayoutFromTheEntry) {
   EXPECT_EQ(format.fontSize, 28.0f);  // not scaled by dpiScale
   EXPECT_EQ(format.localeName, u"en-us");
   ASSERT_EQ(format.axisCalls.size(), 1u);
-  EXPECT_EQ(format.axisCalls[0], ctx.registry.findRegisteredFont(u"f")->axisValues);
+  EXPECT_EQ(format.axisCalls[0], ctx.registry().findRegisteredFont(u"f")->axisValues);
   EXPECT_EQ(format.wrapping, std::vector{WordWrapping::EmergencyBreak});
   EXPECT_EQ(format.textAlignment, std::vector{TextAlignment::Leading});
   EXPECT_EQ(format.paragraphAlignment, std::vector{ParagraphAlignment::Near});
@@ -126,11 +127,11 @@ TEST_F(MeasureLayoutTest, AxisValuesOnlyWhenPresentAndSupported) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     if (!c.hasAxes) {
-      RegisteredFont withoutAxes = *ctx.registry.findRegisteredFont(u"f");
+      RegisteredFont withoutAxes = *ctx.registry().findRegisteredFont(u"f");
       withoutAxes.axisValues.clear();
-      testing::activateFonts(ctx.registry, {{u"f", withoutAxes}});
+      testing::activateFonts(ctx.registry(), {{u"f", withoutAxes}});
     }
-    ctx.resolvedFonts.clear();
+    ctx.resolvedFonts().clear();
     engine().formats.clear();
     engine().supportsAxes = c.supported;
     engine().failAxes = true;  // a call, where one is made, fails
@@ -194,7 +195,7 @@ TEST_F(MeasureLayoutTest, SurrogatePairsCountAsTwoUnits) {
 TEST_F(MeasureLayoutTest, FontErrorComesBeforeValidation) {
   RegisteredFont missing;
   missing.familyName = u"Nowhere";
-  testing::activateFonts(ctx.registry, {{u"missing", missing}});
+  testing::activateFonts(ctx.registry(), {{u"missing", missing}});
   struct Case {
     std::u16string id;
     std::string_view error;
@@ -212,7 +213,7 @@ TEST_F(MeasureLayoutTest, GdiEntriesAreValidatedThenMeasuredByTheGdiPath) {
   backend.gdiOverride = &gdi;
   RegisteredFont bitmapOnly;
   bitmapOnly.familyName = u"Terminus";
-  testing::activateFonts(ctx.registry, {{u"gdi", bitmapOnly}});
+  testing::activateFonts(ctx.registry(), {{u"gdi", bitmapOnly}});
 
   expectFailed(measure(u"Hello", 28, 8192.5f, 1, u"gdi"), errors::kInvalidLayout);
   LayoutResult result = measure(u"Hello", 28, 300, 1, u"gdi");

@@ -1,7 +1,8 @@
+#include "fonts/gdi_font.h"
+
 #include <algorithm>
 #include <array>
-
-#include "layout/gdi_layout.h"
+#include <cmath>
 
 namespace kfp {
 namespace {
@@ -44,6 +45,10 @@ std::unique_ptr<GdiFont> createGdiFont(Gdi& gdi, std::u16string_view familyName,
   const std::u16string face = selectedFace(gdi, *font);
   if (face.empty() || !gdi.equalIgnoringCase(familyName, face)) return nullptr;
   return font;
+}
+
+int64_t ceilToPixels(float value) {
+  return static_cast<int64_t>(std::ceil(value));
 }
 
 }  // namespace kfp
