@@ -234,8 +234,8 @@ int run() {
     return 1;
   }
   LinuxTextEngine engine(library, index);
-  FontSetRef system;
-  if (failed(engine.getSystemFontSet(&system))) return 1;
+  const FontSetRef system = engine.getSystemFontSet();
+  if (!system) return 1;
   const auto* linuxSet = dynamic_cast<const LinuxFontSet*>(system.get());
   if (!linuxSet) return 1;
 

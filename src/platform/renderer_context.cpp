@@ -32,8 +32,7 @@ HResult RendererContext::acquirePlatformServices() {
   HResult hr = backend_.createTextEngine(&textEngine_);
   if (failed(hr)) return hr;
   if (!textEngine_) return kFail;
-  hr = textEngine_->getSystemFontSet(&systemFontSet_);
-  if (failed(hr)) return hr;
+  systemFontSet_ = textEngine_->getSystemFontSet();
   if (!systemFontSet_) return kFail;
   systemFontSet1_ = systemFontSet_->asFontSet1();
   return backend_.createGraphics(&graphics_);

@@ -28,17 +28,17 @@ class FakeTextFormat : public TextFormat {
     record_.axisCalls.emplace_back(values.begin(), values.end());
     return !engine_.failAxes;
   }
-  HResult setWordWrapping(WordWrapping wrapping) override {
+  bool setWordWrapping(WordWrapping wrapping) override {
     record_.wrapping.push_back(wrapping);
-    return kOk;
+    return true;
   }
-  HResult setTextAlignment(TextAlignment alignment) override {
+  bool setTextAlignment(TextAlignment alignment) override {
     record_.textAlignment.push_back(alignment);
-    return kOk;
+    return true;
   }
-  HResult setParagraphAlignment(ParagraphAlignment alignment) override {
+  bool setParagraphAlignment(ParagraphAlignment alignment) override {
     record_.paragraphAlignment.push_back(alignment);
-    return kOk;
+    return true;
   }
 
  private:
@@ -190,10 +190,9 @@ std::shared_ptr<FakeFontSet> matchedFamily(std::u16string family, uint32_t count
   return fonts;
 }
 
-HResult FakeTextEngine::getSystemFontSet(FontSetRef* out) {
-  if (failed(systemFontSetResult)) return systemFontSetResult;
-  *out = systemFonts;
-  return kOk;
+FontSetRef FakeTextEngine::getSystemFontSet() {
+  if (failSystemFontSet) return nullptr;
+  return systemFonts;
 }
 
 FontCollectionRef FakeTextEngine::createFontCollection(const FontSet& fonts) {

@@ -108,14 +108,14 @@ class FakeTextEngine : public TextEngine {
  public:
   FakeTextEngine() : systemFonts(std::make_shared<FakeFontSet>(0)) {}
 
-  HResult getSystemFontSet(FontSetRef* out) override;
+  FontSetRef getSystemFontSet() override;
   FontCollectionRef createFontCollection(const FontSet& fonts) override;
   std::unique_ptr<TextFormat> createTextFormat(const TextFormatDescription& description) override;
   std::unique_ptr<TextLayout> createTextLayout(std::u16string_view text, const TextFormat& format,
                                                float maxWidth, float maxHeight) override;
 
   // Script.
-  HResult systemFontSetResult = kOk;
+  bool failSystemFontSet = false;
   std::shared_ptr<FakeFontSet> systemFonts;
   bool failTextFormat = false;
   bool supportsAxes = true;

@@ -18,7 +18,7 @@ class LinuxTextEngine : public TextEngine {
   ~LinuxTextEngine() override;
 
   // Font services (font_services.cpp).
-  HResult getSystemFontSet(FontSetRef* out) override;
+  FontSetRef getSystemFontSet() override;
   FontCollectionRef createFontCollection(const FontSet& fonts) override;
 
   // Layout (text_layout.cpp).
