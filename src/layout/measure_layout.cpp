@@ -88,9 +88,8 @@ LayoutResult measureLayout(RendererContext& context, const std::u16string& fontI
   LayoutResult result;
   result.height = roundLayoutHeight(metrics.height, dpiScale);
   result.lineCount = metrics.lineCount;
-  result.kind = FontKind::DirectWrite;
   result.resolved = true;
-  result.textLayout = std::move(layout);
+  result.drawing = std::move(layout);
   return result;
 }
 

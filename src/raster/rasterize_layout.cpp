@@ -54,10 +54,10 @@ bool rasterizeLayout(RendererContext& context, const LayoutResult& layout, float
                      float dpiScale, std::vector<uint8_t>& pixels, uint32_t& pixelWidth,
                      uint32_t& pixelHeight) {
   if (!layout.resolved) return false;
-  if (layout.kind == FontKind::Gdi) {
+  if (layout.gdiLayout()) {
     return rasterizeGdiLayout(context.backend().gdi(), layout, pixels, pixelWidth, pixelHeight);
   }
-  if (!layout.textLayout) return false;
+  if (!layout.textLayout()) return false;
   pixelWidth = pixelExtent(width, dpiScale);
   pixelHeight = pixelExtent(dpiScale, layout.height);
   if (!bitmapSizeAllowed(pixelWidth, pixelHeight)) return false;
@@ -73,7 +73,7 @@ bool rasterizeLayout(RendererContext& context, const LayoutResult& layout, float
   if (!target->createOpaqueWhiteBrush()) return false;
   target->beginDraw();
   target->clear();
-  target->drawTextLayout(*layout.textLayout);
+  target->drawTextLayout(*layout.textLayout());
   if (!target->endDraw()) return false;
 
   // White ink on transparent, premultiplied: alpha alone is the coverage.

@@ -175,15 +175,16 @@ TEST(MeasureGdiLayoutTest, KeepsWhatDrawingNeeds) {
     FakeGdi gdi;
     const LayoutResult r = measureGdiLayout(gdi, gdiEntry(c.style, 700), u"ab cd", 28, 300, 2);
     ASSERT_TRUE(r.resolved);
-    EXPECT_EQ(r.kind, FontKind::Gdi);
-    EXPECT_EQ(r.text, u"ab cd");
-    EXPECT_EQ(r.familyName, u"Terminus");
-    EXPECT_EQ(r.weight, 700);
-    EXPECT_EQ(r.italic, c.italic);
-    EXPECT_EQ(r.fontSize, 28);
-    EXPECT_EQ(r.width, 300);
-    EXPECT_EQ(r.dpiScale, 2);
-    EXPECT_EQ(r.textLayout, nullptr);
+    EXPECT_EQ(r.kind(), FontKind::Gdi);
+    ASSERT_NE(r.gdiLayout(), nullptr);
+    EXPECT_EQ(r.gdiLayout()->text, u"ab cd");
+    EXPECT_EQ(r.gdiLayout()->familyName, u"Terminus");
+    EXPECT_EQ(r.gdiLayout()->weight, 700);
+    EXPECT_EQ(r.gdiLayout()->italic, c.italic);
+    EXPECT_EQ(r.gdiLayout()->fontSize, 28);
+    EXPECT_EQ(r.gdiLayout()->width, 300);
+    EXPECT_EQ(r.gdiLayout()->dpiScale, 2);
+    EXPECT_EQ(r.textLayout(), nullptr);
     // The font is built at the device pixel size; lines wrap at the device pixel width.
     ASSERT_FALSE(gdi.createdFonts.empty());
     EXPECT_EQ(gdi.createdFonts[0].height, -56);
@@ -227,9 +228,7 @@ TEST(MeasureGdiLayoutTest, FailureCodes) {
     EXPECT_EQ(r.error, c.error);
     EXPECT_EQ(r.height, 0);
     EXPECT_EQ(r.lineCount, 0u);
-    EXPECT_EQ(r.kind, FontKind::DirectWrite);
-    EXPECT_TRUE(r.text.empty());
-    EXPECT_TRUE(r.familyName.empty());
+    EXPECT_EQ(r.gdiLayout(), nullptr);
     EXPECT_TRUE(gdi.allReleased());
   }
 }

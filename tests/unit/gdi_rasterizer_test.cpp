@@ -15,13 +15,12 @@ using testing::FakeGdi;
 LayoutResult gdiLayout(std::u16string text, float width, float height, float dpiScale) {
   LayoutResult layout;
   layout.resolved = true;
-  layout.kind = FontKind::Gdi;
-  layout.text = std::move(text);
-  layout.familyName = u"Terminus";
-  layout.fontSize = 10;
-  layout.width = width;
   layout.height = height;
-  layout.dpiScale = dpiScale;
+  layout.drawing = GdiLayout{.text = std::move(text),
+                             .familyName = u"Terminus",
+                             .fontSize = 10,
+                             .width = width,
+                             .dpiScale = dpiScale};
   return layout;
 }
 

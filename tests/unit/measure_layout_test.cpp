@@ -52,7 +52,7 @@ void expectFailed(const LayoutResult& result, std::string_view error) {
   EXPECT_EQ(result.error, error);
   EXPECT_EQ(result.height, 0.0f);
   EXPECT_EQ(result.lineCount, 0u);
-  EXPECT_EQ(result.textLayout, nullptr);
+  EXPECT_EQ(result.textLayout(), nullptr);
 }
 
 TEST_F(MeasureLayoutTest, BuildsTheFormatAndLayoutFromTheEntry) {
@@ -60,10 +60,10 @@ TEST_F(MeasureLayoutTest, BuildsTheFormatAndLayoutFromTheEntry) {
   LayoutResult result = measure(u"Hello", 28, 300, 2);
   ASSERT_TRUE(result.resolved);
   EXPECT_TRUE(result.error.empty());
-  EXPECT_EQ(result.kind, FontKind::DirectWrite);
+  EXPECT_EQ(result.kind(), FontKind::DirectWrite);
   EXPECT_EQ(result.lineCount, 3u);
   EXPECT_EQ(result.height, 34.0f);
-  ASSERT_NE(result.textLayout, nullptr);
+  ASSERT_NE(result.textLayout(), nullptr);
   EXPECT_EQ(engine().liveLayouts, 1);
   EXPECT_EQ(engine().liveFormats, 0);
 
@@ -218,9 +218,10 @@ TEST_F(MeasureLayoutTest, GdiEntriesAreValidatedThenMeasuredByTheGdiPath) {
   expectFailed(measure(u"Hello", 28, 8192.5f, 1, u"gdi"), errors::kInvalidLayout);
   LayoutResult result = measure(u"Hello", 28, 300, 1, u"gdi");
   EXPECT_TRUE(result.resolved);
-  EXPECT_EQ(result.kind, FontKind::Gdi);
-  EXPECT_EQ(result.familyName, u"Terminus");
-  EXPECT_EQ(result.textLayout, nullptr);
+  EXPECT_EQ(result.kind(), FontKind::Gdi);
+  ASSERT_NE(result.gdiLayout(), nullptr);
+  EXPECT_EQ(result.gdiLayout()->familyName, u"Terminus");
+  EXPECT_EQ(result.textLayout(), nullptr);
   EXPECT_TRUE(engine().formats.empty());
 }
 
