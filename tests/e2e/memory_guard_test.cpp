@@ -87,6 +87,21 @@ TEST_F(MemoryGuardTest, HardLimitEndsTheRendererWithFatalError) {
   EXPECT_TRUE(session_.expectStderrEmpty());
 }
 
+// Ping, and the very next frame is Pong. The wait covers the requests sent before, which take
+// seconds on a loaded machine.
+::testing::AssertionResult pongAfterSlowRequests(RendererSession& session) {
+  if (!session.send(kPing, "")) return ::testing::AssertionFailure() << "Ping not sent";
+  Frame frame;
+  const client::ReadStatus status = session.client().receive(frame, client::Milliseconds(120000));
+  if (status != client::ReadStatus::kFrame) {
+    return ::testing::AssertionFailure() << client::readStatusName(status);
+  }
+  if (frame.type != kPong) {
+    return ::testing::AssertionFailure() << "frame type " << int(frame.type) << " " << frame.json;
+  }
+  return ::testing::AssertionSuccess();
+}
+
 // A Measure naming this many ids is answered with a reply far above the 8 MiB limit, which is
 // dropped. None of the ids is registered, so nothing of the request stays in the cache.
 std::string oversizedMeasure(uint64_t generation) {
@@ -111,7 +126,7 @@ TEST(MemoryFigureTest, FreedMemoryDoesNotCountAgainstTheLimits) {
   for (uint64_t generation = 1; generation <= 2; ++generation) {
     ASSERT_TRUE(session.send(kMeasure, oversizedMeasure(generation)));
   }
-  EXPECT_TRUE(session.expectNothingPending());
+  EXPECT_TRUE(pongAfterSlowRequests(session));
   EXPECT_TRUE(session.expectCleanEnd());
 }
 
@@ -138,7 +153,7 @@ TEST(MemoryFigureTest, AReplyBoundToBeDroppedIsNotBuiltWhole) {
   RendererSession session(kRendererPath);
   ASSERT_TRUE(session.started());
   ASSERT_TRUE(session.send(kMeasure, json));
-  EXPECT_TRUE(session.expectNothingPending());
+  EXPECT_TRUE(pongAfterSlowRequests(session));
   EXPECT_LT(peakResidentBytes(session.process().pid()), kHardMemoryLimit);
   EXPECT_TRUE(session.expectCleanEnd());
 }
