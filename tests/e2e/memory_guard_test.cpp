@@ -55,7 +55,8 @@ class MemoryGuardTest : public ::testing::Test {
 
   uint64_t memory() { return anonymousBytes(session_.process().pid()); }
 
-  RendererSession session_{kRendererPath};
+  // Thousands of faces per request: minutes under the sanitizers on a loaded machine.
+  RendererSession session_{kRendererPath, {}, client::Milliseconds(300000)};
 };
 
 TEST_F(MemoryGuardTest, SoftLimitDropsTheCacheAndTheRendererGoesOn) {

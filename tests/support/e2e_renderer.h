@@ -31,7 +31,8 @@ std::string frameHeader(uint32_t length, uint8_t type, uint32_t jsonLength);
 
 class RendererSession {
  public:
-  RendererSession(const std::string& rendererPath, std::vector<std::string> args = {});
+  RendererSession(const std::string& rendererPath, std::vector<std::string> args = {},
+                  Milliseconds replyTimeout = kReplyTimeout);
   ~RendererSession();
 
   // Did the process start? Every test asserts this first.

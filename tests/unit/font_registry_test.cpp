@@ -134,7 +134,8 @@ TEST(FontRegistry, AddFontKeepsTheStagedSetAndTheCountsTogether) {
       EXPECT_EQ(registry.addFont(c.ids[i], RegisteredFont{}), c.accepted[i]);
     }
     EXPECT_EQ(registry.stagedFonts().size(), registry.receivedCount());
-    EXPECT_EQ(registry.commitRegistration(), c.open && registry.receivedCount() == c.expected);
+    const bool complete = c.open && registry.receivedCount() == c.expected;
+    EXPECT_EQ(registry.commitRegistration(), complete);
   }
 }
 
