@@ -14,19 +14,19 @@
 #include <vector>
 
 #include "kfp_client.h"
-#include "protocol/message_types.h"
 #include "platform/linux/backend_parts.h"
 #include "platform/linux/face_store.h"
 #include "platform/linux/font_index.h"
 #include "platform/linux/font_set.h"
 #include "platform/linux/text_engine.h"
+#include "protocol/message_types.h"
 
 namespace kfp {
 namespace {
 
 using client::Client;
-using client::Frame;
 using client::FontDescriptor;
+using client::Frame;
 using client::LayoutRequest;
 using Clock = std::chrono::steady_clock;
 
@@ -168,7 +168,7 @@ void textLengthGrowth() {
   if (faces.empty()) return;
   constexpr float kWidth = 1000;
   auto layOut = [&](const Face& face, std::u16string_view text) -> std::unique_ptr<TextLayout> {
-    TextFormatSpec request;
+    TextFormatDescription request;
     request.familyName = face.family;
     request.fontCollection = face.collection;
     request.fontSize = 28;

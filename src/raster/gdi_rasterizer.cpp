@@ -21,7 +21,7 @@ uint8_t coverageOf(const uint8_t* bgrx) {
 }
 
 // Draws every line of the layout into the DIB selected into dc. False on any failure.
-bool drawLines(GdiDeviceContext& dc, const LayoutResult& layout, int32_t maxWidthPx) {
+bool drawLines(GdiDeviceContext& dc, const GdiLayout& layout, int32_t maxWidthPx) {
   GdiLines lines;
   if (!breakGdiLines(dc, layout.text, maxWidthPx, &lines)) return false;
   for (size_t i = 0; i < lines.lines.size(); ++i) {
@@ -61,10 +61,13 @@ class Selection {
 
 }  // namespace
 
-bool rasterizeGdiLayout(Gdi& gdi, const LayoutResult& layout, std::vector<uint8_t>& pixels,
+bool rasterizeGdiLayout(Gdi& gdi, const LayoutResult& result, std::vector<uint8_t>& pixels,
                         uint32_t& pixelWidth, uint32_t& pixelHeight) {
+  const GdiLayout* gdiLayout = result.gdiLayout();
+  if (!gdiLayout) return false;
+  const GdiLayout& layout = *gdiLayout;
   pixelWidth = pixelExtent(layout.width, layout.dpiScale);
-  pixelHeight = pixelExtent(layout.height, layout.dpiScale);
+  pixelHeight = pixelExtent(result.height, layout.dpiScale);
   if (!bitmapSizeAllowed(pixelWidth, pixelHeight)) return false;
 
   // Declared so that leaving destroys the bitmap, then the font, then the context.

@@ -53,11 +53,12 @@ std::string frameBytes(uint8_t type, std::string_view json, std::string_view pay
   return out;
 }
 
-RendererSession::RendererSession(const std::string& rendererPath, std::vector<std::string> args) {
+RendererSession::RendererSession(const std::string& rendererPath, std::vector<std::string> args,
+                                 Milliseconds replyTimeout) {
   client::ClientOptions options;
   options.rendererPath = rendererPath;
   options.extraArgs = std::move(args);
-  options.replyTimeout = kReplyTimeout;
+  options.replyTimeout = replyTimeout;
   client_ = client::Client::start(options, &startError_);
 }
 

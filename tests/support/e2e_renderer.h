@@ -35,7 +35,8 @@ uint64_t anonymousBytes(int pid);
 
 class RendererSession {
  public:
-  RendererSession(const std::string& rendererPath, std::vector<std::string> args = {});
+  RendererSession(const std::string& rendererPath, std::vector<std::string> args = {},
+                  Milliseconds replyTimeout = kReplyTimeout);
   ~RendererSession();
 
   // Did the process start? Every test asserts this first.

@@ -32,7 +32,8 @@ class SystemFontSet : public ::testing::Test {
     ASSERT_NE(index, nullptr);
     index_ = index;
     engine_ = new LinuxTextEngine(FaceStore::create(), index);
-    ASSERT_EQ(engine_->getSystemFontSet(&set_), kOk);
+    set_ = engine_->getSystemFontSet();
+    ASSERT_TRUE(set_);
   }
   static void TearDownTestSuite() {
     set_.reset();

@@ -54,14 +54,14 @@ class LinuxTextFixture {
   std::unique_ptr<TextFormat> format(std::shared_ptr<const LinuxFontCollection> fonts,
                                      std::u16string_view family, float size,
                                      int weight = kNormalWeight, int style = kStyleNormal) {
-    TextFormatSpec spec;
-    spec.familyName = family;
-    spec.fontCollection = std::move(fonts);
-    spec.weight = weight;
-    spec.style = style;
-    spec.fontSize = size;
-    spec.localeName = u"en-us";
-    std::unique_ptr<TextFormat> result = engine_.createTextFormat(spec);
+    TextFormatDescription description;
+    description.familyName = family;
+    description.fontCollection = std::move(fonts);
+    description.weight = weight;
+    description.style = style;
+    description.fontSize = size;
+    description.localeName = u"en-us";
+    std::unique_ptr<TextFormat> result = engine_.createTextFormat(description);
     if (result) result->setWordWrapping(WordWrapping::EmergencyBreak);
     return result;
   }

@@ -11,10 +11,9 @@ LinuxTextEngine::LinuxTextEngine(std::shared_ptr<FaceStore> faces,
 
 LinuxTextEngine::~LinuxTextEngine() = default;
 
-HResult LinuxTextEngine::getSystemFontSet(FontSetRef* out) {
-  if (!index_) return kFail;
-  *out = LinuxFontSet::scalableFonts(index_);
-  return kOk;
+FontSetRef LinuxTextEngine::getSystemFontSet() {
+  if (!index_) return nullptr;
+  return LinuxFontSet::scalableFonts(index_);
 }
 
 FontCollectionRef LinuxTextEngine::createFontCollection(const FontSet& fonts) {

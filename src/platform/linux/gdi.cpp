@@ -17,7 +17,7 @@ class LinuxGdi : public Gdi {
   LinuxGdi(std::shared_ptr<FaceStore> store, std::shared_ptr<const FontIndex> index)
       : index_(index), faces_(std::make_shared<GdiFaceCache>(std::move(store), index)) {}
 
-  std::unique_ptr<GdiFont> createFont(const GdiFontSpec& request) override {
+  std::unique_ptr<GdiFont> createFont(const GdiFontRequest& request) override {
     if (!index_) return nullptr;
     if (std::optional<GdiFaceChoice> choice =
             chooseGdiFace(*index_, request.faceName, request.weight, request.italic)) {

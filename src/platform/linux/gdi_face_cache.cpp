@@ -8,7 +8,7 @@ constexpr int kSemiBold = 600;
 
 }  // namespace
 
-std::shared_ptr<GdiSizedFace> GdiFaceCache::face(uint32_t recordId, const GdiFontSpec& request) {
+std::shared_ptr<GdiSizedFace> GdiFaceCache::face(uint32_t recordId, const GdiFontRequest& request) {
   const Key key{recordId, request.height, request.weight >= kSemiBold, request.italic};
   if (auto it = faces_.find(key); it != faces_.end() && !it->second->fileChanged()) {
     return it->second;

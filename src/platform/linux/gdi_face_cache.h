@@ -22,7 +22,7 @@ class GdiFaceCache {
       : store_(std::move(store)), index_(std::move(index)) {}
 
   // The record's face sized for the request; nullptr when it cannot be opened or sized.
-  std::shared_ptr<GdiSizedFace> face(uint32_t recordId, const GdiFontSpec& request);
+  std::shared_ptr<GdiSizedFace> face(uint32_t recordId, const GdiFontRequest& request);
   void clear() { decltype(faces_)().swap(faces_); }
   size_t size() const { return faces_.size(); }
 

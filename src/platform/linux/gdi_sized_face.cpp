@@ -28,7 +28,7 @@ int ceilPixels26Dot6(FT_Pos value) {
 
 GdiSizedFace::GdiSizedFace(std::shared_ptr<FreeTypeLibrary> library,
                            std::shared_ptr<MappedFontFile> file, const FontRecord& record,
-                           const GdiFontSpec& request)
+                           const GdiFontRequest& request)
     : library_(std::move(library)),
       file_(std::move(file)),
       height_(request.height),
@@ -38,7 +38,7 @@ GdiSizedFace::GdiSizedFace(std::shared_ptr<FreeTypeLibrary> library,
 std::shared_ptr<GdiSizedFace> GdiSizedFace::open(std::shared_ptr<FreeTypeLibrary> library,
                                                  std::shared_ptr<MappedFontFile> file,
                                                  const FontRecord& record,
-                                                 const GdiFontSpec& request) {
+                                                 const GdiFontRequest& request) {
   if (!library || !library->get() || !file) return nullptr;
   std::shared_ptr<GdiSizedFace> sized(
       new GdiSizedFace(std::move(library), std::move(file), record, request));

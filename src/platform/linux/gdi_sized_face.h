@@ -22,7 +22,8 @@ class GdiSizedFace {
   // nullptr when the mapped file cannot be opened as the record's face or sized as requested.
   static std::shared_ptr<GdiSizedFace> open(std::shared_ptr<FreeTypeLibrary> library,
                                             std::shared_ptr<MappedFontFile> file,
-                                            const FontRecord& record, const GdiFontSpec& request);
+                                            const FontRecord& record,
+                                            const GdiFontRequest& request);
 
   GdiTextMetrics metrics() const { return {ascent_ + descent_, externalLeading_}; }
   int ascent() const { return ascent_; }
@@ -38,7 +39,7 @@ class GdiSizedFace {
 
  private:
   GdiSizedFace(std::shared_ptr<FreeTypeLibrary> library, std::shared_ptr<MappedFontFile> file,
-               const FontRecord& record, const GdiFontSpec& request);
+               const FontRecord& record, const GdiFontRequest& request);
   bool size();
   void sizeOutline();
   bool sizeStrike();
@@ -50,7 +51,7 @@ class GdiSizedFace {
   std::shared_ptr<FreeTypeLibrary> library_;
   std::shared_ptr<MappedFontFile> file_;
   FtFacePtr face_;
-  int32_t height_ = 0;  // the requested height, see GdiFontSpec
+  int32_t height_ = 0;  // the requested height, see GdiFontRequest
   int ascent_ = 0;
   int descent_ = 0;
   int externalLeading_ = 0;

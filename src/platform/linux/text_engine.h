@@ -18,11 +18,11 @@ class LinuxTextEngine : public TextEngine {
   ~LinuxTextEngine() override;
 
   // Font services (font_services.cpp).
-  HResult getSystemFontSet(FontSetRef* out) override;
+  FontSetRef getSystemFontSet() override;
   FontCollectionRef createFontCollection(const FontSet& fonts) override;
 
   // Layout (text_layout.cpp).
-  std::unique_ptr<TextFormat> createTextFormat(const TextFormatSpec& spec) override;
+  std::unique_ptr<TextFormat> createTextFormat(const TextFormatDescription& description) override;
   std::unique_ptr<TextLayout> createTextLayout(std::u16string_view text, const TextFormat& format,
                                                float maxWidth, float maxHeight) override;
 
