@@ -164,7 +164,8 @@ std::u16string pickEnglish(const std::shared_ptr<const LocalizedStrings>& names)
 void benchResolution(size_t sampleSize) {
   auto index = FontIndex::build();
   auto library = FreeTypeLibrary::create();
-  if (!index || !library) return;
+  auto store = FaceStore::create();
+  if (!index || !library || !store) return;
   auto set = LinuxFontSet::scalableFonts(index);
   std::vector<uint32_t> sample;
   size_t step = std::max<size_t>(1, set->fontCount() / sampleSize);
@@ -200,7 +201,7 @@ void benchResolution(size_t sampleSize) {
       FontSetRef matched =
           set->asFontSet1()->matchProperty({FontPropertyId::PostScriptName, postScript}, {});
       FontSetRef one = matched ? matched->asFontSet1()->filteredFonts({&first, 1}) : nullptr;
-      auto collection = one ? createLinuxFontCollection(library, *one) : nullptr;
+      auto collection = one ? createLinuxFontCollection(*store, *one) : nullptr;
       std::u16string family = collection ? pickEnglish(collection->familyNames(0)) : u"";
       samples.push_back(microsSince(start));
       if (family.empty()) ++failures;

@@ -77,12 +77,12 @@ class SeamRenderer {
 
   std::unique_ptr<TextLayout> measure(const BenchFont& font, TextMetrics* metrics,
                                       std::u16string_view text = kText) {
-    TextFormatSpec spec;
-    spec.familyName = font.family;
-    spec.fontCollection = font.collection;
-    spec.fontSize = kFontSize;
-    spec.localeName = u"en-us";
-    auto format = engine_.createTextFormat(spec);
+    TextFormatDescription description;
+    description.familyName = font.family;
+    description.fontCollection = font.collection;
+    description.fontSize = kFontSize;
+    description.localeName = u"en-us";
+    auto format = engine_.createTextFormat(description);
     if (!format) return nullptr;
     format->setWordWrapping(WordWrapping::EmergencyBreak);
     auto layout = engine_.createTextLayout(text, *format, kWidth, 100000.0f);
@@ -228,15 +228,15 @@ PipeFigures measureThroughPipe(const std::vector<BenchFont>& fonts) {
 }
 
 int run() {
-  auto library = FreeTypeLibrary::create();
+  auto library = FaceStore::create();
   std::shared_ptr<const FontIndex> index = FontIndex::build();
   if (!library || !index) {
     std::printf("font index unavailable\n");
     return 1;
   }
   LinuxTextEngine engine(library, index);
-  FontSetRef system;
-  if (failed(engine.getSystemFontSet(&system))) return 1;
+  const FontSetRef system = engine.getSystemFontSet();
+  if (!system) return 1;
   const auto* linuxSet = dynamic_cast<const LinuxFontSet*>(system.get());
   if (!linuxSet) return 1;
 

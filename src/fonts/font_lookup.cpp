@@ -5,7 +5,8 @@
 #include <optional>
 
 #include "fonts/font_lookup_steps.h"
-#include "layout/gdi_layout.h"
+#include "fonts/font_registry.h"
+#include "fonts/gdi_font.h"
 #include "platform/json.h"
 #include "platform/renderer_context.h"
 #include "protocol/messages.h"
@@ -63,13 +64,13 @@ std::u16string chooseFamilyName(const RegisteredFont& font, const FontSet& fonts
 bool matchFamilyNames(RendererContext& context, const RegisteredFont& font, ResolvedFont& entry) {
   for (const std::u16string* name : familyNamesOf(font)) {
     if (name->empty()) continue;
-    if (context.systemFontSet1) {
+    if (context.systemFontSet1()) {
       for (FontPropertyId id : kFamilyMatchOrder) {
         if (matchFontProperty(context, font, id, *name, entry)) return true;
       }
-    } else if (context.systemFontSet) {
+    } else if (context.systemFontSet()) {
       FontSetRef matched =
-          context.systemFontSet->matchFamily(*name, font.weight, font.stretch, font.style);
+          context.systemFontSet()->matchFamily(*name, font.weight, font.stretch, font.style);
       if (matched && adoptMatchedFonts(context, font, *matched, entry)) return true;
     }
   }
@@ -81,7 +82,7 @@ bool probeGdiFamily(RendererContext& context, const RegisteredFont& font, Resolv
   for (const std::u16string* name : familyNamesOf(font)) {
     if (name->empty()) continue;
     std::unique_ptr<GdiFont> probe =
-        createGdiFont(context.backend.gdi(), *name, font.weight, font.style != kStyleNormal,
+        createGdiFont(context.backend().gdi(), *name, font.weight, font.style != kStyleNormal,
                       kGdiProbeFontSize, kGdiProbeDpiScale);
     if (!probe) continue;
     entry.kind = FontKind::Gdi;
@@ -112,7 +113,7 @@ bool adoptMatchedFonts(RendererContext& context, const RegisteredFont& font, con
   if (fonts.fontCount() == 0) return false;
 
   FontCollectionRef collection =
-      context.textEngine ? context.textEngine->createFontCollection(fonts) : nullptr;
+      context.textEngine() ? context.textEngine()->createFontCollection(fonts) : nullptr;
   if (!collection || collection->familyCount() == 0) {
     entry.error = errors::kFontCollectionCreateFailed;
     return false;
@@ -135,17 +136,17 @@ bool matchFontProperty(RendererContext& context, const RegisteredFont& font, Fon
   if (value.empty()) return false;
   const FontProperty property{id, value};
   FontSetRef matched;
-  if (context.systemFontSet1) {
-    matched = context.systemFontSet1->matchProperty(property, font.axisValues);
-  } else if (context.systemFontSet) {
-    matched = context.systemFontSet->matchProperty(property);
+  if (context.systemFontSet1()) {
+    matched = context.systemFontSet1()->matchProperty(property, font.axisValues);
+  } else if (context.systemFontSet()) {
+    matched = context.systemFontSet()->matchProperty(property);
   }
   if (!matched) return false;
   return adoptMatchedFonts(context, font, *matched, entry);
 }
 
 void resolveFontEntry(RendererContext& context, const std::u16string& fontId, ResolvedFont& entry) {
-  const RegisteredFont* font = context.registry.findRegisteredFont(fontId);
+  const RegisteredFont* font = context.registry().findRegisteredFont(fontId);
   if (!font) {
     entry.error = errors::kFontNotRegistered;
     return;

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "layout/resolved_font.h"
+#include "fonts/resolved_font.h"
 
 namespace kfp {
 

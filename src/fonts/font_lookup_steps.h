@@ -5,7 +5,7 @@
 #include <string_view>
 
 #include "fonts/registered_font.h"
-#include "layout/resolved_font.h"
+#include "fonts/resolved_font.h"
 #include "platform/font_set.h"
 
 namespace kfp {

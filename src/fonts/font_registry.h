@@ -22,23 +22,35 @@ class FontRegistry {
   void beginRegistration(uint64_t expected);
   // Adds one array of descriptors to the staged set, all or nothing.
   bool addFontBatch(const JsonArray& fonts, bool isChunk);
+  // Stages one font of an open registration; false when none is open, the expected count is
+  // reached, or the id is empty or already staged.
+  bool addFont(std::u16string fontId, RegisteredFont font);
   // Makes the staged set active when the registration is complete. The caller clears the
   // resolved-font cache on success.
   bool commitRegistration();
   void abandonRegistration();
+  // Drops both sets and any open registration.
+  void clear();
   const RegisteredFont* findRegisteredFont(const std::u16string& fontId) const;
 
-  uint64_t activeCount() const { return activeFonts.size(); }
-
-  FontMap activeFonts;
-  FontMap stagedFonts;
-  uint64_t receivedCount = 0;
-  uint64_t expectedCount = 0;
-  bool registrationOpen = false;
+  uint64_t activeCount() const { return activeFonts_.size(); }
+  // The open registration: whether there is one, how many fonts it expects and has received.
+  bool registrationOpen() const { return registrationOpen_; }
+  uint64_t expectedCount() const { return expectedCount_; }
+  uint64_t receivedCount() const { return receivedCount_; }
+  const FontMap& stagedFonts() const { return stagedFonts_; }
 
  private:
   // Removes what a rejected batch had inserted, so that the staged set is as it was; returns false.
   bool rollBack(const JsonArray& fonts, uint32_t inserted);
+
+  FontMap activeFonts_;
+  // Invariant: stagedFonts_.size() == receivedCount_ <= expectedCount_ while a registration is
+  // open; all three empty or zero otherwise.
+  FontMap stagedFonts_;
+  uint64_t receivedCount_ = 0;
+  uint64_t expectedCount_ = 0;
+  bool registrationOpen_ = false;
 };
 
 }  // namespace kfp

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <optional>
 
+#include "fonts/font_registry.h"
 #include "platform/json.h"
 #include "platform/renderer_context.h"
 #include "protocol/frame.h"
@@ -17,14 +18,14 @@ void writeError(ByteWriter& out, std::string_view code) {
 }
 
 bool commit(RendererContext& context) {
-  if (!context.registry.commitRegistration()) return false;
+  if (!context.registry().commitRegistration()) return false;
   // No resolution may outlive the set of fonts it was made from.
   context.clearResolvedFonts();
   return true;
 }
 
 void writeFontsRegistered(RendererContext& context, ByteWriter& out) {
-  writeFrame(out, kFontsRegistered, fontsRegisteredJson(context.registry.activeCount()));
+  writeFrame(out, kFontsRegistered, fontsRegisteredJson(context.registry().activeCount()));
 }
 
 }  // namespace
@@ -34,7 +35,7 @@ void handleRegisterFonts(RendererContext& context, const JsonObject& request, By
   if (!fonts) return writeError(out, errors::kInvalidFontList);
   if (fonts->size() > kMaxRegisteredFonts) return writeError(out, errors::kTooManyFonts);
 
-  FontRegistry& registry = context.registry;
+  FontRegistry& registry = context.registry();
   registry.beginRegistration(fonts->size());
   if (!registry.addFontBatch(*fonts, /*isChunk=*/false) || !commit(context)) {
     registry.abandonRegistration();
@@ -47,15 +48,15 @@ void handleBeginFonts(RendererContext& context, const JsonObject& request, ByteW
   const double count = request.getNamedNumber(u"fontCount", -1);
   // NaN fails the floor comparison too.
   if (count < 0 || count > double(kMaxRegisteredFonts) || !(std::floor(count) == count)) {
-    context.registry.abandonRegistration();
+    context.registry().abandonRegistration();
     return writeError(out, errors::kInvalidFontCount);
   }
-  context.registry.beginRegistration(static_cast<uint64_t>(count));
+  context.registry().beginRegistration(static_cast<uint64_t>(count));
   writeFrame(out, kBeginFontsAck, kEmptyObjectJson);
 }
 
 void handleFontChunk(RendererContext& context, const JsonObject& request, ByteWriter& out) {
-  FontRegistry& registry = context.registry;
+  FontRegistry& registry = context.registry();
   const std::optional<JsonArray> fonts = request.findNamedArray(u"fonts");
   if (!fonts) {
     registry.abandonRegistration();
@@ -65,12 +66,12 @@ void handleFontChunk(RendererContext& context, const JsonObject& request, ByteWr
     registry.abandonRegistration();
     return writeError(out, errors::kInvalidFontChunk);
   }
-  writeFrame(out, kFontChunkAck, fontChunkAckJson(registry.receivedCount));
+  writeFrame(out, kFontChunkAck, fontChunkAckJson(registry.receivedCount()));
 }
 
 void handleCommitFonts(RendererContext& context, ByteWriter& out) {
   if (!commit(context)) {
-    context.registry.abandonRegistration();
+    context.registry().abandonRegistration();
     return writeError(out, errors::kIncompleteFontRegistration);
   }
   writeFontsRegistered(context, out);

@@ -5,9 +5,19 @@
 namespace kfp {
 
 MemoryVerdict checkMemory(RendererContext& context) {
-  if (context.backend.privateBytes() > kHardMemoryLimit) return MemoryVerdict::HardLimitExceeded;
+  Backend& backend = context.backend();
+  uint64_t reading = backend.privateBytes();
+  // The allocator may keep freed memory resident (glibc serves large blocks from its heap once
+  // its mmap threshold has risen), and the figure would then count a dropped reply for good. A
+  // figure above a limit is judged only after the free memory has been given back; below the
+  // soft limit nothing is done, so the common frame pays for one reading.
+  if (reading > kSoftMemoryLimit) {
+    backend.releaseFreeMemory();
+    reading = backend.privateBytes();
+  }
+  if (reading > kHardMemoryLimit) return MemoryVerdict::HardLimitExceeded;
   // A second, separate reading: the first one may predate memory given back since.
-  if (context.backend.privateBytes() > kSoftMemoryLimit) context.clearResolvedFonts();
+  if (backend.privateBytes() > kSoftMemoryLimit) context.clearResolvedFonts();
   return MemoryVerdict::Ok;
 }
 

@@ -77,9 +77,12 @@ void handleMeasure(RendererContext& context, const JsonObject& request, ByteWrit
   appendRequestEcho(reply, r);
   reply += ",\"items\":[";
   for (size_t i = 0; i < r.fontIds.size(); ++i) {
-    if (i != 0) reply.push_back(',');
     const LayoutResult layout =
         measureLayout(context, r.fontIds[i], r.text, r.fontSize, r.width, r.dpiScale);
+    // A reply above the frame limit is lost whatever follows: the remaining fonts are still
+    // measured (and cached), but the text stops growing.
+    if (reply.size() > kMaxJsonLength) continue;
+    if (i != 0) reply.push_back(',');
     reply += "{\"fontId\":";
     appendQuotedUtf16(reply, r.fontIds[i]);
     reply += ",\"resolved\":";
@@ -94,8 +97,9 @@ void handleMeasure(RendererContext& context, const JsonObject& request, ByteWrit
     }
     reply.push_back('}');
   }
+  // The host sees no MeasureResult for a request whose reply is above the frame limit.
+  if (reply.size() > kMaxJsonLength) return;
   reply += "]}";
-  // A reply above the frame limit is lost; the host sees no MeasureResult for this request.
   writeFrame(out, kMeasureResult, reply);
 }
 

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "fonts/gdi_font.h"
 #include "layout/layout_result.h"
 #include "platform/gdi.h"
 
@@ -25,21 +26,12 @@ struct GdiLines {
   int32_t lineHeight = 1;
 };
 
-constexpr size_t kMaxGdiFaceNameLength = 31;
-
-// A font whose face the backend really selected (no substitutes), or nullptr.
-std::unique_ptr<GdiFont> createGdiFont(Gdi& gdi, std::u16string_view familyName, int32_t weight,
-                                       bool italic, float fontSize, float dpiScale);
-
 // Breaks text into lines of at most maxWidthPx pixels with the font selected into dc.
 bool breakGdiLines(GdiDeviceContext& dc, std::u16string_view text, int32_t maxWidthPx,
                    GdiLines* out);
 
 // The whitespace classification of the line breaker.
 bool isGdiWhitespace(char16_t c);
-
-// ceil(value) in 32-bit float, truncated through a signed 64-bit integer.
-int64_t ceilToPixels(float value);
 
 LayoutResult measureGdiLayout(Gdi& gdi, const ResolvedFont& entry, const std::u16string& text,
                               float fontSize, float width, float dpiScale);

@@ -3,18 +3,13 @@
 #include <cmath>
 
 #include "layout/gdi_layout.h"
+#include "platform/utf16.h"
 
 namespace kfp {
 namespace {
 
 bool isParagraphBreak(char16_t c) {
   return c == u'\r' || c == u'\n';
-}
-bool isHighSurrogate(char16_t c) {
-  return c >= 0xD800 && c <= 0xDBFF;
-}
-bool isLowSurrogate(char16_t c) {
-  return c >= 0xDC00 && c <= 0xDFFF;
 }
 
 // Breaks one paragraph [b, pend) into lines, appending them to out.
@@ -67,10 +62,6 @@ bool isGdiWhitespace(char16_t c) {
   // The Unicode White_Space property above Latin-1.
   return c == 0x1680 || (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F ||
          c == 0x205F || c == 0x3000;
-}
-
-int64_t ceilToPixels(float value) {
-  return static_cast<int64_t>(std::ceil(value));
 }
 
 bool breakGdiLines(GdiDeviceContext& dc, std::u16string_view text, int32_t maxWidthPx,

@@ -35,16 +35,10 @@ LayoutResult measureGdiLayout(Gdi& gdi, const ResolvedFont& entry, const std::u1
   const uint64_t n = lines.lines.size();
   const int64_t pixels = static_cast<int64_t>(n) * lines.lineHeight;
   result.resolved = true;
-  result.kind = FontKind::Gdi;
   result.height = heightOfPixels(static_cast<float>(pixels), dpiScale);
   result.lineCount = static_cast<uint32_t>(n);
-  result.text = text;
-  result.familyName = entry.familyName;
-  result.weight = entry.weight;
-  result.italic = italic;
-  result.fontSize = fontSize;
-  result.width = width;
-  result.dpiScale = dpiScale;
+  result.drawing =
+      GdiLayout{text, entry.familyName, entry.weight, italic, fontSize, width, dpiScale};
   return result;
 }
 

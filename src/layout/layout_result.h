@@ -4,11 +4,23 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <variant>
 
-#include "layout/resolved_font.h"
+#include "fonts/resolved_font.h"
 #include "platform/text_engine.h"
 
 namespace kfp {
+
+// What the GDI-style path needs to build the same font and lines again for drawing.
+struct GdiLayout {
+  std::u16string text;
+  std::u16string familyName;
+  int32_t weight = kNormalWeight;
+  bool italic = false;
+  float fontSize = 0;
+  float width = 0;
+  float dpiScale = 1.0f;
+};
 
 struct LayoutResult {
   LayoutResult() = default;
@@ -17,21 +29,23 @@ struct LayoutResult {
   LayoutResult(const LayoutResult&) = delete;
   LayoutResult& operator=(const LayoutResult&) = delete;
 
+  FontKind kind() const {
+    return std::holds_alternative<GdiLayout>(drawing) ? FontKind::Gdi : FontKind::DirectWrite;
+  }
+  // The engine's laid-out text, or null.
+  const TextLayout* textLayout() const {
+    const auto* layout = std::get_if<std::unique_ptr<TextLayout>>(&drawing);
+    return layout ? layout->get() : nullptr;
+  }
+  // The GDI-style description, or null.
+  const GdiLayout* gdiLayout() const { return std::get_if<GdiLayout>(&drawing); }
+
   bool resolved = false;
   std::string error;
-  FontKind kind = FontKind::DirectWrite;
   float height = 0;  // DIPs, height * dpiScale is a whole number of pixels
   uint32_t lineCount = 0;
-  // Gdi kind only: everything needed to build the same font and lines again for drawing.
-  std::u16string text;
-  std::u16string familyName;
-  int32_t weight = kNormalWeight;
-  bool italic = false;
-  float fontSize = 0;
-  float width = 0;
-  float dpiScale = 1.0f;
-  // DirectWrite kind only.
-  std::unique_ptr<TextLayout> textLayout;
+  // What draws it, one of the two paths; nothing when it failed.
+  std::variant<std::monostate, std::unique_ptr<TextLayout>, GdiLayout> drawing;
 };
 
 }  // namespace kfp

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "layout/gdi_layout.h"
+#include "layout/resolved_font_cache.h"
 #include "platform/renderer_context.h"
 #include "protocol/messages.h"
 
@@ -46,26 +47,26 @@ LayoutResult measureLayout(RendererContext& context, const std::u16string& fontI
                            const std::u16string& text, float fontSize, float width,
                            float dpiScale) {
   // The font's own error wins over bad parameters, so the lookup comes first.
-  const ResolvedFont& entry = context.resolvedFonts.resolveFont(context, fontId);
+  const ResolvedFont& entry = context.resolvedFonts().resolveFont(context, fontId);
   if (!entry.found) return failure(entry.error);
   if (!layoutParametersValid(text.size(), fontSize, width, dpiScale)) {
     return failure(errors::kInvalidLayout);
   }
   if (entry.kind == FontKind::Gdi) {
-    return measureGdiLayout(context.backend.gdi(), entry, text, fontSize, width, dpiScale);
+    return measureGdiLayout(context.backend().gdi(), entry, text, fontSize, width, dpiScale);
   }
-  if (!context.textEngine) return failure(errors::kTextFormatFailed);
-  TextEngine& engine = *context.textEngine;
+  if (!context.textEngine()) return failure(errors::kTextFormatFailed);
+  TextEngine& engine = *context.textEngine();
 
-  TextFormatSpec spec;
-  spec.familyName = entry.familyName;
-  spec.fontCollection = entry.fontCollection;
-  spec.weight = entry.weight;
-  spec.style = entry.style;
-  spec.stretch = entry.stretch;
-  spec.fontSize = fontSize;  // DIPs: the scale only enters the final rounding
-  spec.localeName = kLayoutLocale;
-  std::unique_ptr<TextFormat> format = engine.createTextFormat(spec);
+  TextFormatDescription description;
+  description.familyName = entry.familyName;
+  description.fontCollection = entry.fontCollection;
+  description.weight = entry.weight;
+  description.style = entry.style;
+  description.stretch = entry.stretch;
+  description.fontSize = fontSize;  // DIPs: the scale only enters the final rounding
+  description.localeName = kLayoutLocale;
+  std::unique_ptr<TextFormat> format = engine.createTextFormat(description);
   if (!format) return failure(errors::kTextFormatFailed);
 
   // Without axis support the font is laid out at its default instance rather than failing.
@@ -87,9 +88,8 @@ LayoutResult measureLayout(RendererContext& context, const std::u16string& fontI
   LayoutResult result;
   result.height = roundLayoutHeight(metrics.height, dpiScale);
   result.lineCount = metrics.lineCount;
-  result.kind = FontKind::DirectWrite;
   result.resolved = true;
-  result.textLayout = std::move(layout);
+  result.drawing = std::move(layout);
   return result;
 }
 

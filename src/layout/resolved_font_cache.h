@@ -4,7 +4,7 @@
 #include <string>
 #include <unordered_map>
 
-#include "layout/resolved_font.h"
+#include "fonts/resolved_font.h"
 
 namespace kfp {
 

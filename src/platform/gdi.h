@@ -10,7 +10,7 @@
 namespace kfp {
 
 // Mirrors the classic logical-font record; fields not listed are zero there.
-struct GdiFontSpec {
+struct GdiFontRequest {
   int32_t height = 0;  // negative: select by character height in pixels
   int32_t weight = 400;
   bool italic = false;
@@ -60,7 +60,7 @@ class GdiDeviceContext {
 class Gdi {
  public:
   virtual ~Gdi() = default;
-  virtual std::unique_ptr<GdiFont> createFont(const GdiFontSpec& spec) = 0;
+  virtual std::unique_ptr<GdiFont> createFont(const GdiFontRequest& request) = 0;
   virtual std::unique_ptr<GdiDeviceContext> createCompatibleDC() = 0;
   virtual std::unique_ptr<GdiBitmap> createDibSection(GdiDeviceContext& dc, uint32_t width,
                                                       uint32_t height) = 0;

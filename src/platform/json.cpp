@@ -52,13 +52,6 @@ std::u16string JsonObject::getNamedString(std::u16string_view name) const {
   return std::u16string(doc_->string(*node));
 }
 
-JsonArray JsonObject::getNamedArray(std::u16string_view name) const {
-  const JsonDocument::Node* node = doc_->findMember(node_, name);
-  if (node == nullptr) throwResult(kJsonValueNotFound);
-  if (node->kind != JsonDocument::Kind::kArray) throwResult(kJsonWrongType);
-  return JsonArray(doc_, static_cast<uint32_t>(node - &doc_->node(0)));
-}
-
 std::optional<JsonArray> JsonObject::findNamedArray(std::u16string_view name) const noexcept {
   const JsonDocument::Node* node = doc_->findMember(node_, name);
   if (node == nullptr || node->kind != JsonDocument::Kind::kArray) return std::nullopt;
@@ -97,15 +90,6 @@ JsonObject JsonArray::objectAt(uint32_t index) const {
   uint32_t element = 0;
   elementNode(*doc_, node_, index, JsonDocument::Kind::kObject, &element);
   return JsonObject(doc_, element);
-}
-
-std::u16string JsonArray::stringAt(uint32_t index) const {
-  return std::u16string(
-      doc_->string(elementNode(*doc_, node_, index, JsonDocument::Kind::kString)));
-}
-
-double JsonArray::numberAt(uint32_t index) const {
-  return doc_->number(elementNode(*doc_, node_, index, JsonDocument::Kind::kNumber));
 }
 
 std::optional<JsonObject> JsonArray::findObjectAt(uint32_t index) const noexcept {

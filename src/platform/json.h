@@ -53,10 +53,7 @@ class JsonObject {
   double getNamedNumber(std::u16string_view name, double fallback) const noexcept;
   // The member's string, or the empty string when it is missing or not a string.
   std::u16string getNamedString(std::u16string_view name) const;
-  // The member's array; raises hresult_error when it is missing or not an array.
-  JsonArray getNamedArray(std::u16string_view name) const;
-  // The same array, or nothing where getNamedArray raises: for readers that treat a missing array
-  // as normal, since a raised read costs microseconds.
+  // The member's array, or nothing when it is missing or not an array.
   std::optional<JsonArray> findNamedArray(std::u16string_view name) const noexcept;
 
  private:
@@ -72,13 +69,11 @@ class JsonObject {
 class JsonArray {
  public:
   uint32_t size() const noexcept;
-  // Element i as an object, string or number; each raises hresult_error for another type or an
-  // index out of range.
+  // Element i as an object; raises hresult_error for another type or an index out of range.
   JsonObject objectAt(uint32_t index) const;
-  std::u16string stringAt(uint32_t index) const;
-  double numberAt(uint32_t index) const;
-  // The same reads without raising, for readers that skip elements of another type: hostile input
-  // may hold millions of them, and a raised read costs microseconds.
+  // Element i as an object, string or number, or nothing for another type or an index out of
+  // range: readers skip such elements, hostile input may hold millions of them, and a raised read
+  // costs microseconds.
   std::optional<JsonObject> findObjectAt(uint32_t index) const noexcept;
   std::optional<std::u16string> findStringAt(uint32_t index) const;
   std::optional<double> findNumberAt(uint32_t index) const noexcept;

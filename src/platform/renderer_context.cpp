@@ -2,18 +2,24 @@
 
 #include <new>
 
+#include "fonts/font_registry.h"
+#include "layout/resolved_font_cache.h"
+
 namespace kfp {
 
+RendererContext::RendererContext(Backend& backend) : backend_(backend) {}
+
 RendererContext::~RendererContext() {
-  resolvedFonts.clear();
-  registry.stagedFonts.clear();
-  registry.activeFonts.clear();
+  if (resolvedFonts_) resolvedFonts_->clear();
+  if (registry_) registry_->clear();
 }
 
 HResult RendererContext::initialize() {
   // Failures are reported as codes, an allocation failure included, so that the host gets its
   // INITIALIZE_FAILED frame rather than a crashed process.
   try {
+    registry_ = std::make_unique<FontRegistry>();
+    resolvedFonts_ = std::make_unique<ResolvedFontCache>();
     return acquirePlatformServices();
   } catch (const std::bad_alloc&) {
     return kOutOfMemory;
@@ -23,19 +29,18 @@ HResult RendererContext::initialize() {
 }
 
 HResult RendererContext::acquirePlatformServices() {
-  HResult hr = backend.createTextEngine(&textEngine);
+  HResult hr = backend_.createTextEngine(&textEngine_);
   if (failed(hr)) return hr;
-  if (!textEngine) return kFail;
-  hr = textEngine->getSystemFontSet(&systemFontSet);
-  if (failed(hr)) return hr;
-  if (!systemFontSet) return kFail;
-  systemFontSet1 = systemFontSet ? systemFontSet->asFontSet1() : nullptr;
-  return backend.createGraphics(&graphics);
+  if (!textEngine_) return kFail;
+  systemFontSet_ = textEngine_->getSystemFontSet();
+  if (!systemFontSet_) return kFail;
+  systemFontSet1_ = systemFontSet_->asFontSet1();
+  return backend_.createGraphics(&graphics_);
 }
 
 void RendererContext::clearResolvedFonts() {
-  resolvedFonts.clear();
-  backend.releaseFreeMemory();
+  resolvedFonts_->clear();
+  backend_.releaseFreeMemory();
 }
 
 }  // namespace kfp

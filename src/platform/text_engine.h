@@ -8,7 +8,6 @@
 #include <span>
 #include <string_view>
 
-#include "platform/error.h"
 #include "platform/font_set.h"
 #include "platform/font_types.h"
 
@@ -18,7 +17,7 @@ enum class WordWrapping : uint32_t { Wrap = 0, NoWrap = 1, EmergencyBreak = 2 };
 enum class TextAlignment : uint32_t { Leading = 0 };
 enum class ParagraphAlignment : uint32_t { Near = 0 };
 
-struct TextFormatSpec {
+struct TextFormatDescription {
   std::u16string_view familyName;
   FontCollectionRef fontCollection;
   int weight = kNormalWeight;
@@ -35,9 +34,10 @@ class TextFormat {
   virtual bool supportsFontAxisValues() const = 0;
   // Applies the values in their order; false on failure.
   virtual bool setFontAxisValues(std::span<const AxisValue> values) = 0;
-  virtual HResult setWordWrapping(WordWrapping wrapping) = 0;
-  virtual HResult setTextAlignment(TextAlignment alignment) = 0;
-  virtual HResult setParagraphAlignment(ParagraphAlignment alignment) = 0;
+  // Each false when the value is not supported; the format keeps its previous setting.
+  virtual bool setWordWrapping(WordWrapping wrapping) = 0;
+  virtual bool setTextAlignment(TextAlignment alignment) = 0;
+  virtual bool setParagraphAlignment(ParagraphAlignment alignment) = 0;
 };
 
 struct TextMetrics {
@@ -55,11 +55,12 @@ class TextLayout {
 class TextEngine {
  public:
   virtual ~TextEngine() = default;
-  // The installed fonts; a failure code when they cannot be enumerated.
-  virtual HResult getSystemFontSet(FontSetRef* out) = 0;
+  // The installed fonts; nullptr when they cannot be enumerated.
+  virtual FontSetRef getSystemFontSet() = 0;
   // A collection of exactly the fonts of the set; nullptr on failure.
   virtual FontCollectionRef createFontCollection(const FontSet& fonts) = 0;
-  virtual std::unique_ptr<TextFormat> createTextFormat(const TextFormatSpec& spec) = 0;
+  virtual std::unique_ptr<TextFormat> createTextFormat(
+      const TextFormatDescription& description) = 0;
   // Lays out the whole text with the format, wrapping at maxWidth DIPs.
   virtual std::unique_ptr<TextLayout> createTextLayout(std::u16string_view text,
                                                        const TextFormat& format, float maxWidth,

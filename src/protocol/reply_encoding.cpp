@@ -2,6 +2,8 @@
 
 #include <charconv>
 
+#include "platform/utf16.h"
+
 namespace kfp {
 
 void appendQuotedJson(std::string& out, std::string_view bytes) {
@@ -43,39 +45,15 @@ void appendQuotedJson(std::string& out, std::string_view bytes) {
   out.push_back('"');
 }
 
-std::string quoteJson(std::string_view bytes) {
-  std::string out;
-  appendQuotedJson(out, bytes);
-  return out;
-}
-
 bool utf16ToUtf8(std::u16string_view text, std::string& out) {
   out.clear();
   out.reserve(text.size() * 3);
-  for (size_t i = 0; i < text.size(); ++i) {
-    uint32_t c = text[i];
-    if (c >= 0xD800 && c <= 0xDFFF) {
-      if (c >= 0xDC00 || i + 1 >= text.size()) return false;
-      const uint32_t low = text[i + 1];
-      if (low < 0xDC00 || low > 0xDFFF) return false;
-      c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
-      ++i;
-    }
-    if (c < 0x80) {
-      out.push_back(char(c));
-    } else if (c < 0x800) {
-      out.push_back(char(0xC0 | (c >> 6)));
-      out.push_back(char(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-      out.push_back(char(0xE0 | (c >> 12)));
-      out.push_back(char(0x80 | ((c >> 6) & 0x3F)));
-      out.push_back(char(0x80 | (c & 0x3F)));
-    } else {
-      out.push_back(char(0xF0 | (c >> 18)));
-      out.push_back(char(0x80 | ((c >> 12) & 0x3F)));
-      out.push_back(char(0x80 | ((c >> 6) & 0x3F)));
-      out.push_back(char(0x80 | (c & 0x3F)));
-    }
+  for (size_t i = 0; i < text.size();) {
+    size_t length = 0;
+    const char32_t c = codePointAt(text, i, &length);
+    if (isSurrogate(c)) return false;  // unpaired
+    appendUtf8(out, c);
+    i += length;
   }
   return true;
 }
@@ -86,12 +64,6 @@ void appendQuotedUtf16(std::string& out, std::u16string_view text) {
   // partly converted.
   if (!utf16ToUtf8(text, utf8)) utf8.clear();
   appendQuotedJson(out, utf8);
-}
-
-std::string quoteUtf16(std::u16string_view text) {
-  std::string out;
-  appendQuotedUtf16(out, text);
-  return out;
 }
 
 std::string errorJson(std::string_view code) {
@@ -114,10 +86,6 @@ void appendFloat(std::string& out, float value) {
   auto result = std::to_chars(buffer, buffer + sizeof buffer, static_cast<double>(value),
                               std::chars_format::general, 6);
   out.append(buffer, result.ptr);
-}
-
-void appendBool(std::string& out, bool value) {
-  out += value ? "true" : "false";
 }
 
 }  // namespace kfp

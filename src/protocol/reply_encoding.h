@@ -9,11 +9,9 @@ namespace kfp {
 
 // A JSON string literal of the bytes: control bytes escaped, everything from 0x20 up (UTF-8
 // sequences included) passed unchanged.
-std::string quoteJson(std::string_view bytes);
 void appendQuotedJson(std::string& out, std::string_view bytes);
 
 // The UTF-8 form quoted; a string that is not valid UTF-16 (an unpaired surrogate) becomes "".
-std::string quoteUtf16(std::u16string_view text);
 void appendQuotedUtf16(std::string& out, std::u16string_view text);
 
 // {"error":"CODE"}
@@ -22,7 +20,6 @@ std::string errorJson(std::string_view code);
 void appendUnsigned(std::string& out, uint64_t value);
 // The %g rule with precision 6 and the classic locale, whatever the process locale.
 void appendFloat(std::string& out, float value);
-void appendBool(std::string& out, bool value);
 
 // Strict UTF-16 to UTF-8; false for an unpaired surrogate.
 bool utf16ToUtf8(std::u16string_view text, std::string& out);

@@ -54,26 +54,26 @@ bool rasterizeLayout(RendererContext& context, const LayoutResult& layout, float
                      float dpiScale, std::vector<uint8_t>& pixels, uint32_t& pixelWidth,
                      uint32_t& pixelHeight) {
   if (!layout.resolved) return false;
-  if (layout.kind == FontKind::Gdi) {
-    return rasterizeGdiLayout(context.backend.gdi(), layout, pixels, pixelWidth, pixelHeight);
+  if (layout.gdiLayout()) {
+    return rasterizeGdiLayout(context.backend().gdi(), layout, pixels, pixelWidth, pixelHeight);
   }
-  if (!layout.textLayout) return false;
+  if (!layout.textLayout()) return false;
   pixelWidth = pixelExtent(width, dpiScale);
   pixelHeight = pixelExtent(dpiScale, layout.height);
   if (!bitmapSizeAllowed(pixelWidth, pixelHeight)) return false;
-  if (!context.graphics) return false;
+  if (!context.graphics()) return false;
 
   // Declared bitmap first so that the target goes before the bitmap it draws into.
-  std::unique_ptr<Bitmap> bitmap = context.graphics->createBitmap(pixelWidth, pixelHeight);
+  std::unique_ptr<Bitmap> bitmap = context.graphics()->createBitmap(pixelWidth, pixelHeight);
   if (!bitmap) return false;
   std::unique_ptr<RenderTarget> target =
-      context.graphics->createRenderTarget(*bitmap, kBaseDpi * dpiScale);
+      context.graphics()->createRenderTarget(*bitmap, kBaseDpi * dpiScale);
   if (!target) return false;
   target->setGrayscaleTextAntialiasing();
   if (!target->createOpaqueWhiteBrush()) return false;
   target->beginDraw();
   target->clear();
-  target->drawTextLayout(*layout.textLayout);
+  target->drawTextLayout(*layout.textLayout());
   if (!target->endDraw()) return false;
 
   // White ink on transparent, premultiplied: alpha alone is the coverage.

@@ -237,6 +237,16 @@ constexpr ExchangeCase kGenerationCases[] = {
       > Measure {"generation":1,"layoutKey":"\udc00","fontIds":["a\ud800"]}
       < MeasureResult {"requestId":0,"generation":1,"layoutKey":"","items":[{"fontId":"","resolved":false,"error":"FONT_NOT_REGISTERED"}]}
     )"},
+    {"ids of 2^64 and above saturate to 2^63", R"(
+      > Measure {"requestId":18446744073709551616,"generation":1e30}
+      < MeasureResult {"requestId":9223372036854775808,"generation":9223372036854775808,"layoutKey":"","items":[]}
+    )"},
+    {"defaults: size 28, width 300, scale 1", R"(
+      > RegisterFonts {"fonts":[{"fontId":"d","familyName":"DejaVu Sans"}]}
+      < FontsRegistered {"fontCount":1}
+      > Measure {"requestId":7,"generation":1,"layoutKey":"k","text":"The quick brown fox jumps over the lazy dog","fontIds":["d"]}
+      < MeasureResult {"requestId":7,"generation":1,"layoutKey":"k","items":[{"fontId":"d","resolved":true,"height":98,"lineCount":3}]}
+    )"},
     {"the font error comes before layout validation", R"(
       > Measure {"generation":1,"fontSize":1000,"width":-1,"dpiScale":99,"fontIds":["x"]}
       < MeasureResult {"requestId":0,"generation":1,"layoutKey":"","items":[{"fontId":"x","resolved":false,"error":"FONT_NOT_REGISTERED"}]}
@@ -257,6 +267,25 @@ constexpr ExchangeCase kGenerationCases[] = {
 
 TEST(GenerationTest, Exchanges) {
   runExchanges(kRendererPath, kGenerationCases);
+}
+
+TEST(RenderResultTest, ASuccessfulReplyIsByteExactWithTheDefaultsApplied) {
+  RendererSession session(kRendererPath);
+  ASSERT_TRUE(session.started());
+  ASSERT_TRUE(
+      session.send(kRegisterFonts, R"({"fonts":[{"fontId":"d","familyName":"DejaVu Sans"}]})"));
+  ASSERT_TRUE(session.expectReply(kFontsRegistered, R"({"fontCount":1})"));
+  // No fontSize, width or dpiScale: 28, 300 and 1 give a 300 x 33 bitmap.
+  ASSERT_TRUE(session.send(
+      kRender, R"({"requestId":7,"generation":1,"layoutKey":"k","text":"Hi","fontIds":["d"]})"));
+  client::Frame frame;
+  ASSERT_EQ(session.client().receive(frame, kReplyTimeout), client::ReadStatus::kFrame);
+  EXPECT_EQ(frame.type, kRenderResult);
+  EXPECT_EQ(frame.json,
+            R"({"requestId":7,"generation":1,"layoutKey":"k","fontId":"d","resolved":true,)"
+            R"("width":300,"height":33,"stride":300,"textHeight":33,"pixelFormat":"A8"})");
+  EXPECT_EQ(frame.payload.size(), 300u * 33u);
+  EXPECT_TRUE(session.expectCleanEnd());
 }
 
 // Streams that end the loop: a valid Ping first, which must be answered, then the bad bytes.

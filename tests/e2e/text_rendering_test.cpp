@@ -211,6 +211,15 @@ TEST_F(TextRenderingTest, BitmapLimitsRejectWhatMeasureAccepts) {
   EXPECT_EQ(edge.width, 16384u);
 }
 
+// A colour-bitmap-only face is scaled by its head table's 2048 units per em (FreeType reports 0 for
+// it); at the 1000 units a missing value would give, one line of "Hg" at 28 measures 68.
+TEST_F(TextRenderingTest, ColourBitmapFaceLinesUseTheHeadTableUnitsPerEm) {
+  const MeasureItem item = measure(request("emoji", "Hg"));
+  ASSERT_TRUE(item.resolved) << item.error;
+  EXPECT_EQ(item.lineCount, 1u);
+  EXPECT_EQ(item.height, 33);
+}
+
 TEST_F(TextRenderingTest, BitmapOnlyFamilyHeightIsWholeLines) {
   const LayoutRequest r = request("terminus", "one two three four five six seven", 60, 2);
   const MeasureItem item = measure(r);

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <optional>
 #include <string_view>
 
 #include "fonts/font_registry.h"
@@ -15,12 +16,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   try {
     const JsonObject root =
         JsonObject::parse(std::string_view(reinterpret_cast<const char*>(data), size));
-    const JsonArray fonts = root.getNamedArray(u"fonts");
+    const std::optional<JsonArray> found = root.findNamedArray(u"fonts");
+    if (!found) return 0;
+    const JsonArray& fonts = *found;
     FontRegistry registry;
     registry.beginRegistration(kMaxRegisteredFonts);
     const bool accepted = registry.addFontBatch(fonts, size % 2 == 0);
-    if (!accepted && !registry.stagedFonts.empty()) std::abort();
-    for (const auto& [id, font] : registry.stagedFonts) {
+    if (!accepted && !registry.stagedFonts().empty()) std::abort();
+    for (const auto& [id, font] : registry.stagedFonts()) {
       if (id.empty() || font.axisValues.empty() || font.weight < 1 || font.weight > 999) {
         std::abort();
       }

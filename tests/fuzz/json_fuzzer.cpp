@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -39,12 +40,14 @@ void walkArray(const JsonArray& array) {
       }
     };
     attempt([&] { walkObject(array.objectAt(i)); });
-    attempt([&] { array.stringAt(i); });
-    attempt([&] { check(!std::isnan(array.numberAt(i))); });
+    const bool isString = array.findStringAt(i).has_value();
+    const std::optional<double> number = array.findNumberAt(i);
+    check(!number || !std::isnan(*number));
+    succeeded += int(isString) + int(number.has_value());
     if (i < size) {
       check(succeeded <= 1 && outOfRange == 0);
     } else {
-      check(succeeded == 0 && outOfRange == 3);
+      check(succeeded == 0 && outOfRange == 1);
     }
   }
 }
@@ -55,13 +58,10 @@ void readMember(const JsonObject& object, std::u16string_view name, bool present
   const bool isNumber = !std::isnan(number);
   check(isNumber ? other == number : other == 1.5);
   object.getNamedString(name);
-  const bool found = object.findNamedArray(name).has_value();
-  try {
-    const JsonArray array = object.getNamedArray(name);
-    check(present && !isNumber && found);
-    walkArray(array);
-  } catch (const hresult_error& e) {
-    check(!found && e.code() == (present ? kfp::kJsonWrongType : kfp::kJsonValueNotFound));
+  const std::optional<JsonArray> array = object.findNamedArray(name);
+  if (array) {
+    check(present && !isNumber);
+    walkArray(*array);
   }
 }
 

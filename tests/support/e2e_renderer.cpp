@@ -72,7 +72,8 @@ std::string frameBytes(uint8_t type, std::string_view json, std::string_view pay
   return out;
 }
 
-RendererSession::RendererSession(const std::string& rendererPath, std::vector<std::string> args) {
+RendererSession::RendererSession(const std::string& rendererPath, std::vector<std::string> args,
+                                 Milliseconds replyTimeout) {
   client::ClientOptions options;
   options.rendererPath = rendererPath;
   options.extraArgs = std::move(args);
@@ -80,7 +81,7 @@ RendererSession::RendererSession(const std::string& rendererPath, std::vector<st
     options.rendererPath = environmentText("KFP_RENDERER_LAUNCHER");
     options.extraArgs.insert(options.extraArgs.begin(), rendererPath);
   }
-  options.replyTimeout = kReplyTimeout;
+  options.replyTimeout = replyTimeout;
   client_ = client::Client::start(options, &startError_);
 }
 
@@ -120,8 +121,8 @@ RendererSession::~RendererSession() {
   return expectReply(kPong, "{}");
 }
 
-::testing::AssertionResult RendererSession::expectExit(int code) {
-  const auto exit = client_->process().waitForExit(kExitTimeout);
+::testing::AssertionResult RendererSession::expectExit(int code, Milliseconds timeout) {
+  const auto exit = client_->process().waitForExit(timeout);
   if (exit.exitedWith(code)) return ::testing::AssertionSuccess();
   return ::testing::AssertionFailure()
          << "expected exit code " << code << ", got " << exit.describe();

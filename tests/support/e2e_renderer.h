@@ -54,7 +54,8 @@ uint64_t anonymousBytes(int pid);
 
 class RendererSession {
  public:
-  RendererSession(const std::string& rendererPath, std::vector<std::string> args = {});
+  RendererSession(const std::string& rendererPath, std::vector<std::string> args = {},
+                  Milliseconds replyTimeout = kReplyTimeout);
   ~RendererSession();
 
   // Did the process start? Every test asserts this first.
@@ -70,7 +71,7 @@ class RendererSession {
   ::testing::AssertionResult expectError(std::string_view code);
   // Ping, and the very next frame is Pong: proves that nothing was written in between.
   ::testing::AssertionResult expectNothingPending();
-  ::testing::AssertionResult expectExit(int code);
+  ::testing::AssertionResult expectExit(int code, Milliseconds timeout = kExitTimeout);
   // After the process has ended: its stdout is at its end, with no further bytes.
   ::testing::AssertionResult expectOutputEnded();
   // Closes stdin and expects exit 0 with no further output and an empty stderr.

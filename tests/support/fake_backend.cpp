@@ -1,6 +1,7 @@
 #include "support/fake_backend.h"
 
 #include <algorithm>
+#include <stdexcept>
 
 namespace kfp::testing {
 namespace {
@@ -27,17 +28,17 @@ class FakeTextFormat : public TextFormat {
     record_.axisCalls.emplace_back(values.begin(), values.end());
     return !engine_.failAxes;
   }
-  HResult setWordWrapping(WordWrapping wrapping) override {
+  bool setWordWrapping(WordWrapping wrapping) override {
     record_.wrapping.push_back(wrapping);
-    return kOk;
+    return true;
   }
-  HResult setTextAlignment(TextAlignment alignment) override {
+  bool setTextAlignment(TextAlignment alignment) override {
     record_.textAlignment.push_back(alignment);
-    return kOk;
+    return true;
   }
-  HResult setParagraphAlignment(ParagraphAlignment alignment) override {
+  bool setParagraphAlignment(ParagraphAlignment alignment) override {
     record_.paragraphAlignment.push_back(alignment);
-    return kOk;
+    return true;
   }
 
  private:
@@ -146,6 +147,7 @@ std::shared_ptr<const LocalizedStrings> FakeFontCollection::familyNames(
 
 FontSetRef FakeFontSet::matchProperty(const FontProperty& property) const {
   propertyCalls.push_back({property.id, std::u16string(property.value), false, {}});
+  if (throwOnMatch) throw std::logic_error("scripted failure");
   auto it = propertyMatches.find({property.id, std::u16string(property.value)});
   return it == propertyMatches.end() ? nullptr : it->second;
 }
@@ -154,6 +156,7 @@ FontSetRef FakeFontSet::matchProperty(const FontProperty& property,
                                       std::span<const AxisValue> axisValues) const {
   propertyCalls.push_back({property.id, std::u16string(property.value), true,
                            AxisValues(axisValues.begin(), axisValues.end())});
+  if (throwOnMatch) throw std::logic_error("scripted failure");
   auto it = propertyMatches.find({property.id, std::u16string(property.value)});
   return it == propertyMatches.end() ? nullptr : it->second;
 }
@@ -187,10 +190,9 @@ std::shared_ptr<FakeFontSet> matchedFamily(std::u16string family, uint32_t count
   return fonts;
 }
 
-HResult FakeTextEngine::getSystemFontSet(FontSetRef* out) {
-  if (failed(systemFontSetResult)) return systemFontSetResult;
-  *out = systemFonts;
-  return kOk;
+FontSetRef FakeTextEngine::getSystemFontSet() {
+  if (failSystemFontSet) return nullptr;
+  return systemFonts;
 }
 
 FontCollectionRef FakeTextEngine::createFontCollection(const FontSet& fonts) {
@@ -199,15 +201,16 @@ FontCollectionRef FakeTextEngine::createFontCollection(const FontSet& fonts) {
   return fake ? fake->collection : nullptr;
 }
 
-std::unique_ptr<TextFormat> FakeTextEngine::createTextFormat(const TextFormatSpec& spec) {
+std::unique_ptr<TextFormat> FakeTextEngine::createTextFormat(
+    const TextFormatDescription& description) {
   FormatRecord& record = formats.emplace_back();
-  record.familyName = spec.familyName;
-  record.fontCollection = spec.fontCollection;
-  record.weight = spec.weight;
-  record.style = spec.style;
-  record.stretch = spec.stretch;
-  record.fontSize = spec.fontSize;
-  record.localeName = spec.localeName;
+  record.familyName = description.familyName;
+  record.fontCollection = description.fontCollection;
+  record.weight = description.weight;
+  record.style = description.style;
+  record.stretch = description.stretch;
+  record.fontSize = description.fontSize;
+  record.localeName = description.localeName;
   if (failTextFormat) return nullptr;
   return std::make_unique<FakeTextFormat>(*this, record);
 }

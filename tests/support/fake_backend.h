@@ -7,6 +7,7 @@
 #include <initializer_list>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -80,6 +81,7 @@ class FakeFontSet : public FontSet, public FontSet1 {
   std::map<std::pair<FontPropertyId, std::u16string>, FontSetRef> propertyMatches;
   std::map<std::u16string, FontSetRef> familyMatches;
   std::map<FontPropertyId, std::shared_ptr<const LocalizedStrings>> firstFontProperties;
+  bool throwOnMatch = false;     // every match raises a non-platform exception
   FontSetRef filtered;           // result of filteredFonts; null: the call fails
   FontCollectionRef collection;  // what a collection built from this set is; null: build fails
 
@@ -106,14 +108,14 @@ class FakeTextEngine : public TextEngine {
  public:
   FakeTextEngine() : systemFonts(std::make_shared<FakeFontSet>(0)) {}
 
-  HResult getSystemFontSet(FontSetRef* out) override;
+  FontSetRef getSystemFontSet() override;
   FontCollectionRef createFontCollection(const FontSet& fonts) override;
-  std::unique_ptr<TextFormat> createTextFormat(const TextFormatSpec& spec) override;
+  std::unique_ptr<TextFormat> createTextFormat(const TextFormatDescription& description) override;
   std::unique_ptr<TextLayout> createTextLayout(std::u16string_view text, const TextFormat& format,
                                                float maxWidth, float maxHeight) override;
 
   // Script.
-  HResult systemFontSetResult = kOk;
+  bool failSystemFontSet = false;
   std::shared_ptr<FakeFontSet> systemFonts;
   bool failTextFormat = false;
   bool supportsAxes = true;
@@ -176,8 +178,8 @@ class FakeGraphics : public Graphics {
 // (and the GDI probe of font lookup finds nothing). It counts the requests.
 class NullGdi : public Gdi {
  public:
-  std::unique_ptr<GdiFont> createFont(const GdiFontSpec& spec) override {
-    fontRequests.push_back(spec);
+  std::unique_ptr<GdiFont> createFont(const GdiFontRequest& request) override {
+    fontRequests.push_back(request);
     return nullptr;
   }
   std::unique_ptr<GdiDeviceContext> createCompatibleDC() override { return nullptr; }
@@ -186,7 +188,7 @@ class NullGdi : public Gdi {
   }
   bool equalIgnoringCase(std::u16string_view a, std::u16string_view b) override { return a == b; }
 
-  std::vector<GdiFontSpec> fontRequests;
+  std::vector<GdiFontRequest> fontRequests;
 };
 
 class FakeBackend : public Backend {
@@ -199,7 +201,10 @@ class FakeBackend : public Backend {
   HResult createGraphics(std::shared_ptr<Graphics>* out) override;
   Gdi& gdi() override { return gdiOverride ? *gdiOverride : defaultGdi; }
   uint64_t privateBytes() override { return privateBytesValue; }
-  void releaseFreeMemory() override { ++releaseCount; }
+  void releaseFreeMemory() override {
+    ++releaseCount;
+    if (privateBytesAfterRelease) privateBytesValue = *privateBytesAfterRelease;
+  }
 
   std::shared_ptr<FakeTextEngine> textEngine;
   std::shared_ptr<FakeGraphics> graphics;
@@ -208,6 +213,8 @@ class FakeBackend : public Backend {
   Gdi* gdiOverride = nullptr;  // tests set their own GDI-style backend here
   NullGdi defaultGdi;
   uint64_t privateBytesValue = 0;
+  // What the figure falls to once freed memory is given back; unset: it stays.
+  std::optional<uint64_t> privateBytesAfterRelease;
   int releaseCount = 0;
 };
 

@@ -11,13 +11,15 @@ char16_t foldAscii(char16_t c) {
 
 class FakeFont : public GdiFont {
  public:
-  FakeFont(FakeGdi& gdi, GdiFontSpec spec) : gdi_(gdi), spec_(std::move(spec)) { ++gdi_.liveFonts; }
+  FakeFont(FakeGdi& gdi, GdiFontRequest request) : gdi_(gdi), spec_(std::move(request)) {
+    ++gdi_.liveFonts;
+  }
   ~FakeFont() override { --gdi_.liveFonts; }
-  const GdiFontSpec& spec() const { return spec_; }
+  const GdiFontRequest& request() const { return spec_; }
 
  private:
   FakeGdi& gdi_;
-  GdiFontSpec spec_;
+  GdiFontRequest spec_;
 };
 
 class FakeBitmap : public GdiBitmap {
@@ -68,8 +70,8 @@ class FakeDeviceContext : public GdiDeviceContext {
 
   int getTextFace(char16_t* buffer, int capacity) override {
     if (!font_ || capacity <= 0) return 0;
-    const GdiFontSpec& spec = font_->spec();
-    const std::u16string face = gdi_.selectFace ? gdi_.selectFace(spec) : spec.faceName;
+    const GdiFontRequest& request = font_->request();
+    const std::u16string face = gdi_.selectFace ? gdi_.selectFace(request) : request.faceName;
     const int copied = std::min<int>(static_cast<int>(face.size()), capacity - 1);
     std::copy_n(face.begin(), copied, buffer);
     buffer[copied] = u'\0';
@@ -142,10 +144,10 @@ int FakeGdi::fitCount(std::u16string_view run, int maxExtent) const {
   return fit;
 }
 
-std::unique_ptr<GdiFont> FakeGdi::createFont(const GdiFontSpec& spec) {
-  createdFonts.push_back(spec);
+std::unique_ptr<GdiFont> FakeGdi::createFont(const GdiFontRequest& request) {
+  createdFonts.push_back(request);
   if (failCreateFont) return nullptr;
-  return std::make_unique<FakeFont>(*this, spec);
+  return std::make_unique<FakeFont>(*this, request);
 }
 
 std::unique_ptr<GdiDeviceContext> FakeGdi::createCompatibleDC() {

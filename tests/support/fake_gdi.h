@@ -38,7 +38,7 @@ class FakeGdi : public Gdi {
   // What getTextFace returns when not 0: that value instead of the copied length.
   int textFaceResult = 0;
   // The face the backend "selects" for a requested font; by default the requested name itself.
-  std::function<std::u16string(const GdiFontSpec&)> selectFace;
+  std::function<std::u16string(const GdiFontRequest&)> selectFace;
   GdiTextMetrics metrics{10, 0};
   // Pixel advance of one code unit; fit counts and drawn run widths follow from it.
   std::function<int(char16_t)> unitWidth = [](char16_t) { return 10; };
@@ -47,7 +47,7 @@ class FakeGdi : public Gdi {
   uint8_t inkBlue = 0, inkGreen = 0, inkRed = 0;
 
   // --- Record -----------------------------------------------------------------------------------
-  std::vector<GdiFontSpec> createdFonts;
+  std::vector<GdiFontRequest> createdFonts;
   std::vector<FakeTextOut> textOuts;
   int deviceContextCalls = 0;
   int selectFontCalls = 0;
@@ -67,7 +67,7 @@ class FakeGdi : public Gdi {
   }
 
   // --- Gdi --------------------------------------------------------------------------------------
-  std::unique_ptr<GdiFont> createFont(const GdiFontSpec& spec) override;
+  std::unique_ptr<GdiFont> createFont(const GdiFontRequest& request) override;
   std::unique_ptr<GdiDeviceContext> createCompatibleDC() override;
   std::unique_ptr<GdiBitmap> createDibSection(GdiDeviceContext& dc, uint32_t width,
                                               uint32_t height) override;

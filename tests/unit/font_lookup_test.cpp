@@ -12,6 +12,7 @@
 #include "protocol/messages.h"
 #include "support/fake_backend.h"
 #include "support/fake_gdi.h"
+#include "support/registered_fonts.h"
 
 namespace kfp {
 namespace {
@@ -66,7 +67,7 @@ class FontLookupTest : public ::testing::Test {
   }
   FakeFontSet& system() { return *backend.textEngine->systemFonts; }
   void add(const RegisteredFont& font, const std::u16string& id = u"f") {
-    ctx.registry.activeFonts[id] = font;
+    testing::activateFonts(ctx.registry(), {{id, font}});
   }
   ResolvedFont resolve(const std::u16string& id = u"f") {
     ResolvedFont entry;
@@ -81,7 +82,8 @@ class FontLookupTest : public ::testing::Test {
 TEST_F(FontLookupTest, UnregisteredIdKeepsCreationValues) {
   init();
   add(fullFont(), u"f");
-  ctx.registry.stagedFonts[u"staged"] = fullFont();
+  ctx.registry().beginRegistration(1);
+  ASSERT_TRUE(ctx.registry().addFont(u"staged", fullFont()));
   for (const std::u16string& id : {std::u16string(u"staged"), std::u16string(u""),
                                    std::u16string(u"F"), std::u16string(u"g")}) {
     SCOPED_TRACE(std::string(id.begin(), id.end()));
@@ -151,7 +153,7 @@ TEST_F(FontLookupTest, EmptyNamesAreSkipped) {
 
 TEST_F(FontLookupTest, WithoutFontSet1MatchesByPropertyThenByFamily) {
   init(/*fontSet1=*/false);
-  ASSERT_EQ(ctx.systemFontSet1, nullptr);
+  ASSERT_EQ(ctx.systemFontSet1(), nullptr);
   add(fullFont());
   system().onFamily(u"NatFam", matchedFamily(u"NatFam"));
   ResolvedFont entry = resolve();
@@ -189,7 +191,7 @@ TEST(FontLookup, FirstSuccessfulStepWins) {
     FakeBackend backend;
     RendererContext ctx(backend);
     ASSERT_EQ(ctx.initialize(), kOk);
-    ctx.registry.activeFonts[u"f"] = fullFont();
+    testing::activateFonts(ctx.registry(), {{u"f", fullFont()}});
     auto fonts = matchedFamily(u"Installed");
     backend.textEngine->systemFonts->onProperty(c.id, c.value, fonts);
     ResolvedFont entry;
@@ -239,7 +241,7 @@ TEST(FontLookup, ErrorPrecedenceAcrossSteps) {
     SCOPED_TRACE(c.name);
     FakeBackend backend;
     testing::FakeGdi gdi;
-    if (!c.gdiAccepts) gdi.selectFace = [](const GdiFontSpec&) { return u"Substitute"; };
+    if (!c.gdiAccepts) gdi.selectFace = [](const GdiFontRequest&) { return u"Substitute"; };
     backend.gdiOverride = &gdi;
     RendererContext ctx(backend);
     ASSERT_EQ(ctx.initialize(), kOk);
@@ -247,7 +249,7 @@ TEST(FontLookup, ErrorPrecedenceAcrossSteps) {
     font.postScriptName = u"PS";
     font.fullName = u"Full";
     font.familyName = u"Fam";
-    ctx.registry.activeFonts[u"f"] = font;
+    testing::activateFonts(ctx.registry(), {{u"f", font}});
     FakeFontSet& system = *backend.textEngine->systemFonts;
     system.onProperty(FontPropertyId::PostScriptName, u"PS", fontsFor(c.postScript, u"A"));
     system.onProperty(FontPropertyId::FullName, u"Full", fontsFor(c.fullName, u"B"));
@@ -285,12 +287,12 @@ TEST(FontLookup, GdiProbeAcceptsOnlyTheRequestedFace) {
     FakeBackend backend;
     testing::FakeGdi gdi;
     std::u16string selected = c.selected;
-    gdi.selectFace = [selected](const GdiFontSpec&) { return selected; };
+    gdi.selectFace = [selected](const GdiFontRequest&) { return selected; };
     backend.gdiOverride = &gdi;
     RendererContext ctx(backend);
     ASSERT_EQ(ctx.initialize(), kOk);
     RegisteredFont font = fullFont();
-    ctx.registry.activeFonts[u"f"] = font;
+    testing::activateFonts(ctx.registry(), {{u"f", font}});
     ResolvedFont entry;
     resolveFontEntry(ctx, u"f", entry);
     EXPECT_EQ(entry.found, c.found);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "platform/json.h"
 
@@ -10,7 +11,7 @@ namespace kfp {
 namespace {
 
 JsonArray fontsOf(const std::string& items) {
-  return JsonObject::parse("{\"fonts\":[" + items + "]}").getNamedArray(u"fonts");
+  return JsonObject::parse("{\"fonts\":[" + items + "]}").findNamedArray(u"fonts").value();
 }
 
 std::string descriptors(int first, int count) {
@@ -50,9 +51,9 @@ TEST(FontRegistry, BatchIsAllOrNothing) {
     registry.beginRegistration(c.expected);
     const JsonArray fonts = fontsOf(c.items);
     EXPECT_EQ(registry.addFontBatch(fonts, c.isChunk), c.accepted);
-    EXPECT_EQ(registry.receivedCount, c.accepted ? fonts.size() : 0u);
-    EXPECT_EQ(registry.stagedFonts.size(), registry.receivedCount);
-    EXPECT_TRUE(registry.registrationOpen);
+    EXPECT_EQ(registry.receivedCount(), c.accepted ? fonts.size() : 0u);
+    EXPECT_EQ(registry.stagedFonts().size(), registry.receivedCount());
+    EXPECT_TRUE(registry.registrationOpen());
   }
 }
 
@@ -61,14 +62,14 @@ TEST(FontRegistry, ChunksAccumulateAndRejectRepeatsAcrossChunks) {
   registry.beginRegistration(3);
   ASSERT_TRUE(registry.addFontBatch(fontsOf(descriptors(0, 2)), true));
   EXPECT_FALSE(registry.addFontBatch(fontsOf(descriptors(1, 1)), true));
-  EXPECT_EQ(registry.receivedCount, 2u);
+  EXPECT_EQ(registry.receivedCount(), 2u);
   EXPECT_FALSE(registry.commitRegistration());
   ASSERT_TRUE(registry.addFontBatch(fontsOf(descriptors(2, 1)), true));
   ASSERT_TRUE(registry.commitRegistration());
   EXPECT_EQ(registry.activeCount(), 3u);
-  EXPECT_FALSE(registry.registrationOpen);
-  EXPECT_TRUE(registry.stagedFonts.empty());
-  EXPECT_EQ(registry.expectedCount, 0u);
+  EXPECT_FALSE(registry.registrationOpen());
+  EXPECT_TRUE(registry.stagedFonts().empty());
+  EXPECT_EQ(registry.expectedCount(), 0u);
 }
 
 TEST(FontRegistry, StagedFontsStayInvisibleUntilCommit) {
@@ -99,10 +100,43 @@ TEST(FontRegistry, ClosedRegistryRefusesBatchesAndCommits) {
   registry.beginRegistration(2);
   ASSERT_TRUE(registry.addFontBatch(fontsOf(descriptors(0, 1)), true));
   registry.abandonRegistration();
-  EXPECT_FALSE(registry.registrationOpen);
-  EXPECT_TRUE(registry.stagedFonts.empty());
-  EXPECT_EQ(registry.receivedCount, 0u);
+  EXPECT_FALSE(registry.registrationOpen());
+  EXPECT_TRUE(registry.stagedFonts().empty());
+  EXPECT_EQ(registry.receivedCount(), 0u);
   EXPECT_FALSE(registry.commitRegistration());
+}
+
+}  // namespace
+}  // namespace kfp
+
+namespace kfp {
+namespace {
+
+TEST(FontRegistry, AddFontKeepsTheStagedSetAndTheCountsTogether) {
+  const struct {
+    const char* name;
+    bool open;
+    uint64_t expected;
+    std::vector<std::u16string> ids;
+    std::vector<bool> accepted;
+  } cases[] = {
+      {"no registration open", false, 0, {u"a"}, {false}},
+      {"distinct ids", true, 2, {u"a", u"b"}, {true, true}},
+      {"empty id", true, 2, {u""}, {false}},
+      {"repeated id", true, 2, {u"a", u"a"}, {true, false}},
+      {"beyond the expected count", true, 1, {u"a", u"b"}, {true, false}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FontRegistry registry;
+    if (c.open) registry.beginRegistration(c.expected);
+    for (size_t i = 0; i < c.ids.size(); ++i) {
+      EXPECT_EQ(registry.addFont(c.ids[i], RegisteredFont{}), c.accepted[i]);
+    }
+    EXPECT_EQ(registry.stagedFonts().size(), registry.receivedCount());
+    const bool complete = c.open && registry.receivedCount() == c.expected;
+    EXPECT_EQ(registry.commitRegistration(), complete);
+  }
 }
 
 }  // namespace

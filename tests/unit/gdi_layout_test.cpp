@@ -42,7 +42,7 @@ TEST(CreateGdiFontTest, FaceCheck) {
     FakeGdi gdi;
     gdi.textFaceResult = c.textFaceResult;
     if (!c.selectedFace.empty()) {
-      gdi.selectFace = [&](const GdiFontSpec&) { return c.selectedFace; };
+      gdi.selectFace = [&](const GdiFontRequest&) { return c.selectedFace; };
     }
     std::unique_ptr<GdiFont> font = createGdiFont(gdi, c.family, 400, false, 28, 1);
     EXPECT_EQ(gdi.createdFonts.size(), c.created ? 1u : 0u);
@@ -90,13 +90,13 @@ TEST(CreateGdiFontTest, FontDescription) {
     FakeGdi gdi;
     createGdiFont(gdi, u"Terminus", c.weight, c.italic, c.fontSize, c.dpiScale);
     ASSERT_EQ(gdi.createdFonts.size(), 1u);
-    const GdiFontSpec& spec = gdi.createdFonts[0];
-    EXPECT_EQ(spec.height, c.height);
-    EXPECT_EQ(spec.weight, c.weight);
-    EXPECT_EQ(spec.italic, c.italic);
-    EXPECT_EQ(spec.charSet, 1);
-    EXPECT_EQ(spec.quality, 4);
-    EXPECT_EQ(spec.faceName, u"Terminus");
+    const GdiFontRequest& request = gdi.createdFonts[0];
+    EXPECT_EQ(request.height, c.height);
+    EXPECT_EQ(request.weight, c.weight);
+    EXPECT_EQ(request.italic, c.italic);
+    EXPECT_EQ(request.charSet, 1);
+    EXPECT_EQ(request.quality, 4);
+    EXPECT_EQ(request.faceName, u"Terminus");
   }
 }
 
@@ -175,15 +175,16 @@ TEST(MeasureGdiLayoutTest, KeepsWhatDrawingNeeds) {
     FakeGdi gdi;
     const LayoutResult r = measureGdiLayout(gdi, gdiEntry(c.style, 700), u"ab cd", 28, 300, 2);
     ASSERT_TRUE(r.resolved);
-    EXPECT_EQ(r.kind, FontKind::Gdi);
-    EXPECT_EQ(r.text, u"ab cd");
-    EXPECT_EQ(r.familyName, u"Terminus");
-    EXPECT_EQ(r.weight, 700);
-    EXPECT_EQ(r.italic, c.italic);
-    EXPECT_EQ(r.fontSize, 28);
-    EXPECT_EQ(r.width, 300);
-    EXPECT_EQ(r.dpiScale, 2);
-    EXPECT_EQ(r.textLayout, nullptr);
+    EXPECT_EQ(r.kind(), FontKind::Gdi);
+    ASSERT_NE(r.gdiLayout(), nullptr);
+    EXPECT_EQ(r.gdiLayout()->text, u"ab cd");
+    EXPECT_EQ(r.gdiLayout()->familyName, u"Terminus");
+    EXPECT_EQ(r.gdiLayout()->weight, 700);
+    EXPECT_EQ(r.gdiLayout()->italic, c.italic);
+    EXPECT_EQ(r.gdiLayout()->fontSize, 28);
+    EXPECT_EQ(r.gdiLayout()->width, 300);
+    EXPECT_EQ(r.gdiLayout()->dpiScale, 2);
+    EXPECT_EQ(r.textLayout(), nullptr);
     // The font is built at the device pixel size; lines wrap at the device pixel width.
     ASSERT_FALSE(gdi.createdFonts.empty());
     EXPECT_EQ(gdi.createdFonts[0].height, -56);
@@ -206,7 +207,9 @@ TEST(MeasureGdiLayoutTest, FailureCodes) {
   } kCases[] = {
       {"font creation", [](FakeGdi& g) { g.failCreateFont = true; }, errors::kGdiFontFailed},
       {"substitute face",
-       [](FakeGdi& g) { g.selectFace = [](const GdiFontSpec&) { return std::u16string(u"X"); }; },
+       [](FakeGdi& g) {
+         g.selectFace = [](const GdiFontRequest&) { return std::u16string(u"X"); };
+       },
        errors::kGdiFontFailed},
       {"face check context", [](FakeGdi& g) { g.failDeviceContextCall = 0; },
        errors::kGdiFontFailed},
@@ -225,9 +228,7 @@ TEST(MeasureGdiLayoutTest, FailureCodes) {
     EXPECT_EQ(r.error, c.error);
     EXPECT_EQ(r.height, 0);
     EXPECT_EQ(r.lineCount, 0u);
-    EXPECT_EQ(r.kind, FontKind::DirectWrite);
-    EXPECT_TRUE(r.text.empty());
-    EXPECT_TRUE(r.familyName.empty());
+    EXPECT_EQ(r.gdiLayout(), nullptr);
     EXPECT_TRUE(gdi.allReleased());
   }
 }

@@ -63,7 +63,7 @@ const BreakCase kSurrogateCases[] = {
 class GdiLineBreakerTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    font_ = gdi_.createFont(GdiFontSpec{});
+    font_ = gdi_.createFont(GdiFontRequest{});
     dc_ = gdi_.createCompatibleDC();
     ASSERT_TRUE(dc_->selectFont(*font_));
   }

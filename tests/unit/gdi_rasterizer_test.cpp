@@ -15,13 +15,12 @@ using testing::FakeGdi;
 LayoutResult gdiLayout(std::u16string text, float width, float height, float dpiScale) {
   LayoutResult layout;
   layout.resolved = true;
-  layout.kind = FontKind::Gdi;
-  layout.text = std::move(text);
-  layout.familyName = u"Terminus";
-  layout.fontSize = 10;
-  layout.width = width;
   layout.height = height;
-  layout.dpiScale = dpiScale;
+  layout.drawing = GdiLayout{.text = std::move(text),
+                             .familyName = u"Terminus",
+                             .fontSize = 10,
+                             .width = width,
+                             .dpiScale = dpiScale};
   return layout;
 }
 
@@ -142,7 +141,9 @@ TEST(RasterizeGdiLayoutTest, FailuresLeavePixelsUntouched) {
   } kCases[] = {
       {"font creation", [](FakeGdi& g) { g.failCreateFont = true; }},
       {"substitute face",
-       [](FakeGdi& g) { g.selectFace = [](const GdiFontSpec&) { return std::u16string(u"X"); }; }},
+       [](FakeGdi& g) {
+         g.selectFace = [](const GdiFontRequest&) { return std::u16string(u"X"); };
+       }},
       {"drawing context", [](FakeGdi& g) { g.failDeviceContextCall = 1; }},
       {"DIB section", [](FakeGdi& g) { g.failDibSection = true; }},
       {"DIB without pixels", [](FakeGdi& g) { g.dibWithoutPixels = true; }},

@@ -21,23 +21,23 @@ class InstalledCollections : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     index_ = FontIndex::build();
-    library_ = FreeTypeLibrary::create();
+    faces_ = FaceStore::create();
   }
   static void TearDownTestSuite() {
     index_.reset();
-    library_.reset();
+    faces_.reset();
   }
   static std::shared_ptr<LinuxFontCollection> collectionOf(const FontProperty& property) {
     FontSetRef matched = LinuxFontSet::scalableFonts(index_)->matchProperty(property);
     const uint32_t first = 0;
     FontSetRef one = matched->asFontSet1()->filteredFonts({&first, 1});
-    return one ? createLinuxFontCollection(library_, *one) : nullptr;
+    return one ? createLinuxFontCollection(*faces_, *one) : nullptr;
   }
   static std::shared_ptr<FontIndex> index_;
-  static std::shared_ptr<FreeTypeLibrary> library_;
+  static std::shared_ptr<FaceStore> faces_;
 };
 std::shared_ptr<FontIndex> InstalledCollections::index_;
-std::shared_ptr<FreeTypeLibrary> InstalledCollections::library_;
+std::shared_ptr<FaceStore> InstalledCollections::faces_;
 
 TEST_F(InstalledCollections, OneFontCollectionKnowsItsFamilyNames) {
   struct Case {
@@ -83,7 +83,7 @@ TEST_F(InstalledCollections, OneFontCollectionKnowsItsFamilyNames) {
 
 TEST_F(InstalledCollections, FaceForPicksFromTheCollectionsFamily) {
   FontSetRef family = LinuxFontSet::scalableFonts(index_)->matchFamily(u"DejaVu Sans", 400, 5, 0);
-  auto collection = createLinuxFontCollection(library_, *family);
+  auto collection = createLinuxFontCollection(*faces_, *family);
   ASSERT_NE(collection, nullptr);
   EXPECT_EQ(collection->familyCount(), 1u);  // condensed and light faces group under DejaVu Sans
   struct Case {
@@ -150,8 +150,8 @@ TEST(LinuxFontCollectionFailures, AnUnopenableFaceFailsTheCollection) {
   FontRecord badInstance = good;
   badInstance.namedInstance = 2;  // a static font has no instances
   auto index = FontIndex::fromRecords({good, missing, notAFont, badFaceIndex, badInstance});
-  auto library = FreeTypeLibrary::create();
-  ASSERT_NE(library, nullptr);
+  auto faces = FaceStore::create();
+  ASSERT_NE(faces, nullptr);
 
   struct Case {
     const char* name;
@@ -170,7 +170,7 @@ TEST(LinuxFontCollectionFailures, AnUnopenableFaceFailsTheCollection) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     LinuxFontSet set(index, c.ids);
-    auto collection = createLinuxFontCollection(library, set);
+    auto collection = createLinuxFontCollection(*faces, set);
     EXPECT_EQ(collection != nullptr, c.opens);
     if (collection) {
       EXPECT_EQ(collection->familyCount(), c.ids.empty() ? 0u : 1u);

@@ -59,17 +59,17 @@ TEST(FontIndexConfig, GdiProbeOfUnknownFamiliesKeepsStderrEmpty) {
   std::shared_ptr<FontIndex> index = FontIndex::build();
   EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
   ASSERT_NE(index, nullptr);
-  std::unique_ptr<Gdi> gdi = createLinuxGdi(FreeTypeLibrary::create(), index);
+  std::unique_ptr<Gdi> gdi = createLinuxGdi(FaceStore::create(), index);
   ASSERT_NE(gdi, nullptr);
 
   const std::u16string kFamilies[] = {u"No Such Family Kfp", u"Another Missing One", u"x"};
   for (const std::u16string& family : kFamilies) {
     SCOPED_TRACE(std::string(family.begin(), family.end()));
-    GdiFontSpec spec;
-    spec.height = -16;
-    spec.faceName = family;
+    GdiFontRequest request;
+    request.height = -16;
+    request.faceName = family;
     ::testing::internal::CaptureStderr();
-    std::unique_ptr<GdiFont> font = gdi->createFont(spec);
+    std::unique_ptr<GdiFont> font = gdi->createFont(request);
     std::unique_ptr<GdiDeviceContext> dc = gdi->createCompatibleDC();
     GdiTextMetrics metrics;
     const bool measured = font && dc->selectFont(*font) && dc->getTextMetrics(&metrics);

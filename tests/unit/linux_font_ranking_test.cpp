@@ -99,6 +99,7 @@ TEST(LinuxFontRanking, FamilyMatchOrdersStretchThenStyleThenWeight) {
       {u"Fam", 400, 6, kStyleNormal, u"Fam-Expanded"},   // wider first above normal
       {u"Fam", 400, 9, kStyleNormal, u"Fam-Expanded"},   // nothing wider: the widest narrower
       {u"Fam", 400, 1, kStyleNormal, u"Fam-Condensed"},
+      {u"Fam", 400, 3, kStyleItalic, u"Fam-Condensed"},         // stretch outranks style
       {u"fAM", 400, 5, kStyleNormal, u"Fam-Regular"},           // case-insensitive
       {u"Fam Narrow", 700, 5, kStyleNormal, u"Fam-Condensed"},  // legacy family name
       {u"Slanted", 400, 5, kStyleNormal, u"Slanted-Oblique"},   // oblique nearer upright

@@ -31,8 +31,9 @@ class SystemFontSet : public ::testing::Test {
     auto index = FontIndex::build();
     ASSERT_NE(index, nullptr);
     index_ = index;
-    engine_ = new LinuxTextEngine(FreeTypeLibrary::create(), index);
-    ASSERT_EQ(engine_->getSystemFontSet(&set_), kOk);
+    engine_ = new LinuxTextEngine(FaceStore::create(), index);
+    set_ = engine_->getSystemFontSet();
+    ASSERT_TRUE(set_);
   }
   static void TearDownTestSuite() {
     set_.reset();

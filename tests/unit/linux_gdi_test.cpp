@@ -18,7 +18,7 @@ class LinuxGdiTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     index_ = FontIndex::build();
-    gdi_ = createLinuxGdi(FreeTypeLibrary::create(), index_).release();
+    gdi_ = createLinuxGdi(FaceStore::create(), index_).release();
   }
   static void TearDownTestSuite() {
     delete gdi_;
@@ -62,25 +62,25 @@ TEST_F(LinuxGdiTest, FaceCheckOnInstalledFamilies) {
 }
 
 TEST_F(LinuxGdiTest, UnknownFamilyYieldsANamedSubstitute) {
-  GdiFontSpec spec;
-  spec.height = -16;
-  spec.faceName = u"No Such Family Kfp";
-  std::unique_ptr<GdiFont> font = gdi_->createFont(spec);
+  GdiFontRequest request;
+  request.height = -16;
+  request.faceName = u"No Such Family Kfp";
+  std::unique_ptr<GdiFont> font = gdi_->createFont(request);
   ASSERT_NE(font, nullptr);
   std::unique_ptr<GdiDeviceContext> dc = gdi_->createCompatibleDC();
   ASSERT_TRUE(dc->selectFont(*font));
   std::array<char16_t, 32> face{};
   const int copied = dc->getTextFace(face.data(), int(face.size()));
   ASSERT_GT(copied, 1);
-  EXPECT_NE(std::u16string(face.data()), spec.faceName);
+  EXPECT_NE(std::u16string(face.data()), request.faceName);
   dc->restoreFont();
 }
 
 TEST_F(LinuxGdiTest, SubstituteOpensWhenUsed) {
-  GdiFontSpec spec;
-  spec.height = -20;
-  spec.faceName = u"No Such Family Kfp";
-  std::unique_ptr<GdiFont> font = gdi_->createFont(spec);
+  GdiFontRequest request;
+  request.height = -20;
+  request.faceName = u"No Such Family Kfp";
+  std::unique_ptr<GdiFont> font = gdi_->createFont(request);
   ASSERT_NE(font, nullptr);
   std::unique_ptr<GdiDeviceContext> dc = gdi_->createCompatibleDC();
   ASSERT_TRUE(dc->selectFont(*font));
@@ -112,7 +112,7 @@ TEST(LinuxGdiMissingFiles, SubstituteIsNamedWithoutOpeningItsFace) {
   };
   const std::shared_ptr<FontIndex> index =
       FontIndex::fromRecords({record(u"Gone"), record(u"Sans Gone")}, {u"Sans Gone"});
-  std::unique_ptr<Gdi> gdi = createLinuxGdi(FreeTypeLibrary::create(), index);
+  std::unique_ptr<Gdi> gdi = createLinuxGdi(FaceStore::create(), index);
   const struct {
     std::u16string requested;
     std::u16string face;  // empty: no font
@@ -124,10 +124,10 @@ TEST(LinuxGdiMissingFiles, SubstituteIsNamedWithoutOpeningItsFace) {
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(std::string(c.requested.begin(), c.requested.end()));
-    GdiFontSpec spec;
-    spec.height = -16;
-    spec.faceName = c.requested;
-    std::unique_ptr<GdiFont> font = gdi->createFont(spec);
+    GdiFontRequest request;
+    request.height = -16;
+    request.faceName = c.requested;
+    std::unique_ptr<GdiFont> font = gdi->createFont(request);
     ASSERT_EQ(font != nullptr, !c.face.empty());
     if (!font) continue;
     std::unique_ptr<GdiDeviceContext> dc = gdi->createCompatibleDC();
@@ -155,6 +155,7 @@ TEST(GdiGlyphBitmap, GrayLevelsSpanTheFullCoverageRange) {
       {FT_PIXEL_MODE_GRAY, 256, 255, 255}, {FT_PIXEL_MODE_GRAY, 4, 1, 85},
       {FT_PIXEL_MODE_GRAY, 4, 2, 170},     {FT_PIXEL_MODE_GRAY, 4, 3, 255},
       {FT_PIXEL_MODE_GRAY, 16, 8, 136},    {FT_PIXEL_MODE_GRAY, 16, 15, 255},
+      {FT_PIXEL_MODE_GRAY, 8, 2, 73},      {FT_PIXEL_MODE_GRAY, 128, 64, 129},  // 72.9, 128.5
       {FT_PIXEL_MODE_GRAY, 2, 1, 255},     {FT_PIXEL_MODE_GRAY, 4, 9, 255},  // out of range: full
       {FT_PIXEL_MODE_GRAY, 1, 200, 200},   {FT_PIXEL_MODE_GRAY, 0, 77, 77},  // no range: as is
       {FT_PIXEL_MODE_MONO, 2, 0x80, 255},  {FT_PIXEL_MODE_MONO, 2, 0x7F, 0},
@@ -256,6 +257,9 @@ TEST_F(LinuxGdiTest, CellMetrics) {
       {u"Terminus", 13, 12, 0},       // nearest of 12 and 14 on a tie: the smaller
       {u"DejaVu Sans", 100, 117, 0},  // win ascent 1901 + descent 483 at 100/2048
       {u"DejaVu Sans", 12, 0, 0},
+      // Win 1034 + 520 and hhea 1069 + 520 + 0 at 100/1000: the hhea spacing beyond the cell
+      // leads, although the hhea line gap is 0.
+      {u"Noto Sans Tai Tham", 100, 155, 4},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.pixels);

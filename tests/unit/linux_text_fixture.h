@@ -33,8 +33,7 @@ struct FontFile {
 
 class LinuxTextFixture {
  public:
-  LinuxTextFixture()
-      : library_(FreeTypeLibrary::create()), engine_(library_, FontIndex::fromRecords({})) {}
+  LinuxTextFixture() : faces_(FaceStore::create()), engine_(faces_, FontIndex::fromRecords({})) {}
 
   static bool available(const char* path) { return std::filesystem::exists(path); }
 
@@ -45,24 +44,24 @@ class LinuxTextFixture {
       record.path = file.path;
       record.weight = file.weight;
       record.style = file.style;
-      std::shared_ptr<LoadedFace> face = LoadedFace::open(library_, record);
+      std::shared_ptr<LoadedFace> face = faces_->face(record);
       if (!face) return nullptr;
       faces.push_back(std::move(face));
     }
-    return std::make_shared<LinuxFontCollection>(library_, std::move(faces));
+    return std::make_shared<LinuxFontCollection>(std::move(faces));
   }
 
   std::unique_ptr<TextFormat> format(std::shared_ptr<const LinuxFontCollection> fonts,
                                      std::u16string_view family, float size,
                                      int weight = kNormalWeight, int style = kStyleNormal) {
-    TextFormatSpec spec;
-    spec.familyName = family;
-    spec.fontCollection = std::move(fonts);
-    spec.weight = weight;
-    spec.style = style;
-    spec.fontSize = size;
-    spec.localeName = u"en-us";
-    std::unique_ptr<TextFormat> result = engine_.createTextFormat(spec);
+    TextFormatDescription description;
+    description.familyName = family;
+    description.fontCollection = std::move(fonts);
+    description.weight = weight;
+    description.style = style;
+    description.fontSize = size;
+    description.localeName = u"en-us";
+    std::unique_ptr<TextFormat> result = engine_.createTextFormat(description);
     if (result) result->setWordWrapping(WordWrapping::EmergencyBreak);
     return result;
   }
@@ -76,7 +75,7 @@ class LinuxTextFixture {
   LinuxTextEngine& engine() { return engine_; }
 
  private:
-  std::shared_ptr<FreeTypeLibrary> library_;
+  std::shared_ptr<FaceStore> faces_;
   LinuxTextEngine engine_;
 };
 

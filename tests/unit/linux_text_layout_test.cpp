@@ -123,6 +123,8 @@ TEST(LineBreaker, GreedyWrappingWithHangingSpacesAndEmergencyBreaks) {
       {"rest of a broken word shares its line", "abcdef gh", 40, kEmergency, {"abcd", "ef", "gh"}},
       {"never splits a cluster", "ab+cd", 20, kEmergency, {"ab+", "cd"}},
       {"at least one cluster per line", "abc", 5, kEmergency, {"a", "b", "c"}},
+      {"spaces hang after a cluster wider than the line", "a b c", 5, kEmergency, {"a", "b", "c"}},
+      {"spaces hang after a broken word's last cluster", "ab  c", 5, kEmergency, {"a", "b", "c"}},
       {"plain wrap lets a long word overflow",
        "ab cdefghij kl",
        40,
@@ -140,6 +142,18 @@ TEST(LineBreaker, GreedyWrappingWithHangingSpacesAndEmergencyBreaks) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(breakModel(c.text, c.maxWidth, c.wrapping), c.lines);
   }
+}
+
+TEST(LineBreaker, RoundingInSummedAdvancesDoesNotWrapTextOfExactlyTheWidth) {
+  // Ten advances of 0.1 sum to a hair above 1 in float arithmetic.
+  const std::vector<float> advances(10, 0.1f);
+  const std::vector<uint8_t> flags(11, kEmergencyBreakBefore);
+  float sum = 0;
+  for (float a : advances) sum += a;
+  ASSERT_GT(sum, 1.0f);
+  std::vector<LineSpan> spans;
+  breakLines({advances, flags, 1.0f, WordWrapping::EmergencyBreak, kModelTabStop}, spans);
+  EXPECT_EQ(spans.size(), 1u);
 }
 
 // ---- Line metrics from table values --------------------------------------------------------
@@ -177,6 +191,10 @@ TEST(FaceLineMetrics, WinThenTypoThenHheaAndNeverAZeroHeightLine) {
        500, 0},
       {"hhea spacing beyond win is gap",
        tablesWith(true, 0, 800, -200, 90, 1900, 500, true, 1900, -500, 100), true, 1900, 500, 100},
+      {"gap is hhea spacing beyond win, not the hhea gap",
+       tablesWith(true, 0, 800, -200, 90, 1900, 500, true, 1800, -400, 300), true, 1900, 500, 100},
+      {"hhea spacing below win gives no gap",
+       tablesWith(true, 0, 800, -200, 90, 1900, 500, true, 1700, -400, 100), true, 1900, 500, 0},
       {"USE_TYPO_METRICS", tablesWith(true, 0x80, 800, -200, 90, 1900, 500, true, 1900, -500, 0),
        true, 800, 200, 90},
       {"zero win falls back to typo", tablesWith(true, 0, 800, -200, 90, 0, 0, true, 900, -300, 50),
@@ -290,6 +308,36 @@ TEST_F(LinuxTextLayoutTest, AWordWiderThanTheLineIsBrokenInsideAndEveryLineFits)
       EXPECT_LE(line.width, c.width + 0.01f);
       EXPECT_GT(line.width, 0);
     }
+  }
+}
+
+TEST(LinuxTextLayout, SpacesAfterAnEmergencyBreakHangInsteadOfFormingALine) {
+  const char kVlGothic[] = "/usr/share/fonts/truetype/vlgothic/VL-Gothic-Regular.ttf";
+  struct Case {
+    const char* path;
+    std::u16string family;
+    float fontSize;
+    std::u16string text;
+    float width;
+    uint32_t lineCount;
+  };
+  const Case cases[] = {
+      {fixture::kDejaVuSans, u"DejaVu Sans", 28, u"a b c", 10, 3},
+      {fixture::kDejaVuSans, u"DejaVu Sans", 200, u"Hello world", 100, 10},
+      {fixture::kNotoColorEmoji, u"Noto Color Emoji", 28, u"\U0001F600 \U0001F600", 20, 2},
+      {kVlGothic, u"VL Gothic", 28, u"\u65E5\u672C \u8A9E", 20, 3},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    if (!LinuxTextFixture::available(c.path)) GTEST_SKIP() << c.path << " is not installed";
+    LinuxTextFixture fixture;
+    auto format = fixture.format(fixture.collection({{c.path}}), c.family, c.fontSize);
+    ASSERT_TRUE(format);
+    auto layout = fixture.layout(c.text, *format, c.width);
+    ASSERT_TRUE(layout);
+    TextMetrics metrics;
+    ASSERT_TRUE(layout->getMetrics(&metrics));
+    EXPECT_EQ(metrics.lineCount, c.lineCount);
   }
 }
 
@@ -524,10 +572,10 @@ TEST_F(LinuxTextLayoutTest, RememberedShapingIsOnlyReusedForTheSameParagraph) {
 
 TEST_F(LinuxTextLayoutTest, UnknownFamilyOrForeignCollectionGivesNoFormat) {
   EXPECT_FALSE(fixture_.format(dejaVu_, u"No Such Family", 28));
-  TextFormatSpec spec;
-  spec.familyName = u"DejaVu Sans";
-  spec.fontSize = 28;
-  EXPECT_FALSE(fixture_.engine().createTextFormat(spec)) << "no collection";
+  TextFormatDescription description;
+  description.familyName = u"DejaVu Sans";
+  description.fontSize = 28;
+  EXPECT_FALSE(fixture_.engine().createTextFormat(description)) << "no collection";
 }
 
 // ---- Controls and tabs ---------------------------------------------------------------------

@@ -6,10 +6,12 @@
 #include <limits>
 #include <string>
 
+#include "layout/resolved_font_cache.h"
 #include "platform/renderer_context.h"
 #include "protocol/messages.h"
 #include "support/fake_backend.h"
 #include "support/fake_gdi.h"
+#include "support/registered_fonts.h"
 
 namespace kfp {
 namespace {
@@ -30,7 +32,7 @@ class MeasureLayoutTest : public ::testing::Test {
     font.stretch = 7;
     font.style = kStyleOblique;
     font.axisValues = {{kWghtTag, 300.0f}, {axisTag('o', 'p', 's', 'z'), 12.0f}};
-    ctx.registry.activeFonts[u"f"] = font;
+    testing::activateFonts(ctx.registry(), {{u"f", font}});
     fonts = matchedFamily(u"Fam");
     backend.textEngine->systemFonts->onProperty(FontPropertyId::PostScriptName, u"PS", fonts);
   }
@@ -50,7 +52,7 @@ void expectFailed(const LayoutResult& result, std::string_view error) {
   EXPECT_EQ(result.error, error);
   EXPECT_EQ(result.height, 0.0f);
   EXPECT_EQ(result.lineCount, 0u);
-  EXPECT_EQ(result.textLayout, nullptr);
+  EXPECT_EQ(result.textLayout(), nullptr);
 }
 
 TEST_F(MeasureLayoutTest, BuildsTheFormatAndLayoutFromTheEntry) {
@@ -58,10 +60,10 @@ TEST_F(MeasureLayoutTest, BuildsTheFormatAndLayoutFromTheEntry) {
   LayoutResult result = measure(u"Hello", 28, 300, 2);
   ASSERT_TRUE(result.resolved);
   EXPECT_TRUE(result.error.empty());
-  EXPECT_EQ(result.kind, FontKind::DirectWrite);
+  EXPECT_EQ(result.kind(), FontKind::DirectWrite);
   EXPECT_EQ(result.lineCount, 3u);
   EXPECT_EQ(result.height, 34.0f);
-  ASSERT_NE(result.textLayout, nullptr);
+  ASSERT_NE(result.textLayout(), nullptr);
   EXPECT_EQ(engine().liveLayouts, 1);
   EXPECT_EQ(engine().liveFormats, 0);
 
@@ -75,7 +77,7 @@ TEST_F(MeasureLayoutTest, BuildsTheFormatAndLayoutFromTheEntry) {
   EXPECT_EQ(format.fontSize, 28.0f);  // not scaled by dpiScale
   EXPECT_EQ(format.localeName, u"en-us");
   ASSERT_EQ(format.axisCalls.size(), 1u);
-  EXPECT_EQ(format.axisCalls[0], ctx.registry.activeFonts[u"f"].axisValues);
+  EXPECT_EQ(format.axisCalls[0], ctx.registry().findRegisteredFont(u"f")->axisValues);
   EXPECT_EQ(format.wrapping, std::vector{WordWrapping::EmergencyBreak});
   EXPECT_EQ(format.textAlignment, std::vector{TextAlignment::Leading});
   EXPECT_EQ(format.paragraphAlignment, std::vector{ParagraphAlignment::Near});
@@ -124,8 +126,12 @@ TEST_F(MeasureLayoutTest, AxisValuesOnlyWhenPresentAndSupported) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    if (!c.hasAxes) ctx.registry.activeFonts[u"f"].axisValues.clear();
-    ctx.resolvedFonts.clear();
+    if (!c.hasAxes) {
+      RegisteredFont withoutAxes = *ctx.registry().findRegisteredFont(u"f");
+      withoutAxes.axisValues.clear();
+      testing::activateFonts(ctx.registry(), {{u"f", withoutAxes}});
+    }
+    ctx.resolvedFonts().clear();
     engine().formats.clear();
     engine().supportsAxes = c.supported;
     engine().failAxes = true;  // a call, where one is made, fails
@@ -189,7 +195,7 @@ TEST_F(MeasureLayoutTest, SurrogatePairsCountAsTwoUnits) {
 TEST_F(MeasureLayoutTest, FontErrorComesBeforeValidation) {
   RegisteredFont missing;
   missing.familyName = u"Nowhere";
-  ctx.registry.activeFonts[u"missing"] = missing;
+  testing::activateFonts(ctx.registry(), {{u"missing", missing}});
   struct Case {
     std::u16string id;
     std::string_view error;
@@ -207,14 +213,15 @@ TEST_F(MeasureLayoutTest, GdiEntriesAreValidatedThenMeasuredByTheGdiPath) {
   backend.gdiOverride = &gdi;
   RegisteredFont bitmapOnly;
   bitmapOnly.familyName = u"Terminus";
-  ctx.registry.activeFonts[u"gdi"] = bitmapOnly;
+  testing::activateFonts(ctx.registry(), {{u"gdi", bitmapOnly}});
 
   expectFailed(measure(u"Hello", 28, 8192.5f, 1, u"gdi"), errors::kInvalidLayout);
   LayoutResult result = measure(u"Hello", 28, 300, 1, u"gdi");
   EXPECT_TRUE(result.resolved);
-  EXPECT_EQ(result.kind, FontKind::Gdi);
-  EXPECT_EQ(result.familyName, u"Terminus");
-  EXPECT_EQ(result.textLayout, nullptr);
+  EXPECT_EQ(result.kind(), FontKind::Gdi);
+  ASSERT_NE(result.gdiLayout(), nullptr);
+  EXPECT_EQ(result.gdiLayout()->familyName, u"Terminus");
+  EXPECT_EQ(result.textLayout(), nullptr);
   EXPECT_TRUE(engine().formats.empty());
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -170,43 +171,104 @@ TEST(MessageLoop, FailedInitializationIsReportedOnceWithoutReading) {
   }
 }
 
+TEST(MessageLoop, ClearCacheMakesTheNextRequestResolveAgain) {
+  const std::string measure = frameBytes(kMeasure, R"({"generation":1,"fontIds":["a"]})");
+  const struct {
+    const char* name;
+    std::string between;
+    int resolutions;
+  } cases[] = {
+      {"cached", "", 1},
+      {"cleared", frameBytes(kClearCache, ""), 2},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeBackend backend;
+    run(backend, kRegisterTwo + measure);
+    const size_t lookups = backend.textEngine->systemFonts->propertyCalls.size();
+    ASSERT_GT(lookups, 0u);
+    backend.textEngine->systemFonts->propertyCalls.clear();
+    run(backend, kRegisterTwo + measure + c.between + measure);
+    EXPECT_EQ(backend.textEngine->systemFonts->propertyCalls.size(), lookups * c.resolutions);
+  }
+}
+
+TEST(MessageLoop, AFailureOtherThanAPlatformErrorIsAnInternalError) {
+  FakeBackend backend;
+  backend.textEngine->systemFonts->throwOnMatch = true;
+  const LoopRun result =
+      run(backend, kRegisterTwo + frameBytes(kMeasure, R"({"generation":1,"fontIds":["a"]})") +
+                       frameBytes(kPing, ""));
+  ASSERT_EQ(result.replies.size(), 3u);
+  EXPECT_EQ(result.replies[1].type, kError);
+  EXPECT_EQ(result.replies[1].json, R"({"error":"INTERNAL_ERROR"})");
+  EXPECT_EQ(result.replies[2].type, kPong);
+}
+
 TEST(MessageLoop, MemoryGuardRunsBeforeEachFrame) {
   struct Case {
     const char* name;
     uint64_t privateBytes;
+    std::optional<uint64_t> afterRelease;  // unset: giving memory back does not lower the figure
     std::string input;
     int exitCode;
     std::vector<uint8_t> replyTypes;
-    int releases;  // cache clears give memory back
+    int releases;  // before judging a high figure, and after each cache clear
   };
   const Case cases[] = {
-      {"below the soft limit", 100u << 20, frameBytes(kPing, ""), kExitOk, {kPong}, 0},
-      {"exactly the soft limit", 192u << 20, frameBytes(kPing, ""), kExitOk, {kPong}, 0},
+      {"below the soft limit", 100u << 20, {}, frameBytes(kPing, ""), kExitOk, {kPong}, 0},
+      {"exactly the soft limit", 192u << 20, {}, frameBytes(kPing, ""), kExitOk, {kPong}, 0},
       {"above the soft limit",
        (192u << 20) + 1,
+       {},
        frameBytes(kPing, "") + frameBytes(kPing, ""),
        kExitOk,
        {kPong, kPong},
-       2},
-      {"exactly the hard limit", 256u << 20, frameBytes(kPing, ""), kExitOk, {kPong}, 1},
+       4},
+      {"exactly the hard limit", 256u << 20, {}, frameBytes(kPing, ""), kExitOk, {kPong}, 2},
       {"above the hard limit, shutdown",
        (256u << 20) + 1,
+       {},
        frameBytes(kShutdown, ""),
        kExitMemoryHardLimit,
        {kFatalError},
-       0},
+       1},
       {"above the hard limit, bad json",
        (256u << 20) + 1,
+       {},
        frameBytes(kPing, "[") + frameBytes(kPing, ""),
        kExitMemoryHardLimit,
        {kFatalError},
-       0},
-      {"no frame, no verdict", uint64_t(1) << 40, "", kExitOk, {}, 0},
+       1},
+      // Freed memory the allocator kept counts only until it is given back: no verdict, no clear.
+      {"above the hard limit until freed memory is given back",
+       (300u << 20),
+       10u << 20,
+       frameBytes(kPing, ""),
+       kExitOk,
+       {kPong},
+       1},
+      {"above the soft limit until freed memory is given back",
+       (200u << 20),
+       100u << 20,
+       frameBytes(kPing, "") + frameBytes(kPing, ""),
+       kExitOk,
+       {kPong, kPong},
+       1},
+      {"still above the hard limit after giving memory back",
+       (300u << 20),
+       (256u << 20) + 1,
+       frameBytes(kPing, ""),
+       kExitMemoryHardLimit,
+       {kFatalError},
+       1},
+      {"no frame, no verdict", uint64_t(1) << 40, {}, "", kExitOk, {}, 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     FakeBackend backend;
     backend.privateBytesValue = c.privateBytes;
+    backend.privateBytesAfterRelease = c.afterRelease;
     const LoopRun result = run(backend, c.input);
     EXPECT_EQ(result.exitCode, c.exitCode);
     ASSERT_EQ(result.replies.size(), c.replyTypes.size());

@@ -26,7 +26,7 @@ LayoutResult drawableLayout(float height) {
   LayoutResult layout;
   layout.resolved = true;
   layout.height = height;
-  layout.textLayout = std::make_unique<StubLayout>();
+  layout.drawing = std::unique_ptr<TextLayout>(std::make_unique<StubLayout>());
   return layout;
 }
 
@@ -96,7 +96,7 @@ TEST_F(RasterizeLayoutTest, DrawsTheWholeSequenceAtTheScaledDpi) {
   EXPECT_EQ(graphics().bitmapWidth, 450u);
   EXPECT_EQ(graphics().bitmapHeight, 51u);
   EXPECT_EQ(graphics().dpi, 144.0f);
-  EXPECT_EQ(graphics().drawnLayout, layout.textLayout.get());
+  EXPECT_EQ(graphics().drawnLayout, layout.textLayout());
   const std::vector<std::string> expected = {
       "createBitmap", "createRenderTarget", "grayscale", "brush", "beginDraw",
       "clear",        "drawTextLayout",     "endDraw",   "lock"};
@@ -156,13 +156,10 @@ TEST_F(RasterizeLayoutTest, LayoutsThatCannotBeDrawn) {
   LayoutResult unresolved = drawableLayout(20);
   unresolved.resolved = false;
   LayoutResult noLayout = drawableLayout(20);
-  noLayout.textLayout.reset();
+  noLayout.drawing = std::unique_ptr<TextLayout>();
   LayoutResult gdi;  // the GDI-style path, whose backend here knows no face
   gdi.resolved = true;
-  gdi.kind = FontKind::Gdi;
-  gdi.familyName = u"Fam";
-  gdi.fontSize = 28;
-  gdi.width = 100;
+  gdi.drawing = GdiLayout{.familyName = u"Fam", .fontSize = 28, .width = 100};
   const std::pair<const char*, const LayoutResult*> cases[] = {
       {"unresolved", &unresolved}, {"no text layout", &noLayout}, {"gdi", &gdi}};
   for (const auto& [name, layout] : cases) {

@@ -13,6 +13,18 @@
 namespace kfp {
 namespace {
 
+std::string quoteJson(std::string_view bytes) {
+  std::string out;
+  appendQuotedJson(out, bytes);
+  return out;
+}
+
+std::string quoteUtf16(std::u16string_view text) {
+  std::string out;
+  appendQuotedUtf16(out, text);
+  return out;
+}
+
 struct QuoteCase {
   std::string_view in;
   std::string_view out;
@@ -50,12 +62,43 @@ TEST(QuoteUtf16, ConvertsValidTextAndSendsBrokenTextAsEmpty) {
       {std::u16string(1, char16_t(0xD800)), "\"\""},
       {std::u16string{u'a', char16_t(0xDC00), u'b'}, "\"\""},
       {std::u16string{char16_t(0xDBFF), u'x'}, "\"\""},
+      {std::u16string{char16_t(0xD800), char16_t(0xE000)}, "\"\""},
+      {std::u16string{char16_t(0xDBFF), char16_t(0xDFFF)}, "\"\xf4\x8f\xbf\xbf\""},
       {u"tab\there", "\"tab\\there\""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.out);
     EXPECT_EQ(quoteUtf16(c.in), c.out);
   }
+}
+
+TEST(ErrorCodes, AreTheTextsHostsMatchOn) {
+  const std::pair<std::string_view, std::string_view> cases[] = {
+      {errors::kInitializeFailed, "INITIALIZE_FAILED"},
+      {errors::kMemoryHardLimit, "MEMORY_HARD_LIMIT"},
+      {errors::kProtocolMismatch, "PROTOCOL_MISMATCH"},
+      {errors::kUnknownMessage, "UNKNOWN_MESSAGE"},
+      {errors::kInvalidJson, "INVALID_JSON"},
+      {errors::kInternalError, "INTERNAL_ERROR"},
+      {errors::kInvalidFontList, "INVALID_FONT_LIST"},
+      {errors::kTooManyFonts, "TOO_MANY_FONTS"},
+      {errors::kInvalidFontCount, "INVALID_FONT_COUNT"},
+      {errors::kInvalidFontChunk, "INVALID_FONT_CHUNK"},
+      {errors::kIncompleteFontRegistration, "INCOMPLETE_FONT_REGISTRATION"},
+      {errors::kFontNotRegistered, "FONT_NOT_REGISTERED"},
+      {errors::kFontNotFound, "FONT_NOT_FOUND"},
+      {errors::kFontCollectionCreateFailed, "FONT_COLLECTION_CREATE_FAILED"},
+      {errors::kFontFamilyNameFailed, "FONT_FAMILY_NAME_FAILED"},
+      {errors::kInvalidLayout, "INVALID_LAYOUT"},
+      {errors::kTextFormatFailed, "TEXT_FORMAT_FAILED"},
+      {errors::kFontAxisFailed, "FONT_AXIS_FAILED"},
+      {errors::kTextLayoutFailed, "TEXT_LAYOUT_FAILED"},
+      {errors::kTextMetricsFailed, "TEXT_METRICS_FAILED"},
+      {errors::kGdiFontFailed, "GDI_FONT_FAILED"},
+      {errors::kGdiMeasureFailed, "GDI_MEASURE_FAILED"},
+      {errors::kRasterizeFailed, "RASTERIZE_FAILED"},
+  };
+  for (const auto& [code, text] : cases) EXPECT_EQ(code, text);
 }
 
 TEST(ErrorJson, IsTheCodeInAnErrorObject) {

@@ -8,6 +8,7 @@
 #include "platform/renderer_context.h"
 #include "protocol/messages.h"
 #include "support/fake_backend.h"
+#include "support/registered_fonts.h"
 
 namespace kfp {
 namespace {
@@ -21,7 +22,7 @@ class ResolvedFontCacheTest : public ::testing::Test {
   void registerFont(const std::u16string& id, const std::u16string& postScriptName) {
     RegisteredFont font;
     font.postScriptName = postScriptName;
-    ctx.registry.activeFonts[id] = font;
+    testing::activateFonts(ctx.registry(), {{id, font}});
   }
   size_t lookups() const { return backend.textEngine->systemFonts->propertyCalls.size(); }
 
@@ -41,11 +42,11 @@ TEST_F(ResolvedFontCacheTest, OutcomesAreRememberedUntilCleared) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    ctx.resolvedFonts.clear();
-    ctx.registry.activeFonts.clear();
+    ctx.resolvedFonts().clear();
+    ctx.registry().clear();
     if (c.registeredFirst) registerFont(u"f", u"Missing-PS");
 
-    ResolvedFont& first = ctx.resolvedFonts.resolveFont(ctx, u"f");
+    ResolvedFont& first = ctx.resolvedFonts().resolveFont(ctx, u"f");
     EXPECT_TRUE(first.computed);
     EXPECT_EQ(first.error, c.error);
     const size_t lookupsAfterFirst = lookups();
@@ -54,14 +55,14 @@ TEST_F(ResolvedFontCacheTest, OutcomesAreRememberedUntilCleared) {
     registerFont(u"f", u"Real-PS");
     backend.textEngine->systemFonts->onProperty(FontPropertyId::PostScriptName, u"Real-PS",
                                                 matchedFamily(u"Real"));
-    ResolvedFont& second = ctx.resolvedFonts.resolveFont(ctx, u"f");
+    ResolvedFont& second = ctx.resolvedFonts().resolveFont(ctx, u"f");
     EXPECT_EQ(&second, &first);
     EXPECT_EQ(second.error, c.error);
     EXPECT_EQ(lookups(), lookupsAfterFirst);
 
-    ctx.resolvedFonts.clear();
-    EXPECT_EQ(ctx.resolvedFonts.size(), 0u);
-    ResolvedFont& third = ctx.resolvedFonts.resolveFont(ctx, u"f");
+    ctx.resolvedFonts().clear();
+    EXPECT_EQ(ctx.resolvedFonts().size(), 0u);
+    ResolvedFont& third = ctx.resolvedFonts().resolveFont(ctx, u"f");
     EXPECT_TRUE(third.found);
     EXPECT_EQ(third.familyName, u"Real");
   }
@@ -70,12 +71,12 @@ TEST_F(ResolvedFontCacheTest, OutcomesAreRememberedUntilCleared) {
 TEST_F(ResolvedFontCacheTest, IdsAreComparedExactly) {
   registerFont(u"Font", u"");
   const std::u16string ids[] = {u"Font", u"font", u"FONT", u"Font ", u""};
-  for (const std::u16string& id : ids) ctx.resolvedFonts.resolveFont(ctx, id);
-  EXPECT_EQ(ctx.resolvedFonts.size(), std::size(ids));
-  EXPECT_EQ(ctx.resolvedFonts.resolveFont(ctx, u"Font").error, errors::kFontNotFound);
+  for (const std::u16string& id : ids) ctx.resolvedFonts().resolveFont(ctx, id);
+  EXPECT_EQ(ctx.resolvedFonts().size(), std::size(ids));
+  EXPECT_EQ(ctx.resolvedFonts().resolveFont(ctx, u"Font").error, errors::kFontNotFound);
   for (std::u16string_view id : {u"font", u"FONT", u"Font ", u""}) {
     SCOPED_TRACE(std::string(id.begin(), id.end()));
-    EXPECT_EQ(ctx.resolvedFonts.resolveFont(ctx, std::u16string(id)).error,
+    EXPECT_EQ(ctx.resolvedFonts().resolveFont(ctx, std::u16string(id)).error,
               errors::kFontNotRegistered);
   }
 }
@@ -87,11 +88,11 @@ TEST_F(ResolvedFontCacheTest, ClearReleasesCollections) {
     auto fonts = matchedFamily(u"Fam");
     collection = fonts->collection;
     backend.textEngine->systemFonts->onProperty(FontPropertyId::PostScriptName, u"PS", fonts);
-    ASSERT_TRUE(ctx.resolvedFonts.resolveFont(ctx, u"f").found);
+    ASSERT_TRUE(ctx.resolvedFonts().resolveFont(ctx, u"f").found);
     backend.textEngine->systemFonts->propertyMatches.clear();
   }
   EXPECT_FALSE(collection.expired());  // the entry holds it
-  ctx.resolvedFonts.clear();
+  ctx.resolvedFonts().clear();
   EXPECT_TRUE(collection.expired());
 }
 

@@ -10,11 +10,11 @@ namespace {
 class LinuxBackend : public Backend {
  public:
   HResult createTextEngine(std::shared_ptr<TextEngine>* out) override {
-    library_ = FreeTypeLibrary::create();
-    if (!library_) return kFail;
+    faces_ = FaceStore::create();
+    if (!faces_) return kFail;
     index_ = FontIndex::build();
     if (!index_) return kFail;
-    *out = std::make_shared<LinuxTextEngine>(library_, index_);
+    *out = std::make_shared<LinuxTextEngine>(faces_, index_);
     return kOk;
   }
 
@@ -25,15 +25,21 @@ class LinuxBackend : public Backend {
 
   Gdi& gdi() override {
     // The index exists once the text engine does; the GDI-style path is only reached after that.
-    if (!gdi_) gdi_ = createLinuxGdi(library_, index_);
+    if (!gdi_) gdi_ = createLinuxGdi(faces_, index_);
     return *gdi_;
   }
 
   uint64_t privateBytes() override { return readPrivateBytes(); }
-  void releaseFreeMemory() override { releaseFreeHeap(); }
+  // Called once the resolved-font cache is gone: the faces it held are released by now, the GDI
+  // path's sized faces go the same way.
+  void releaseFreeMemory() override {
+    if (gdi_) dropGdiSizedFaces(*gdi_);
+    if (faces_) faces_->forgetReleased();
+    releaseFreeHeap();
+  }
 
  private:
-  std::shared_ptr<FreeTypeLibrary> library_;
+  std::shared_ptr<FaceStore> faces_;
   std::shared_ptr<const FontIndex> index_;
   std::unique_ptr<Gdi> gdi_;
 };

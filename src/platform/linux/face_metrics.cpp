@@ -54,6 +54,13 @@ bool chooseLineMetrics(const LineMetricTables& tables, FaceLineMetrics& metrics)
 FaceLineMetrics readLineMetrics(FT_Face face) {
   LineMetricTables tables;
   tables.unitsPerEm = face->units_per_EM;
+  // FreeType reports 0 units per em for faces without outlines (CBDT colour bitmaps); the head
+  // table still has them, and the shaper scales by that value.
+  if (tables.unitsPerEm == 0) {
+    if (const auto* head = static_cast<const TT_Header*>(FT_Get_Sfnt_Table(face, FT_SFNT_HEAD))) {
+      tables.unitsPerEm = head->Units_Per_EM;
+    }
+  }
   if (const auto* os2 = static_cast<const TT_OS2*>(FT_Get_Sfnt_Table(face, FT_SFNT_OS2))) {
     tables.hasOs2 = true;
     tables.fsSelection = os2->fsSelection;

@@ -27,9 +27,8 @@ void addFolded(std::vector<std::u16string>& folded, const std::vector<LocalizedN
 
 }  // namespace
 
-LinuxFontCollection::LinuxFontCollection(std::shared_ptr<FreeTypeLibrary> library,
-                                         std::vector<std::shared_ptr<LoadedFace>> faces)
-    : library_(std::move(library)), faces_(std::move(faces)) {
+LinuxFontCollection::LinuxFontCollection(std::vector<std::shared_ptr<LoadedFace>> faces)
+    : faces_(std::move(faces)) {
   faceNames_.resize(faces_.size());
   for (size_t i = 0; i < faces_.size(); ++i) {
     hb_face_t* face = hb_font_get_face(faces_[i]->hbFont());
@@ -96,18 +95,30 @@ std::shared_ptr<LoadedFace> LinuxFontCollection::faceFor(std::u16string_view fam
   return faces_[candidates.front()];
 }
 
-std::shared_ptr<LinuxFontCollection> createLinuxFontCollection(
-    std::shared_ptr<FreeTypeLibrary> library, const FontSet& fonts) {
+std::shared_ptr<LinuxFontCollection> createLinuxFontCollection(FaceStore& store,
+                                                               const FontSet& fonts) {
   const auto* set = dynamic_cast<const LinuxFontSet*>(&fonts);
-  if (!set || !library) return nullptr;
+  if (!set) return nullptr;
+  if (set->fontCount() == 1) {
+    std::shared_ptr<LoadedFace> face = store.face(set->index().record(set->recordIds()[0]));
+    if (!face) return nullptr;
+    std::weak_ptr<LinuxFontCollection>& slot = store.soleCollection(*face);
+    std::shared_ptr<LinuxFontCollection> collection = slot.lock();
+    if (!collection) {
+      collection = std::make_shared<LinuxFontCollection>(
+          std::vector<std::shared_ptr<LoadedFace>>{std::move(face)});
+      slot = collection;
+    }
+    return collection;
+  }
   std::vector<std::shared_ptr<LoadedFace>> faces;
   faces.reserve(set->fontCount());
   for (uint32_t id : set->recordIds()) {
-    std::shared_ptr<LoadedFace> face = LoadedFace::open(library, set->index().record(id));
+    std::shared_ptr<LoadedFace> face = store.face(set->index().record(id));
     if (!face) return nullptr;
     faces.push_back(std::move(face));
   }
-  return std::make_shared<LinuxFontCollection>(std::move(library), std::move(faces));
+  return std::make_shared<LinuxFontCollection>(std::move(faces));
 }
 
 }  // namespace kfp::linux_backend

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/font_set.h"
+#include "platform/linux/face_store.h"
 #include "platform/linux/font_record.h"
 #include "platform/linux/loaded_face.h"
 
@@ -16,8 +17,7 @@ namespace kfp::linux_backend {
 
 class LinuxFontCollection : public FontCollection {
  public:
-  LinuxFontCollection(std::shared_ptr<FreeTypeLibrary> library,
-                      std::vector<std::shared_ptr<LoadedFace>> faces);
+  explicit LinuxFontCollection(std::vector<std::shared_ptr<LoadedFace>> faces);
   uint32_t familyCount() const override;
   bool findFamilyName(std::u16string_view familyName) const override;
   std::shared_ptr<const LocalizedStrings> familyNames(uint32_t familyIndex) const override;
@@ -37,15 +37,14 @@ class LinuxFontCollection : public FontCollection {
   };
   bool faceHasName(size_t face, const std::u16string& foldedName) const;
 
-  std::shared_ptr<FreeTypeLibrary> library_;
   std::vector<std::shared_ptr<LoadedFace>> faces_;
   std::vector<FaceNames> faceNames_;  // parallel to faces_
   std::vector<Family> families_;
 };
 
-// A collection of the set's faces; nullptr when the set is not this backend's or a face cannot be
-// opened.
-std::shared_ptr<LinuxFontCollection> createLinuxFontCollection(
-    std::shared_ptr<FreeTypeLibrary> library, const FontSet& fonts);
+// A collection of the set's faces, taken from the store; nullptr when the set is not this
+// backend's or a face cannot be opened.
+std::shared_ptr<LinuxFontCollection> createLinuxFontCollection(FaceStore& store,
+                                                               const FontSet& fonts);
 
 }  // namespace kfp::linux_backend

@@ -5,20 +5,19 @@
 
 namespace kfp::linux_backend {
 
-LinuxTextEngine::LinuxTextEngine(std::shared_ptr<FreeTypeLibrary> library,
+LinuxTextEngine::LinuxTextEngine(std::shared_ptr<FaceStore> faces,
                                  std::shared_ptr<const FontIndex> index)
-    : library_(std::move(library)), index_(std::move(index)) {}
+    : faces_(std::move(faces)), index_(std::move(index)) {}
 
 LinuxTextEngine::~LinuxTextEngine() = default;
 
-HResult LinuxTextEngine::getSystemFontSet(FontSetRef* out) {
-  if (!index_) return kFail;
-  *out = LinuxFontSet::scalableFonts(index_);
-  return kOk;
+FontSetRef LinuxTextEngine::getSystemFontSet() {
+  if (!index_) return nullptr;
+  return LinuxFontSet::scalableFonts(index_);
 }
 
 FontCollectionRef LinuxTextEngine::createFontCollection(const FontSet& fonts) {
-  return createLinuxFontCollection(library_, fonts);
+  return faces_ ? createLinuxFontCollection(*faces_, fonts) : nullptr;
 }
 
 }  // namespace kfp::linux_backend

@@ -5,6 +5,7 @@
 
 #include "platform/linux/backend_parts.h"
 #include "platform/linux/gdi_device_context.h"
+#include "platform/linux/gdi_face_cache.h"
 #include "platform/linux/gdi_face_choice.h"
 #include "platform/linux/gdi_sized_font.h"
 
@@ -13,25 +14,27 @@ namespace {
 
 class LinuxGdi : public Gdi {
  public:
-  LinuxGdi(std::shared_ptr<FreeTypeLibrary> library, std::shared_ptr<const FontIndex> index)
-      : library_(std::move(library)), index_(std::move(index)) {}
+  LinuxGdi(std::shared_ptr<FaceStore> store, std::shared_ptr<const FontIndex> index)
+      : index_(index), faces_(std::make_shared<GdiFaceCache>(std::move(store), index)) {}
 
-  std::unique_ptr<GdiFont> createFont(const GdiFontSpec& spec) override {
-    if (!library_ || !index_) return nullptr;
+  std::unique_ptr<GdiFont> createFont(const GdiFontRequest& request) override {
+    if (!index_) return nullptr;
     if (std::optional<GdiFaceChoice> choice =
-            chooseGdiFace(*index_, spec.faceName, spec.weight, spec.italic)) {
+            chooseGdiFace(*index_, request.faceName, request.weight, request.italic)) {
       // A face of the requested family that cannot be opened fails here, not mid-measurement.
-      return GdiSizedFont::open(library_, index_->record(choice->recordId),
-                                std::move(choice->familyName), spec);
+      std::shared_ptr<GdiSizedFace> face = faces_->face(choice->recordId, request);
+      if (!face) return nullptr;
+      return std::make_unique<GdiSizedFont>(std::move(choice->familyName), [face] { return face; });
     }
     // Like the original platform, an unknown family still yields a font, in a substitute face
     // whose name tells the caller what happened. Callers mostly just read that name and drop the
-    // font, so its face is only opened if it is used.
+    // font, so its face is only looked up if it is used.
     std::optional<GdiFaceChoice> substitute =
-        chooseGdiSubstitute(*index_, index_->sansFamilies(), spec.weight, spec.italic);
+        chooseGdiSubstitute(*index_, index_->sansFamilies(), request.weight, request.italic);
     if (!substitute) return nullptr;
-    return GdiSizedFont::deferred(library_, index_->record(substitute->recordId),
-                                  std::move(substitute->familyName), spec);
+    return std::make_unique<GdiSizedFont>(std::move(substitute->familyName),
+                                          [faces = faces_, recordId = substitute->recordId,
+                                           request] { return faces->face(recordId, request); });
   }
 
   std::unique_ptr<GdiDeviceContext> createCompatibleDC() override {
@@ -49,16 +52,23 @@ class LinuxGdi : public Gdi {
     });
   }
 
+  void dropSizedFaces() { faces_->clear(); }
+
  private:
-  std::shared_ptr<FreeTypeLibrary> library_;
   std::shared_ptr<const FontIndex> index_;
+  std::shared_ptr<GdiFaceCache> faces_;
 };
 
 }  // namespace
 
-std::unique_ptr<Gdi> createLinuxGdi(std::shared_ptr<FreeTypeLibrary> library,
+std::unique_ptr<Gdi> createLinuxGdi(std::shared_ptr<FaceStore> store,
                                     std::shared_ptr<const FontIndex> index) {
-  return std::make_unique<LinuxGdi>(std::move(library), std::move(index));
+  if (!store) return nullptr;
+  return std::make_unique<LinuxGdi>(std::move(store), std::move(index));
+}
+
+void dropGdiSizedFaces(Gdi& gdi) {
+  if (auto* linuxGdi = dynamic_cast<LinuxGdi*>(&gdi)) linuxGdi->dropSizedFaces();
 }
 
 }  // namespace kfp::linux_backend

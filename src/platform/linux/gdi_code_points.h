@@ -3,6 +3,8 @@
 
 #include <string_view>
 
+#include "platform/utf16.h"
+
 namespace kfp::linux_backend {
 
 // Calls visit(codePoint, codeUnits) for each code point of text in order. A surrogate pair is one
@@ -10,17 +12,10 @@ namespace kfp::linux_backend {
 template <typename Visit>
 void forEachCodePoint(std::u16string_view text, Visit&& visit) {
   for (size_t i = 0; i < text.size();) {
-    const char16_t unit = text[i];
-    if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-        text[i + 1] <= 0xDFFF) {
-      const char32_t codePoint =
-          0x10000 + ((char32_t(unit) - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-      if (!visit(codePoint, 2)) return;
-      i += 2;
-    } else {
-      if (!visit(char32_t(unit), 1)) return;
-      ++i;
-    }
+    size_t length = 0;
+    const char32_t codePoint = codePointAt(text, i, &length);
+    if (!visit(codePoint, int(length))) return;
+    i += length;
   }
 }
 

@@ -13,6 +13,9 @@ namespace {
 // bitmap so that one huge render does not pin its memory for the life of the process.
 constexpr size_t kRetainedBufferBytes = 4u << 20;
 
+// The width of the fixed blit step for narrow glyph rows; one SSE2 register of pixels.
+constexpr int32_t kBlitLanes = 16;
+
 void blit(const GlyphImage& image, int32_t penX, int32_t baselineY, A8Surface surface) {
   const int32_t x0 = penX + image.left;
   const int32_t y0 = baselineY - image.top;
@@ -25,9 +28,19 @@ void blit(const GlyphImage& image, int32_t penX, int32_t baselineY, A8Surface su
     // surface is undefined even when never dereferenced.
     const uint8_t* source = image.pixels + size_t(y) * image.width + xBegin;
     uint8_t* destination = surface.pixels + size_t(y0 + y) * surface.width + (x0 + xBegin);
+    const int32_t count = xEnd - xBegin;
+    if (count <= kBlitLanes && x0 + xBegin + kBlitLanes <= int64_t(surface.width)) {
+      // Most glyph rows are narrower than one vector, where the loop below would run only its
+      // scalar tail. One fixed-width step instead: the padding has zero coverage, and compositing
+      // zero leaves a pixel exactly as it was.
+      uint8_t padded[kBlitLanes] = {};
+      std::memcpy(padded, source, size_t(count));
+      for (int32_t x = 0; x < kBlitLanes; ++x)
+        destination[x] = compositeOver(destination[x], padded[x]);
+      continue;
+    }
     // Branch-free so that the compiler vectorizes it.
-    for (int32_t x = 0; x < xEnd - xBegin; ++x)
-      destination[x] = compositeOver(destination[x], source[x]);
+    for (int32_t x = 0; x < count; ++x) destination[x] = compositeOver(destination[x], source[x]);
   }
 }
 
@@ -96,11 +109,14 @@ class LinuxRenderTarget : public RenderTarget {
     if (const auto* linuxLayout = dynamic_cast<const LinuxTextLayout*>(&layout)) {
       bitmap_.markDrawn();
       drawLayout(*linuxLayout, scale_, *rasterizer_, bitmap_.surface());
+      // The file shrank while its glyphs were drawn: they came from zero pages.
+      if (linuxLayout->face && linuxLayout->face->fileChangeSeen()) faulted_ = true;
     }
   }
-  bool endDraw() override { return true; }
+  bool endDraw() override { return !faulted_; }
 
  private:
+  bool faulted_ = false;
   LinuxBitmap& bitmap_;
   float scale_;
   std::shared_ptr<GlyphRasterizer> rasterizer_;

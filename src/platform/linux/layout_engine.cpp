@@ -4,6 +4,7 @@
 
 #include "platform/linux/line_breaker.h"
 #include "platform/linux/shape_memo.h"
+#include "platform/utf16.h"
 
 namespace kfp::linux_backend {
 namespace {
@@ -11,9 +12,8 @@ namespace {
 // Whether a code unit can introduce right-to-left text or explicit bidi formatting; text without
 // any skips ICU's bidi pass and is one left-to-right level.
 bool mayNeedBidi(char16_t c) {
-  return (c >= 0x0590 && c <= 0x08FF) || (c >= 0xFB1D && c <= 0xFEFF) ||
-         (c >= 0xD800 && c <= 0xDFFF) || c == 0x200F || (c >= 0x202A && c <= 0x202E) ||
-         (c >= 0x2066 && c <= 0x2069);
+  return (c >= 0x0590 && c <= 0x08FF) || (c >= 0xFB1D && c <= 0xFEFF) || isSurrogate(c) ||
+         c == 0x200F || (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
 }
 
 bool neutralScript(hb_script_t script) {
@@ -36,17 +36,6 @@ bool isControl(uint32_t c) {
 // Controls shape as a zero-width non-joiner: a default-ignorable HarfBuzz hides with zero advance,
 // and like the control it neither joins nor ligates across itself.
 constexpr hb_codepoint_t kControlStandIn = 0x200C;
-
-uint32_t codePointAt(std::u16string_view text, size_t i, size_t* length) {
-  const char16_t c = text[i];
-  if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-      text[i + 1] <= 0xDFFF) {
-    *length = 2;
-    return 0x10000 + ((uint32_t(c) - 0xD800) << 10) + (uint32_t(text[i + 1]) - 0xDC00);
-  }
-  *length = 1;
-  return c;
-}
 
 }  // namespace
 

@@ -40,9 +40,13 @@ class GreedyBreaker {
         continue;
       }
       const uint32_t split = emergencySplit(lineStart, contentEnd);
-      emit(lineStart, split);
-      lineStart = pos = split;
+      // A split at the content end keeps the word whole: its trailing spaces hang on this line
+      // rather than forming one of their own.
+      const uint32_t end = split == contentEnd ? opportunity : split;
+      emit(lineStart, end);
+      lineStart = pos = end;
       lineWidth = 0;
+      if (pos == opportunity) opportunity = nextOpportunity(pos);
     }
     if (lineStart < n_ || lines_.empty()) emit(lineStart, n_);
   }

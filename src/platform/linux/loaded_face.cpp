@@ -5,43 +5,41 @@
 namespace kfp::linux_backend {
 
 std::shared_ptr<LoadedFace> LoadedFace::open(std::shared_ptr<FreeTypeLibrary> library,
+                                             std::shared_ptr<MappedFontFile> file,
                                              const FontRecord& record) {
-  if (!library) return nullptr;
-  // The destructor releases whatever was acquired when a later step fails.
+  if (!library || !file) return nullptr;
   std::shared_ptr<LoadedFace> face(new LoadedFace());
   face->library_ = std::move(library);
+  face->file_ = std::move(file);
   face->record_ = record;
 
-  face->blob_ = hb_blob_create_from_file_or_fail(record.path.c_str());
+  const MappedFontFile& mapped = *face->file_;
+  // The mapping outlives the blob: the face holds both and releases the blob first.
+  face->blob_.reset(hb_blob_create_or_fail(mapped.data(), unsigned(mapped.size()),
+                                           HB_MEMORY_MODE_READONLY_MAY_MAKE_WRITABLE, nullptr,
+                                           nullptr));
   if (!face->blob_) return nullptr;
-  unsigned int length = 0;
-  const char* data = hb_blob_get_data(face->blob_, &length);
-  if (!data || length == 0) return nullptr;
 
   // FreeType's face index carries the named instance in its upper 16 bits.
   FT_Long ftIndex = FT_Long(record.faceIndex) | FT_Long(record.namedInstance) << 16;
-  if (FT_New_Memory_Face(face->library_->get(), reinterpret_cast<const FT_Byte*>(data),
-                         FT_Long(length), ftIndex, &face->ftFace_) != 0) {
-    face->ftFace_ = nullptr;
+  FT_Face ftFace = nullptr;
+  if (FT_New_Memory_Face(face->library_->get(), reinterpret_cast<const FT_Byte*>(mapped.data()),
+                         FT_Long(mapped.size()), ftIndex, &ftFace) != 0) {
     return nullptr;
   }
+  face->ftFace_.reset(ftFace);
 
-  hb_face_t* hbFace = hb_face_create(face->blob_, record.faceIndex);
-  bool usable = hb_face_get_glyph_count(hbFace) > 0;
-  if (usable) face->hbFont_ = hb_font_create(hbFace);
-  hb_face_destroy(hbFace);  // the font holds its own reference
-  if (!usable) return nullptr;
+  HbFacePtr hbFace(hb_face_create(face->blob_.get(), record.faceIndex));
+  if (hb_face_get_glyph_count(hbFace.get()) == 0) return nullptr;
+  face->hbFont_.reset(hb_font_create(hbFace.get()));  // the font holds its own face reference
   if (record.namedInstance > 0) {
-    hb_font_set_var_named_instance(face->hbFont_, record.namedInstance - 1);
+    hb_font_set_var_named_instance(face->hbFont_.get(), record.namedInstance - 1);
   }
   return face;
 }
 
 LoadedFace::~LoadedFace() {
   glyphCache_.reset();  // cached state may refer to the face
-  if (hbFont_) hb_font_destroy(hbFont_);
-  if (ftFace_) FT_Done_Face(ftFace_);
-  if (blob_) hb_blob_destroy(blob_);
 }
 
 std::shared_ptr<FreeTypeLibrary> FreeTypeLibrary::create() {

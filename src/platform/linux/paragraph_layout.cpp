@@ -87,8 +87,49 @@ class ParagraphPlacer {
     breakLines({scratch_.advances, scratch_.flags, maxWidth_, format_.wordWrapping(),
                 format_.fontSize() * kTabStopEms},
                scratch_.lines);
+    noteMonotoneRuns();
     for (const LineSpan& span : scratch_.lines) placeLine(span, offset);
     return true;
+  }
+
+  // Whether each run's clusters are monotone (rising, or falling when right to left), as HarfBuzz
+  // returns them at its default cluster level. A line's glyphs are then one contiguous stretch of
+  // the run, found by bisection: scanning the whole run for every line made a long paragraph cost
+  // lines x glyphs.
+  void noteMonotoneRuns() {
+    const std::vector<ShapedGlyph>& glyphs = engine_.glyphs();
+    monotone_.clear();
+    for (const ShapedRun& run : engine_.runs()) {
+      const bool falling = run.level & 1;
+      bool monotone = true;
+      for (uint32_t g = run.glyphStart; monotone && g + 1 < run.glyphEnd; ++g) {
+        monotone = falling ? glyphs[g].cluster >= glyphs[g + 1].cluster
+                           : glyphs[g].cluster <= glyphs[g + 1].cluster;
+      }
+      monotone_.push_back(monotone);
+    }
+  }
+
+  // The glyphs of run r whose clusters lie in [start, end): exactly those a scan would visit.
+  std::pair<uint32_t, uint32_t> glyphsWithin(uint32_t r, uint32_t start, uint32_t end) const {
+    const ShapedRun& run = engine_.runs()[r];
+    if (!monotone_[r]) return {run.glyphStart, run.glyphEnd};
+    const ShapedGlyph* first = engine_.glyphs().data() + run.glyphStart;
+    const ShapedGlyph* last = engine_.glyphs().data() + run.glyphEnd;
+    const auto base = engine_.glyphs().data();
+    if (run.level & 1) {
+      // Falling clusters: the stretch starts after those >= end and ends before those < start.
+      const auto* from = std::partition_point(
+          first, last, [&](const ShapedGlyph& glyph) { return glyph.cluster >= end; });
+      const auto* to = std::partition_point(
+          from, last, [&](const ShapedGlyph& glyph) { return glyph.cluster >= start; });
+      return {uint32_t(from - base), uint32_t(to - base)};
+    }
+    const auto* from = std::partition_point(
+        first, last, [&](const ShapedGlyph& glyph) { return glyph.cluster < start; });
+    const auto* to = std::partition_point(
+        from, last, [&](const ShapedGlyph& glyph) { return glyph.cluster < end; });
+    return {uint32_t(from - base), uint32_t(to - base)};
   }
 
   // Replaces the advance of each tab on the line with the distance to its tab stop, measured in
@@ -134,7 +175,8 @@ class ParagraphPlacer {
     float pen = 0;
     for (int32_t logical : scratch_.visualOrder) {
       const ShapedRun& run = runs[scratch_.lineRuns[logical]];
-      for (uint32_t g = run.glyphStart; g < run.glyphEnd; ++g) {
+      const auto [from, to] = glyphsWithin(scratch_.lineRuns[logical], span.start, span.contentEnd);
+      for (uint32_t g = from; g < to; ++g) {
         const ShapedGlyph& glyph = glyphs[g];
         if (glyph.cluster < span.start || glyph.cluster >= span.contentEnd) continue;
         // A tab draws nothing, whatever shaping made of it, and moves the pen once.
@@ -167,6 +209,7 @@ class ParagraphPlacer {
   float top_ = 0;
   hb_font_t* font_ = nullptr;
   uint32_t variationId_ = 0;
+  std::vector<uint8_t> monotone_;  // per run of the paragraph being placed
 };
 
 }  // namespace

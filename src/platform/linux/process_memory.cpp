@@ -1,6 +1,9 @@
 #include <fcntl.h>
 #include <malloc.h>
 #include <unistd.h>
+#ifdef KFP_SANITIZED
+#include <sanitizer/allocator_interface.h>
+#endif
 
 #include <cerrno>
 #include <charconv>
@@ -72,7 +75,13 @@ uint64_t readPrivateBytes() {
 // Without a trim, memory freed by a cache clear stays in the allocator's free lists, the figure
 // above does not fall, and the soft limit would fire again on every frame.
 void releaseFreeHeap() {
+#ifdef KFP_SANITIZED
+  // The sanitizer's allocator stands in for glibc's: its quarantine and free lists are emptied
+  // through its own call.
+  __sanitizer_purge_allocator();
+#else
   malloc_trim(0);
+#endif
 }
 
 }  // namespace kfp::linux_backend

@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "platform/linux/loaded_face.h"
+#include "platform/linux/face_store.h"
 #include "platform/text_engine.h"
 
 namespace kfp::linux_backend {
@@ -14,20 +14,20 @@ class LayoutEngine;
 
 class LinuxTextEngine : public TextEngine {
  public:
-  LinuxTextEngine(std::shared_ptr<FreeTypeLibrary> library, std::shared_ptr<const FontIndex> index);
+  LinuxTextEngine(std::shared_ptr<FaceStore> faces, std::shared_ptr<const FontIndex> index);
   ~LinuxTextEngine() override;
 
   // Font services (font_services.cpp).
-  HResult getSystemFontSet(FontSetRef* out) override;
+  FontSetRef getSystemFontSet() override;
   FontCollectionRef createFontCollection(const FontSet& fonts) override;
 
   // Layout (text_layout.cpp).
-  std::unique_ptr<TextFormat> createTextFormat(const TextFormatSpec& spec) override;
+  std::unique_ptr<TextFormat> createTextFormat(const TextFormatDescription& description) override;
   std::unique_ptr<TextLayout> createTextLayout(std::u16string_view text, const TextFormat& format,
                                                float maxWidth, float maxHeight) override;
 
  private:
-  std::shared_ptr<FreeTypeLibrary> library_;
+  std::shared_ptr<FaceStore> faces_;
   std::shared_ptr<const FontIndex> index_;
   // Reusable shaping and breaking state (ICU iterators, HarfBuzz buffer), created on first layout.
   std::unique_ptr<LayoutEngine> layoutEngine_;

@@ -50,23 +50,23 @@ bool LinuxTextFormat::setFontAxisValues(std::span<const AxisValue> values) {
   return true;
 }
 
-HResult LinuxTextFormat::setWordWrapping(WordWrapping wrapping) {
+bool LinuxTextFormat::setWordWrapping(WordWrapping wrapping) {
   switch (wrapping) {
     case WordWrapping::Wrap:
     case WordWrapping::NoWrap:
     case WordWrapping::EmergencyBreak:
       wordWrapping_ = wrapping;
-      return kOk;
+      return true;
   }
-  return kInvalidArgument;
+  return false;
 }
 
-HResult LinuxTextFormat::setTextAlignment(TextAlignment alignment) {
-  return alignment == TextAlignment::Leading ? kOk : kInvalidArgument;
+bool LinuxTextFormat::setTextAlignment(TextAlignment alignment) {
+  return alignment == TextAlignment::Leading;
 }
 
-HResult LinuxTextFormat::setParagraphAlignment(ParagraphAlignment alignment) {
-  return alignment == ParagraphAlignment::Near ? kOk : kInvalidArgument;
+bool LinuxTextFormat::setParagraphAlignment(ParagraphAlignment alignment) {
+  return alignment == ParagraphAlignment::Near;
 }
 
 }  // namespace kfp::linux_backend

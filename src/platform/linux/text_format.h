@@ -20,9 +20,9 @@ class LinuxTextFormat : public TextFormat {
 
   bool supportsFontAxisValues() const override { return true; }
   bool setFontAxisValues(std::span<const AxisValue> values) override;
-  HResult setWordWrapping(WordWrapping wrapping) override;
-  HResult setTextAlignment(TextAlignment alignment) override;
-  HResult setParagraphAlignment(ParagraphAlignment alignment) override;
+  bool setWordWrapping(WordWrapping wrapping) override;
+  bool setTextAlignment(TextAlignment alignment) override;
+  bool setParagraphAlignment(ParagraphAlignment alignment) override;
 
   const std::shared_ptr<LoadedFace>& face() const { return face_; }
   float fontSize() const { return fontSize_; }

@@ -8,16 +8,19 @@
 
 namespace kfp::linux_backend {
 
-std::unique_ptr<TextFormat> LinuxTextEngine::createTextFormat(const TextFormatSpec& spec) {
-  const auto* collection = dynamic_cast<const LinuxFontCollection*>(spec.fontCollection.get());
-  if (!collection || !std::isfinite(spec.fontSize) || spec.fontSize <= 0) return nullptr;
-  std::shared_ptr<LoadedFace> face =
-      collection->faceFor(spec.familyName, spec.weight, spec.stretch, spec.style);
-  if (!face || !face->ftFace() || !face->hbFont()) return nullptr;
-  const uint32_t simulations =
-      simulationsFor(spec.weight, spec.style, face->record().weight, face->record().style);
-  return std::make_unique<LinuxTextFormat>(std::move(face), spec.fontSize, simulations,
-                                           spec.localeName);
+std::unique_ptr<TextFormat> LinuxTextEngine::createTextFormat(
+    const TextFormatDescription& description) {
+  const auto* collection =
+      dynamic_cast<const LinuxFontCollection*>(description.fontCollection.get());
+  if (!collection || !std::isfinite(description.fontSize) || description.fontSize <= 0)
+    return nullptr;
+  std::shared_ptr<LoadedFace> face = collection->faceFor(description.familyName, description.weight,
+                                                         description.stretch, description.style);
+  if (!face || !face->ftFace() || !face->hbFont() || face->fileChanged()) return nullptr;
+  const uint32_t simulations = simulationsFor(description.weight, description.style,
+                                              face->record().weight, face->record().style);
+  return std::make_unique<LinuxTextFormat>(std::move(face), description.fontSize, simulations,
+                                           description.localeName);
 }
 
 std::unique_ptr<TextLayout> LinuxTextEngine::createTextLayout(std::u16string_view text,
@@ -29,6 +32,8 @@ std::unique_ptr<TextLayout> LinuxTextEngine::createTextLayout(std::u16string_vie
   if (!layoutEngine_) return nullptr;
   auto layout = std::make_unique<LinuxTextLayout>();
   if (!layOutText(*layoutEngine_, text, *linuxFormat, maxWidth, *layout)) return nullptr;
+  // The file shrank under the layout: it was read from zero pages.
+  if (linuxFormat->face()->fileChangeSeen()) return nullptr;
   return layout;
 }
 

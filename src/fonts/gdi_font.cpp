@@ -1,7 +1,8 @@
+#include "fonts/gdi_font.h"
+
 #include <algorithm>
 #include <array>
-
-#include "layout/gdi_layout.h"
+#include <cmath>
 
 namespace kfp {
 namespace {
@@ -31,12 +32,12 @@ std::unique_ptr<GdiFont> createGdiFont(Gdi& gdi, std::u16string_view familyName,
                                        bool italic, float fontSize, float dpiScale) {
   if (familyName.empty() || familyName.size() > kMaxGdiFaceNameLength) return nullptr;
 
-  GdiFontSpec spec;
-  spec.height = -static_cast<int32_t>(ceilToPixels(fontSize * dpiScale));
-  spec.weight = weight;
-  spec.italic = italic;
-  spec.faceName = std::u16string(familyName);
-  std::unique_ptr<GdiFont> font = gdi.createFont(spec);
+  GdiFontRequest request;
+  request.height = -static_cast<int32_t>(ceilToPixels(fontSize * dpiScale));
+  request.weight = weight;
+  request.italic = italic;
+  request.faceName = std::u16string(familyName);
+  std::unique_ptr<GdiFont> font = gdi.createFont(request);
   if (!font) return nullptr;
 
   // Backends substitute another face for an unknown name without saying so; only the face that
@@ -44,6 +45,10 @@ std::unique_ptr<GdiFont> createGdiFont(Gdi& gdi, std::u16string_view familyName,
   const std::u16string face = selectedFace(gdi, *font);
   if (face.empty() || !gdi.equalIgnoringCase(familyName, face)) return nullptr;
   return font;
+}
+
+int64_t ceilToPixels(float value) {
+  return static_cast<int64_t>(std::ceil(value));
 }
 
 }  // namespace kfp
