@@ -6,10 +6,11 @@
 
 #include "fonts/font_lookup.h"
 #include "fonts/font_lookup_steps.h"
-#include "layout/resolved_font.h"
+#include "fonts/resolved_font.h"
 #include "platform/renderer_context.h"
 #include "platform/windows/windows_backend.h"
 #include "protocol/messages.h"
+#include "support/registered_fonts.h"
 #include "windows/windows_test_support.h"
 
 namespace kfp {
@@ -25,14 +26,12 @@ std::u16string firstFontProperty(const FontSet& set, FontPropertyId id) {
   return pickLocalizedString(values.get());
 }
 
-class WindowsFontSetTest : public testing::Test {
+class WindowsFontSetTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     backend_ = createWindowsBackend().release();
     if (failed(backend_->createTextEngine(&engine_)) || !engine_) return;
-    FontSetRef set;
-    if (failed(engine_->getSystemFontSet(&set))) return;
-    systemSet_ = set;
+    systemSet_ = engine_->getSystemFontSet();
   }
   static void TearDownTestSuite() {
     systemSet_.reset();
@@ -204,7 +203,7 @@ TEST_F(WindowsFontSetTest, CollectionOfAFamilyHoldsOnlyThatFamily) {
 // Font resolution on the backend: which fonts it finds and which family name it lays out with.
 // With the version-1 set hidden the version-0 path runs, which Wine implements; the version-1
 // path runs on Windows.
-class WindowsFontResolutionTest : public testing::TestWithParam<bool> {};
+class WindowsFontResolutionTest : public ::testing::TestWithParam<bool> {};
 
 TEST_P(WindowsFontResolutionTest, ResolvesAndNamesTheFamily) {
   const bool hideVersion1 = GetParam();
@@ -213,7 +212,7 @@ TEST_P(WindowsFontResolutionTest, ResolvesAndNamesTheFamily) {
   auto backend = createWindowsBackend();
   RendererContext context(*backend);
   ASSERT_EQ(context.initialize(), kOk);
-  ASSERT_EQ(context.systemFontSet1 == nullptr, hideVersion1);
+  ASSERT_EQ(context.systemFontSet1() == nullptr, hideVersion1);
 
   struct Row {
     const char* name;
@@ -241,7 +240,7 @@ TEST_P(WindowsFontResolutionTest, ResolvesAndNamesTheFamily) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    context.registry.activeFonts[u"id"] = row.font;
+    ::kfp::testing::activateFonts(context.registry(), {{u"id", row.font}});
     ResolvedFont entry;
     resolveFontEntry(context, u"id", entry);
     EXPECT_EQ(entry.found, row.found);
@@ -264,7 +263,7 @@ TEST_P(WindowsFontResolutionTest, FamilyNameAloneResolves) {
   RegisteredFont font;
   font.familyName = u"DejaVu Serif";
   font.weight = 700;
-  context.registry.activeFonts[u"id"] = font;
+  ::kfp::testing::activateFonts(context.registry(), {{u"id", font}});
   ResolvedFont entry;
   resolveFontEntry(context, u"id", entry);
   ASSERT_TRUE(entry.found);
@@ -273,8 +272,8 @@ TEST_P(WindowsFontResolutionTest, FamilyNameAloneResolves) {
   EXPECT_EQ(entry.kind, runningUnderWine() ? FontKind::Gdi : FontKind::DirectWrite);
 }
 
-INSTANTIATE_TEST_SUITE_P(Version1, WindowsFontResolutionTest, testing::Values(false, true),
-                         [](const testing::TestParamInfo<bool>& info) {
+INSTANTIATE_TEST_SUITE_P(Version1, WindowsFontResolutionTest, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& info) {
                            return info.param ? std::string("Hidden") : std::string("Offered");
                          });
 

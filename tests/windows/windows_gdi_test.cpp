@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "fonts/resolved_font.h"
 #include "layout/gdi_layout.h"
-#include "layout/resolved_font.h"
 #include "platform/windows/windows_backend.h"
 #include "raster/rasterize_layout.h"
 #include "windows/windows_test_support.h"
@@ -20,7 +20,7 @@ float dejaVuCellHeight(float pixelSize) {
   return (1901.0f + 483.0f) / 2048.0f * pixelSize;
 }
 
-class WindowsGdiTest : public testing::Test {
+class WindowsGdiTest : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!createGdiFont(gdi(), u"DejaVu Sans", 400, false, 28, 1)) {
@@ -78,7 +78,7 @@ TEST_F(WindowsGdiTest, FaceCheckRejectsSilentSubstitutes) {
 
 TEST_F(WindowsGdiTest, UnknownFaceIsSubstitutedWithoutFailing) {
   // GDI hands out a font for any name and says which face it chose: the seam must pass both on.
-  GdiFontSpec request;
+  GdiFontRequest request;
   request.height = -28;
   request.faceName = u"No Such Face Anywhere";
   std::unique_ptr<GdiFont> font = gdi().createFont(request);

@@ -7,9 +7,11 @@
 #include <vector>
 
 #include "layout/measure_layout.h"
+#include "layout/resolved_font_cache.h"
 #include "platform/renderer_context.h"
 #include "platform/windows/windows_backend.h"
 #include "raster/rasterize_layout.h"
+#include "support/registered_fonts.h"
 #include "windows/windows_test_support.h"
 
 namespace kfp {
@@ -50,7 +52,7 @@ struct Drawn {
   }
 };
 
-class WindowsGraphicsTest : public testing::Test {
+class WindowsGraphicsTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     // Under Wine only the version-0 matching works; on Windows the hidden set changes nothing
@@ -63,7 +65,7 @@ class WindowsGraphicsTest : public testing::Test {
     dejaVu.postScriptName = u"DejaVuSans";
     dejaVu.familyName = u"DejaVu Sans";
     dejaVu.axisValues = {{kWghtTag, 400}};
-    context_->registry.activeFonts[u"dejavu"] = dejaVu;
+    ::kfp::testing::activateFonts(context_->registry(), {{u"dejavu", dejaVu}});
   }
   static void TearDownTestSuite() {
     delete context_;
@@ -72,8 +74,8 @@ class WindowsGraphicsTest : public testing::Test {
   }
   void SetUp() override {
     ASSERT_EQ(initialized_, kOk);
-    ASSERT_TRUE(context_->graphics);
-    const ResolvedFont& entry = context_->resolvedFonts.resolveFont(*context_, u"dejavu");
+    ASSERT_TRUE(context_->graphics());
+    const ResolvedFont& entry = context_->resolvedFonts().resolveFont(*context_, u"dejavu");
     if (!entry.found || entry.kind != FontKind::DirectWrite) {
       GTEST_SKIP() << "DejaVu Sans is not installed";
     }
@@ -85,7 +87,7 @@ class WindowsGraphicsTest : public testing::Test {
 
   // Draws through the graphics seam, step by step, and copies the locked BGRA pixels out.
   static bool draw(const TextLayout& text, uint32_t width, uint32_t height, float dpi, Drawn* out) {
-    Graphics& graphics = *context_->graphics;
+    Graphics& graphics = *context_->graphics();
     std::unique_ptr<Bitmap> bitmap = graphics.createBitmap(width, height);
     if (!bitmap) return false;
     {
@@ -121,7 +123,7 @@ TEST_F(WindowsGraphicsTest, DrawsGrayscaleWhiteInkInsideTheLayoutBox) {
   ASSERT_TRUE(measured.resolved) << measured.error;
   const uint32_t height = uint32_t(measured.height);
   Drawn drawn;
-  ASSERT_TRUE(draw(*measured.textLayout, 300, height, 96, &drawn));
+  ASSERT_TRUE(draw(*measured.textLayout(), 300, height, 96, &drawn));
   const InkBox box = drawn.ink();
   ASSERT_FALSE(box.empty());
   // "Hg" at 28 DIPs: the H's stem starts near the left edge, the g descends below the baseline,
@@ -154,8 +156,8 @@ TEST_F(WindowsGraphicsTest, DpiScalesTheDrawing) {
   Drawn single;
   Drawn twice;
   const uint32_t height = uint32_t(measured.height);
-  ASSERT_TRUE(draw(*measured.textLayout, 300, height, 96, &single));
-  ASSERT_TRUE(draw(*measured.textLayout, 600, 2 * height, 192, &twice));
+  ASSERT_TRUE(draw(*measured.textLayout(), 300, height, 96, &single));
+  ASSERT_TRUE(draw(*measured.textLayout(), 600, 2 * height, 192, &twice));
   const InkBox a = single.ink();
   const InkBox b = twice.ink();
   ASSERT_FALSE(a.empty());
@@ -169,7 +171,7 @@ TEST_F(WindowsGraphicsTest, EmptyTextLeavesEveryPixelClear) {
   const LayoutResult measured = layout(u"");
   ASSERT_TRUE(measured.resolved) << measured.error;
   Drawn drawn;
-  ASSERT_TRUE(draw(*measured.textLayout, 64, 40, 96, &drawn));
+  ASSERT_TRUE(draw(*measured.textLayout(), 64, 40, 96, &drawn));
   EXPECT_TRUE(std::all_of(drawn.bgra.begin(), drawn.bgra.end(), [](uint8_t b) { return b == 0; }));
 }
 
@@ -181,14 +183,14 @@ TEST_F(WindowsGraphicsTest, BitmapsOfManySizes) {
   const Row rows[] = {{1, 1}, {3, 2}, {450, 51}, {16384, 1}};
   for (const Row& row : rows) {
     SCOPED_TRACE(std::to_string(row.width) + "x" + std::to_string(row.height));
-    std::unique_ptr<Bitmap> bitmap = context_->graphics->createBitmap(row.width, row.height);
+    std::unique_ptr<Bitmap> bitmap = context_->graphics()->createBitmap(row.width, row.height);
     ASSERT_TRUE(bitmap);
     BitmapLock lock;
     ASSERT_TRUE(bitmap->lock(&lock));
     EXPECT_NE(lock.data, nullptr);
     EXPECT_GE(lock.stride, 4 * row.width);
   }
-  EXPECT_EQ(context_->graphics->createBitmap(0, 5), nullptr);
+  EXPECT_EQ(context_->graphics()->createBitmap(0, 5), nullptr);
 }
 
 TEST_F(WindowsGraphicsTest, RendersThroughTheRasterizer) {

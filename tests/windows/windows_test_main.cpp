@@ -3,7 +3,7 @@
 #include <objbase.h>
 
 int main(int argc, char** argv) {
-  testing::InitGoogleTest(&argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
   if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) return 2;
   const int result = RUN_ALL_TESTS();
   CoUninitialize();

@@ -73,14 +73,13 @@ bool readTableMetrics(IDWriteFontFace* face, TableMetrics* out) {
   return out->unitsPerEm > 0;
 }
 
-class WindowsTextLayoutTest : public testing::Test {
+class WindowsTextLayoutTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     backend_ = createWindowsBackend().release();
     if (failed(backend_->createTextEngine(&engine_)) || !engine_) return;
-    FontSetRef system;
-    if (failed(engine_->getSystemFontSet(&system)) || !system) return;
-    system_ = system;
+    system_ = engine_->getSystemFontSet();
+    if (!system_) return;
     dejaVu_ = collectionOf(u"DejaVuSans");
   }
   static void TearDownTestSuite() {
@@ -105,7 +104,7 @@ class WindowsTextLayoutTest : public testing::Test {
 
   static std::unique_ptr<TextFormat> format(const FontCollectionRef& collection,
                                             std::u16string_view family, float fontSize) {
-    TextFormatSpec request;
+    TextFormatDescription request;
     request.familyName = family;
     request.fontCollection = collection;
     request.fontSize = fontSize;

@@ -95,9 +95,9 @@ class WindowsTextFormat final : public TextFormat {
   explicit WindowsTextFormat(ComPtr<IDWriteTextFormat> format);
   bool supportsFontAxisValues() const override { return static_cast<bool>(format3_); }
   bool setFontAxisValues(std::span<const AxisValue> values) override;
-  HResult setWordWrapping(WordWrapping wrapping) override;
-  HResult setTextAlignment(TextAlignment alignment) override;
-  HResult setParagraphAlignment(ParagraphAlignment alignment) override;
+  bool setWordWrapping(WordWrapping wrapping) override;
+  bool setTextAlignment(TextAlignment alignment) override;
+  bool setParagraphAlignment(ParagraphAlignment alignment) override;
 
   IDWriteTextFormat* get() const { return format_.get(); }
 
@@ -122,9 +122,9 @@ class WindowsTextEngine final : public TextEngine {
   // The shared DirectWrite factory and its version-3 view; a failure code when either is missing.
   static HResult create(std::shared_ptr<TextEngine>* out);
 
-  HResult getSystemFontSet(FontSetRef* out) override;
+  FontSetRef getSystemFontSet() override;
   FontCollectionRef createFontCollection(const FontSet& fonts) override;
-  std::unique_ptr<TextFormat> createTextFormat(const TextFormatSpec& request) override;
+  std::unique_ptr<TextFormat> createTextFormat(const TextFormatDescription& request) override;
   std::unique_ptr<TextLayout> createTextLayout(std::u16string_view text, const TextFormat& format,
                                                float maxWidth, float maxHeight) override;
 

@@ -119,7 +119,7 @@ class WindowsDeviceContext final : public GdiDeviceContext {
 
 class WindowsGdi final : public Gdi {
  public:
-  std::unique_ptr<GdiFont> createFont(const GdiFontSpec& request) override {
+  std::unique_ptr<GdiFont> createFont(const GdiFontRequest& request) override {
     LOGFONTW logFont{};
     logFont.lfHeight = request.height;
     logFont.lfWeight = request.weight;

@@ -18,12 +18,10 @@ HResult WindowsTextEngine::create(std::shared_ptr<TextEngine>* out) {
   return kOk;
 }
 
-HResult WindowsTextEngine::getSystemFontSet(FontSetRef* out) {
+FontSetRef WindowsTextEngine::getSystemFontSet() {
   ComPtr<IDWriteFontSet> set;
-  const HRESULT hr = factory3_->GetSystemFontSet(set.put());
-  if (FAILED(hr)) return hr;
-  *out = WindowsFontSet::wrap(std::move(set));
-  return *out ? kOk : kFail;
+  if (FAILED(factory3_->GetSystemFontSet(set.put()))) return nullptr;
+  return WindowsFontSet::wrap(std::move(set));
 }
 
 FontCollectionRef WindowsTextEngine::createFontCollection(const FontSet& fonts) {
@@ -37,7 +35,8 @@ FontCollectionRef WindowsTextEngine::createFontCollection(const FontSet& fonts) 
   return std::make_shared<WindowsFontCollection>(std::move(collection));
 }
 
-std::unique_ptr<TextFormat> WindowsTextEngine::createTextFormat(const TextFormatSpec& request) {
+std::unique_ptr<TextFormat> WindowsTextEngine::createTextFormat(
+    const TextFormatDescription& request) {
   // No collection at all is DirectWrite's system collection; one from elsewhere is unusable.
   IDWriteFontCollection* collection = nullptr;
   if (request.fontCollection) {

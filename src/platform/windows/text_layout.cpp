@@ -14,16 +14,17 @@ bool WindowsTextFormat::setFontAxisValues(std::span<const AxisValue> values) {
       format3_->SetFontAxisValues(asAxisValues(values), static_cast<UINT32>(values.size())));
 }
 
-HResult WindowsTextFormat::setWordWrapping(WordWrapping wrapping) {
-  return format_->SetWordWrapping(static_cast<DWRITE_WORD_WRAPPING>(wrapping));
+bool WindowsTextFormat::setWordWrapping(WordWrapping wrapping) {
+  return SUCCEEDED(format_->SetWordWrapping(static_cast<DWRITE_WORD_WRAPPING>(wrapping)));
 }
 
-HResult WindowsTextFormat::setTextAlignment(TextAlignment alignment) {
-  return format_->SetTextAlignment(static_cast<DWRITE_TEXT_ALIGNMENT>(alignment));
+bool WindowsTextFormat::setTextAlignment(TextAlignment alignment) {
+  return SUCCEEDED(format_->SetTextAlignment(static_cast<DWRITE_TEXT_ALIGNMENT>(alignment)));
 }
 
-HResult WindowsTextFormat::setParagraphAlignment(ParagraphAlignment alignment) {
-  return format_->SetParagraphAlignment(static_cast<DWRITE_PARAGRAPH_ALIGNMENT>(alignment));
+bool WindowsTextFormat::setParagraphAlignment(ParagraphAlignment alignment) {
+  return SUCCEEDED(
+      format_->SetParagraphAlignment(static_cast<DWRITE_PARAGRAPH_ALIGNMENT>(alignment)));
 }
 
 bool WindowsTextLayout::getMetrics(TextMetrics* metrics) const {
