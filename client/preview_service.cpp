@@ -242,8 +242,11 @@ void PreviewService::workOn(Worker& worker, Call& call) {
 
     std::string failure;
     if (!ensureReady(worker, failure)) {
-      if (worker.client && isErrorCode(failure)) {
-        // The renderer is alive and said no: another renderer would say the same.
+      // The renderer is alive and said no: another renderer would say the same. One over its
+      // memory limit (a large font set staged next to the active one) exits instead and is
+      // replaced like any renderer that died; a set too large for any renderer still ends the
+      // request after kStartAttempts.
+      if (worker.client && isErrorCode(failure) && failure != errors::kMemoryHardLimit) {
         release(&batch);
         call.fail(failure);
         break;

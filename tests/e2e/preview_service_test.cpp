@@ -142,32 +142,51 @@ TEST(PreviewServiceTest, ResultsArriveOnceInRequestOrder) {
   }
 }
 
+// `fonts` followed by `count` fonts of no installed family whose ids are `idLength` characters
+// long: the renderer keeps every id, two bytes a character, in its font registry.
+std::vector<FontDescriptor> paddedFontSet(std::vector<FontDescriptor> fonts, char tag, size_t count,
+                                          size_t idLength) {
+  for (size_t i = 0; i < count; ++i) {
+    std::string id = tag + std::to_string(i);
+    id.resize(idLength, tag);
+    fonts.push_back({.fontId = std::move(id), .familyName = "No Such Family"});
+  }
+  return fonts;
+}
+
 TEST(PreviewServiceTest, ARendererOverItsMemoryLimitIsReplacedAndEveryFontAnswered) {
 #ifdef KFP_SANITIZED
   GTEST_SKIP() << "sanitizer shadow memory and quarantine distort the renderer's memory figure";
 #endif
-  // Every id of one family is resolved and cached on its own: 10000 of them take a renderer far
-  // past its hard limit, which it notices at the next frame.
-  std::vector<FontDescriptor> fonts;
-  for (size_t i = 0; i < 12000; ++i) {
-    fonts.push_back({.fontId = "id" + std::to_string(i), .familyName = "DejaVu Sans"});
-  }
+  // Ids that name one face share it, so resolving fonts no longer grows a renderer much; its font
+  // registry does. One set of about 150 MiB fits a renderer; while a new set is staged the active
+  // one stays, so registering a second such set takes the renderer past its hard limit mid-run.
+  const auto measured = dejaVuFonts(40);
+  const auto firstSet = paddedFontSet(measured, 'a', 10000, 8000);
+  const auto secondSet = paddedFontSet(measured, 'b', 10000, 8000);
   auto options = optionsWith(1);
-  // One batch takes the renderer from below its soft limit (where it would drop its cache) to
-  // beyond the hard one.
-  options.measureBatch = 10000;
+  options.measureBatch = 4;  // batches left to do after the font set changes
   PreviewService service(options);
-  service.setFonts(fonts);
-  PreviewRequest request = requestFor(fonts);
-  request.text = "Hi";
-  Tally tally(fonts.size());
-  auto measured = service.measure(request, [&](size_t index, MeasureItem&& item) {
+  service.setFonts(firstSet);
+  const PreviewRequest request = requestFor(measured);
+  Tally tally(measured.size());
+  int firstPid = 0;
+  auto result = service.measure(request, [&](size_t index, MeasureItem&& item) {
     EXPECT_EQ(item.fontId, request.fontIds[index]);
     tally.add(index, item.resolved, item.error);
+    if (firstPid == 0) {
+      // The next batch registers the second set on this renderer first.
+      firstPid = service.rendererPids()[0];
+      service.setFonts(secondSet);
+    }
   });
-  ASSERT_TRUE(measured) << measured.failure.what;
-  EXPECT_GE(service.stats().rendererRestarts, 1u) << "the memory limit was never reached";
+  ASSERT_TRUE(result) << result.failure.what;
   EXPECT_TRUE(tally.eachOnceAndResolved());
+  // One renderer went over the limit; its replacement, holding only the second set, did not.
+  EXPECT_EQ(service.stats().rendererRestarts, 1u);
+  ASSERT_GT(firstPid, 0);
+  EXPECT_NE(service.rendererPids()[0], firstPid);
+  EXPECT_TRUE(reaped(firstPid)) << firstPid;
 }
 
 TEST(PreviewServiceTest, ARendererKilledInTheMiddleOfARenderIsReplacedAndNothingLost) {
