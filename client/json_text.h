@@ -7,9 +7,9 @@
 
 namespace kfp::client {
 
-// A JSON string literal of UTF-8 text. Control characters are escaped; everything else, non-ASCII
-// included, passes unchanged, so the bytes the caller gave are the bytes the renderer decodes.
-void appendJsonString(std::string& out, std::string_view utf8);
+// A JSON string literal of UTF-8 text (kfp::appendQuotedJson): control characters are escaped,
+// everything else passes unchanged, so the bytes the caller gave are the bytes the renderer
+// decodes.
 std::string quoteJsonString(std::string_view utf8);
 
 void appendJsonUnsigned(std::string& out, uint64_t value);

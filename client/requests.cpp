@@ -1,6 +1,7 @@
 #include "requests.h"
 
 #include "json_text.h"
+#include "protocol/json_quote.h"
 
 namespace kfp::client {
 namespace {
@@ -9,7 +10,7 @@ void appendNamed(std::string& out, const char* key, const std::string& value) {
   out += ",\"";
   out += key;
   out += "\":";
-  appendJsonString(out, value);
+  appendQuotedJson(out, value);
 }
 
 void appendNonEmpty(std::string& out, const char* key, const std::string& value) {
@@ -22,7 +23,7 @@ void appendAxes(std::string& out, const std::vector<FontAxis>& axes) {
   for (size_t i = 0; i < axes.size(); ++i) {
     if (i) out.push_back(',');
     out += "{\"tag\":";
-    appendJsonString(out, axes[i].tag);
+    appendQuotedJson(out, axes[i].tag);
     if (axes[i].min) {
       out += ",\"min\":";
       appendJsonNumber(out, *axes[i].min);
@@ -52,7 +53,7 @@ std::string helloJson(double protocolVersion) {
 
 void appendDescriptorJson(std::string& out, const FontDescriptor& font) {
   out += "{\"fontId\":";
-  appendJsonString(out, font.fontId);
+  appendQuotedJson(out, font.fontId);
   // A missing name reads as an empty one; leaving empty names out keeps 50000 descriptors well
   // inside the 8 MiB JSON limit.
   appendNonEmpty(out, "familyName", font.familyName);
@@ -100,7 +101,7 @@ std::string layoutRequestJson(const LayoutRequest& request) {
   out += ",\"fontIds\":[";
   for (size_t i = 0; i < request.fontIds.size(); ++i) {
     if (i) out.push_back(',');
-    appendJsonString(out, request.fontIds[i]);
+    appendQuotedJson(out, request.fontIds[i]);
   }
   out += "]}";
   return out;

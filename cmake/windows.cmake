@@ -50,6 +50,7 @@ foreach(src ${KFP_UNIT_TESTS})
   add_executable(unit_${name} ${src})
   target_link_libraries(unit_${name} PRIVATE kfp_test_fakes GTest::gtest_main GTest::gmock)
   add_test(NAME windows.unit.${name} COMMAND unit_${name})
+  set_tests_properties(windows.unit.${name} PROPERTIES TIMEOUT 120)
 endforeach()
 
 # Windows-only test programs (the backend's contracts, the process entry seen from a Windows host),
@@ -68,4 +69,6 @@ foreach(src ${KFP_WINDOWS_TESTS})
   target_link_libraries(windows_${name} PRIVATE kfp_windows_test_main)
   add_dependencies(windows_${name} kest-font-preview-renderer kest-font-preview-renderer-testhooks)
   add_test(NAME windows.${name} COMMAND windows_${name})
+  # A child that Wine leaves holding a pipe would otherwise stall the whole run.
+  set_tests_properties(windows.${name} PROPERTIES TIMEOUT 120)
 endforeach()

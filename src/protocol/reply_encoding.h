@@ -5,11 +5,9 @@
 #include <string>
 #include <string_view>
 
-namespace kfp {
+#include "protocol/json_quote.h"
 
-// A JSON string literal of the bytes: control bytes escaped, everything from 0x20 up (UTF-8
-// sequences included) passed unchanged.
-void appendQuotedJson(std::string& out, std::string_view bytes);
+namespace kfp {
 
 // The UTF-8 form quoted; a string that is not valid UTF-16 (an unpaired surrogate) becomes "".
 void appendQuotedUtf16(std::string& out, std::u16string_view text);

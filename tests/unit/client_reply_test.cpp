@@ -138,6 +138,11 @@ TEST(ReplyDecodingTest, RenderResultPayloadMustMatchItsSize) {
       {"failure with a payload", failed, 1, false},
       {"resolved without sizes",
        R"({"requestId":1,"generation":2,"layoutKey":"","fontId":"a","resolved":true})", 0, false},
+      // The payload matches stride x height, but rows narrower than the bitmap cannot hold it.
+      {"stride below the width",
+       R"({"requestId":1,"generation":2,"layoutKey":"","fontId":"a","resolved":true,)"
+       R"("width":3,"height":3,"stride":2,"textHeight":1.5,"pixelFormat":"A8"})",
+       6, false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

@@ -1,7 +1,7 @@
 // Previews per second for every installed font (not a test): the package's PreviewService with
 // one worker and with one per core, beside baselines measured in the same run: the bare protocol
-// through one Renderer (one Render frame for all fonts) and, when it is built, the C++ client
-// through the pipe (bench/render_bench, its own font set).
+// through one Renderer (one Render frame for all fonts) and, when it is built, the C++ preview
+// service on the same installed fonts (bench/preview_service_bench).
 //
 //   node bench/previews.js [seconds per figure, default 2]
 
@@ -79,13 +79,13 @@ console.log(`${fonts.length} fonts, "${layout.text}", size ${layout.fontSize}, w
 console.log(`${'previews per second'.padEnd(32)} ${'rate'.padStart(9)} ${'vs bare'.padStart(8)}`);
 for (const [name, value] of figures) console.log(`${name.padEnd(32)} ${value.toFixed(0).padStart(9)} ${(value / base).toFixed(2).padStart(7)}x`);
 
-const cppBench = fileURLToPath(new URL('../../../build/release/render_bench', import.meta.url));
+const cppBench = fileURLToPath(new URL('../../../build/release/preview_service_bench', import.meta.url));
 if (existsSync(cppBench)) {
   const out = execFileSync(cppBench, { encoding: 'utf8' });
-  const pipe = out.match(/through the pipe[^\n]*\nMeasure[^\n]*\nRender scale 1\s+([\d.]+)/);
-  const count = out.match(/fonts: \d+ collections, (\d+) rendered/);
-  if (pipe) {
-    const cpp = 1e6 / Number(pipe[1]);
-    console.log(`${'C++ client through the pipe'.padEnd(32)} ${cpp.toFixed(0).padStart(9)} ${(cpp / base).toFixed(2).padStart(7)}x  (render_bench, ${count?.[1] ?? '?'} fonts of its own)`);
+  for (const [, workers, value] of out.matchAll(/preview service, (\d+) renderers?:\s+([\d.]+)/g)) {
+    const node = figures.get(`PreviewService, ${workers} worker${workers > 1 ? 's' : ''}`);
+    const cpp = Number(value);
+    const name = `C++ PreviewService, ${workers} worker${workers > 1 ? 's' : ''}`;
+    console.log(`${name.padEnd(32)} ${cpp.toFixed(0).padStart(9)} ${(cpp / base).toFixed(2).padStart(7)}x  (Node at ${node ? ((node / cpp) * 100).toFixed(0) : '?'} % of it)`);
   }
 }
