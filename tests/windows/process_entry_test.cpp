@@ -39,14 +39,18 @@ struct Pipe {
   }
 };
 
-std::string readToEnd(HANDLE handle) {
-  std::string text;
-  char buffer[4096];
-  DWORD done = 0;
-  while (ReadFile(handle, buffer, sizeof buffer, &done, nullptr) && done > 0) {
+// Moves what the pipe holds now into `text`; false when the pipe has no writer left.
+bool drainAvailable(HANDLE handle, std::string& text) {
+  DWORD available = 0;
+  while (PeekNamedPipe(handle, nullptr, 0, nullptr, &available, nullptr)) {
+    if (available == 0) return true;
+    char buffer[4096];
+    DWORD done = 0;
+    const DWORD step = available < sizeof buffer ? available : DWORD(sizeof buffer);
+    if (!ReadFile(handle, buffer, step, &done, nullptr) || done == 0) return false;
     text.append(buffer, done);
   }
-  return text;
+  return false;
 }
 
 struct ChildRun {
@@ -86,11 +90,16 @@ ChildRun runRenderer(std::wstring commandLine, const std::string& input,
     WriteFile(in.write, input.data(), static_cast<DWORD>(input.size()), &written, nullptr);
   }
   in.close(in.write);
-  run.output = readToEnd(out.read);
-  run.errors = readToEnd(err.read);
-  if (WaitForSingleObject(process.hProcess, 10000) != WAIT_OBJECT_0) {
-    TerminateProcess(process.hProcess, 99);
+  // Collected until the child has ended, not until its pipes report their end: under load Wine
+  // sometimes keeps a finished child's pipe open, and a read to the end would then wait forever.
+  const ULONGLONG deadline = GetTickCount64() + 10000;
+  bool ended = false;
+  while (!ended && GetTickCount64() < deadline) {
+    ended = WaitForSingleObject(process.hProcess, 10) == WAIT_OBJECT_0;
+    drainAvailable(out.read, run.output);
+    drainAvailable(err.read, run.errors);
   }
+  if (!ended) TerminateProcess(process.hProcess, 99);
   GetExitCodeProcess(process.hProcess, &run.exitCode);
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
