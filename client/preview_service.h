@@ -35,7 +35,7 @@ struct PreviewServiceOptions {
   // less when a renderer dies, larger ones cost fewer round trips. Measure batches are cut further
   // so that no MeasureResult can exceed the reply limit.
   size_t measureBatch = 256;
-  size_t renderBatch = 8;
+  size_t renderBatch = 32;
   size_t registrationChunk = 250;
 };
 
