@@ -73,7 +73,7 @@ function paddedFontSet(base, tag, count, idLength) {
   return [...base, ...padded];
 }
 
-test('a worker over the memory hard limit (exit 75) is replaced and every font gets its result', { timeout: 120000 }, async (t) => {
+test('a worker over the memory hard limit (exit 75) is replaced and every font gets its result', { timeout: 60000 }, async (t) => {
   // Ids that name one face share it, so resolving fonts hardly grows a renderer; its font registry
   // does. One set of about 160 MB fits; a new set is staged beside the active one, so registering
   // a second such set takes the renderer past its hard limit in the middle of the request.
