@@ -28,8 +28,9 @@ function assertMatchesReference(results) {
   });
 }
 
-test('results are complete, in request order and equal to one renderer’s', { timeout: 60000 }, async () => {
+test('results are complete, in request order and equal to one renderer’s', { timeout: 60000 }, async (t) => {
   const service = new PreviewService({ rendererPath, workers: 2 });
+  t.after(() => service.close());
   assert.equal(await service.registerFonts(fonts), fonts.length);
   assertMatchesReference(await service.renderAll({ ...layout, fontIds }));
   const m = await service.measure({ ...layout, requestId: 3, layoutKey: 'k', fontIds });
@@ -42,9 +43,10 @@ test('results are complete, in request order and equal to one renderer’s', { t
   await service.close();
 });
 
-test('a worker killed mid-render is replaced: fonts re-registered, nothing lost or duplicated', { timeout: 60000 }, async () => {
+test('a worker killed mid-render is replaced: fonts re-registered, nothing lost or duplicated', { timeout: 60000 }, async (t) => {
   for (const signal of ['SIGKILL', 'SIGSEGV']) {
     const service = new PreviewService({ rendererPath, workers: 2 });
+    t.after(() => service.close());
     await service.registerFonts(fonts);
     const restarts = [];
     service.on('restart', (e) => restarts.push(e));
@@ -108,8 +110,9 @@ test('a worker over the memory hard limit (exit 75) is replaced and every font g
   assert.deepEqual(m.items.map((i) => i.error), ['FONT_NOT_FOUND', 'FONT_NOT_REGISTERED']);
 });
 
-test('a hung worker is killed after the reply timeout and its fonts re-issued', { timeout: 60000 }, async () => {
+test('a hung worker is killed after the reply timeout and its fonts re-issued', { timeout: 60000 }, async (t) => {
   const service = new PreviewService({ rendererPath, workers: 1, replyTimeout: 4000 });
+  t.after(() => service.close());
   await service.registerFonts(fonts);
   const [stopped] = service.pids;
   const restarts = [];
@@ -121,8 +124,9 @@ test('a hung worker is killed after the reply timeout and its fonts re-issued', 
   await service.close();
 });
 
-test('latest wins: a superseded render delivers nothing after the new request starts', { timeout: 60000 }, async () => {
+test('latest wins: a superseded render delivers nothing after the new request starts', { timeout: 60000 }, async (t) => {
   const service = new PreviewService({ rendererPath, workers: 2 });
+  t.after(() => service.close());
   await service.registerFonts(fonts);
   const first = service.render({ ...layout, text: 'first', fontIds }, { supersede: true });
   const firstResults = [];
@@ -144,8 +148,9 @@ test('latest wins: a superseded render delivers nothing after the new request st
   await service.close();
 });
 
-test('an AbortSignal cancels one request and leaves the others alone', { timeout: 60000 }, async () => {
+test('an AbortSignal cancels one request and leaves the others alone', { timeout: 60000 }, async (t) => {
   const service = new PreviewService({ rendererPath, workers: 2 });
+  t.after(() => service.close());
   await service.registerFonts(fonts);
   const older = service.renderAll({ ...layout, fontIds });
   const controller = new AbortController();
@@ -159,8 +164,9 @@ test('an AbortSignal cancels one request and leaves the others alone', { timeout
   await service.close();
 });
 
-test('font lists are split so that no MeasureResult exceeds the reply limit', { timeout: 60000 }, async () => {
+test('font lists are split so that no MeasureResult exceeds the reply limit', { timeout: 60000 }, async (t) => {
   const service = new PreviewService({ rendererPath, workers: 2 });
+  t.after(() => service.close());
   await service.registerFonts([{ fontId: 'sans', familyName: 'DejaVu Sans' }]);
   const id = 'u'.repeat(120);
   const m = await service.measure({ text: 'a', fontIds: [...new Array(50000).fill(id), 'sans'] });
@@ -170,15 +176,17 @@ test('font lists are split so that no MeasureResult exceeds the reply limit', { 
   await service.close();
 });
 
-test('a renderer that cannot start fails the request instead of retrying forever', { timeout: 60000 }, async () => {
+test('a renderer that cannot start fails the request instead of retrying forever', { timeout: 60000 }, async (t) => {
   const service = new PreviewService({ rendererPath: '/nonexistent/renderer', workers: 2 });
+  t.after(() => service.close());
   await assert.rejects(service.registerFonts(fonts), RendererExitError);
   await assert.rejects(service.measure({ ...layout, fontIds }), (e) => e.code === 'RENDERER_EXITED' && /failed to start 3 times/.test(e.message));
   await service.close();
 });
 
-test('a failed registration keeps the previous set on every worker', { timeout: 60000 }, async () => {
+test('a failed registration keeps the previous set on every worker', { timeout: 60000 }, async (t) => {
   const service = new PreviewService({ rendererPath, workers: 2 });
+  t.after(() => service.close());
   await service.registerFonts(fonts);
   await assert.rejects(service.registerFonts([fonts[0], fonts[0]]), (e) => e.code === 'TOO_MANY_FONTS');
   process.kill(service.pids[0], 'SIGKILL'); // the replacement must get the kept set, not the failed one
@@ -187,9 +195,10 @@ test('a failed registration keeps the previous set on every worker', { timeout: 
   await service.close();
 });
 
-test('close leaves no process and no descriptor behind', { timeout: 60000 }, async () => {
+test('close leaves no process and no descriptor behind', { timeout: 60000 }, async (t) => {
   const before = openDescriptors();
   const service = new PreviewService({ rendererPath, workers: 3 });
+  t.after(() => service.close());
   await service.registerFonts(fonts);
   await service.renderAll({ ...layout, fontIds });
   const pids = service.pids;
