@@ -71,7 +71,7 @@ export class PreviewService extends EventEmitter {
     const ready = this.#workers.filter((w) => w.ready && w.renderer.running);
     for (const w of ready) w.fontsVersion = version;
     try {
-      const counts = await Promise.all(ready.map((w) => register(w.renderer, fonts)));
+      const counts = await Promise.all(ready.map((w) => this.#registerOn(w, fonts)));
       return counts[0];
     } catch (error) {
       if (this.#fontsVersion === version) {
@@ -80,6 +80,20 @@ export class PreviewService extends EventEmitter {
         for (const w of ready) w.fontsVersion = previous.version;
       }
       throw error;
+    }
+  }
+
+  // A renderer that crosses its memory limit while the new set is staged beside the active one
+  // exits; like any renderer that died it is replaced, and the replacement holds only the new set.
+  async #registerOn(w, fonts) {
+    const r = w.renderer;
+    try {
+      return await register(r, fonts);
+    } catch (error) {
+      if (error.exitCode !== ExitCode.memoryHardLimit || this.#closed) throw error;
+      await new Promise((resolve) => setImmediate(resolve)); // after #exited has let `r` go
+      await this.#ensureStarted(w);
+      return w.fontCount;
     }
   }
 
@@ -262,7 +276,7 @@ export class PreviewService extends EventEmitter {
       await r.hello();
       while (this.#fonts && w.fontsVersion !== this.#fontsVersion) {
         const version = this.#fontsVersion;
-        await register(r, this.#fonts);
+        w.fontCount = await register(r, this.#fonts);
         w.fontsVersion = version;
       }
       if (this.#watermark) r.setGeneration(this.#watermark);

@@ -11,7 +11,7 @@ function header(length, type, jsonLength) {
   return b;
 }
 
-test('frames survive any split of the stream', () => {
+test('frames survive any split of the stream', { timeout: 10000 }, () => {
   const frames = [
     encodeFrame(8, { fontId: 'ä', width: 2 }, Buffer.from([0, 128, 255])),
     encodeFrame(11, ''),
@@ -35,13 +35,13 @@ test('frames survive any split of the stream', () => {
   }
 });
 
-test('the encoder writes the documented layout', () => {
+test('the encoder writes the documented layout', { timeout: 10000 }, () => {
   const bytes = encodeFrame(7, '{}', Buffer.from([9]));
   assert.deepEqual([...bytes], [8, 0, 0, 0, 7, 2, 0, 0, 0, 0x7b, 0x7d, 9]);
   assert.throws(() => encodeFrame(3, 'x'.repeat(8 * 1024 * 1024 + 1)), RangeError);
 });
 
-test('bytes that cannot be a frame are rejected with MALFORMED_REPLY', async (t) => {
+test('bytes that cannot be a frame are rejected with MALFORMED_REPLY', { timeout: 10000 }, async (t) => {
   const cases = [
     ['length below 5', header(4, 2, 0)],
     ['length above 64 MiB', header(64 * 1024 * 1024 + 1, 2, 0)],

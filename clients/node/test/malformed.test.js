@@ -6,7 +6,7 @@ import { test } from 'node:test';
 import { PreviewService, ProtocolError, Renderer } from '../index.js';
 import { alive, fakeRendererPath } from './helpers.js';
 
-test('malformed replies reject the owed request and end the renderer', async (t) => {
+test('malformed replies reject the owed request and end the renderer', { timeout: 60000 }, async (t) => {
   const cases = [
     ['frame-length', /frame length 3/],
     ['json-length', /JSON length 6/],
@@ -27,7 +27,7 @@ test('malformed replies reject the owed request and end the renderer', async (t)
   }
 });
 
-test('a reply nobody asked for is malformed, even after a good one', async () => {
+test('a reply nobody asked for is malformed, even after a good one', { timeout: 60000 }, async () => {
   const renderer = new Renderer({ rendererPath: fakeRendererPath, args: ['unsolicited'] });
   await renderer.hello();
   const exit = await renderer.exited;
@@ -35,7 +35,7 @@ test('a reply nobody asked for is malformed, even after a good one', async () =>
   await assert.rejects(renderer.ping(), (e) => e.code === 'MALFORMED_REPLY' && /expected no reply, got pong/.test(e.message));
 });
 
-test('a RenderResult for another font or with a wrong payload size is rejected', async (t) => {
+test('a RenderResult for another font or with a wrong payload size is rejected', { timeout: 60000 }, async (t) => {
   for (const [mode, message] of [
     ['wrong-font', /RenderResult for "ax", expected "a"/],
     ['payload-size', /1x1 stride 1 with 2 payload bytes/],
@@ -48,7 +48,7 @@ test('a RenderResult for another font or with a wrong payload size is rejected',
   }
 });
 
-test('the service restarts a killed worker and reports a font that kills it twice as failed', async () => {
+test('the service restarts a killed worker and reports a font that kills it twice as failed', { timeout: 60000 }, async () => {
   const service = new PreviewService({ rendererPath: fakeRendererPath, args: ['poison=bad'], workers: 1 });
   const restarts = [];
   service.on('restart', (e) => restarts.push(e.signal));

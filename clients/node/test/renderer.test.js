@@ -16,12 +16,12 @@ after(async () => {
 
 const dejaVu = { fontId: 'sans', familyName: 'DejaVu Sans' };
 
-test('handshake and protocol mismatch', async () => {
+test('handshake and protocol mismatch', { timeout: 60000 }, async () => {
   assert.deepEqual(await renderer.hello(), { protocolVersion: 1, rendererVersion: '2', pixelFormat: 'A8' });
   await assert.rejects(renderer.hello(2), (e) => e instanceof RendererError && e.code === 'PROTOCOL_MISMATCH');
 });
 
-test('registration errors carry the renderer code and keep the previous set', async (t) => {
+test('registration errors carry the renderer code and keep the previous set', { timeout: 60000 }, async (t) => {
   assert.equal(await renderer.registerFonts([dejaVu]), 1);
   const cases = [
     ['fonts not an array', () => renderer.registerFonts('x'), 'INVALID_FONT_LIST'],
@@ -44,7 +44,7 @@ test('registration errors carry the renderer code and keep the previous set', as
   }
 });
 
-test('chunked registration replaces the set', async () => {
+test('chunked registration replaces the set', { timeout: 60000 }, async () => {
   const fonts = Array.from({ length: 600 }, (_, i) => ({ fontId: `f${i}`, familyName: 'DejaVu Sans Mono' }));
   assert.equal(await renderer.registerFontsChunked(fonts), 600);
   const m = await renderer.measure({ generation: 1, text: 'a', fontIds: ['f599', 'sans'] });
@@ -52,7 +52,7 @@ test('chunked registration replaces the set', async () => {
   assert.equal(await renderer.registerFonts([dejaVu, { fontId: 'missing', familyName: 'No Such Family' }]), 2);
 });
 
-test('measure and render agree, bitmaps have the documented size and ink', async (t) => {
+test('measure and render agree, bitmaps have the documented size and ink', { timeout: 60000 }, async (t) => {
   for (const [text, fontSize, width, dpiScale] of [
     ['Hello', 28, 300, 1],
     ['Hello world, wrapped over lines', 20, 60, 2],
@@ -77,14 +77,14 @@ test('measure and render agree, bitmaps have the documented size and ink', async
   }
 });
 
-test('per-font layout errors', async () => {
+test('per-font layout errors', { timeout: 60000 }, async () => {
   const [tooSmall] = await renderer.renderAll({ generation: 1, text: 'a', fontSize: 2, fontIds: ['sans'] });
   assert.equal(tooSmall.error, 'INVALID_LAYOUT');
   const [tooLarge] = await renderer.renderAll({ generation: 1, text: 'a'.repeat(200), fontSize: 256, width: 8192, dpiScale: 8, fontIds: ['sans'] });
   assert.equal(tooLarge.error, 'RASTERIZE_FAILED');
 });
 
-test('stale requests are answered with nothing, and later replies still match', async () => {
+test('stale requests are answered with nothing, and later replies still match', { timeout: 60000 }, async () => {
   renderer.setGeneration(5);
   assert.equal(await renderer.measure({ generation: 5, text: 'a', fontIds: ['sans'] }), null);
   assert.deepEqual(await renderer.renderAll({ generation: 3, text: 'a', fontIds: ['sans'] }), []);
@@ -95,7 +95,7 @@ test('stale requests are answered with nothing, and later replies still match', 
   await renderer.ping();
 });
 
-test('a MeasureResult over the reply limit is reported, not waited for', async () => {
+test('a MeasureResult over the reply limit is reported, not waited for', { timeout: 60000 }, async () => {
   // 50000 ids of 120 characters: the request fits in 8 MiB, its reply does not.
   const id = 'u'.repeat(120);
   const request = { generation: 10, text: 'a', fontIds: new Array(50000).fill(id) };
@@ -103,7 +103,7 @@ test('a MeasureResult over the reply limit is reported, not waited for', async (
   await renderer.ping();
 });
 
-test('unknown messages, bad JSON, ClearCache', async () => {
+test('unknown messages, bad JSON, ClearCache', { timeout: 60000 }, async () => {
   const [unknown] = await renderer.sendRaw(99, '{}', null, { replies: 1 });
   assert.deepEqual([unknown.type, unknown.json], [MessageType.error, { error: 'UNKNOWN_MESSAGE' }]);
   const [invalid] = await renderer.sendRaw(MessageType.ping, '{', null, { replies: 1 });

@@ -28,8 +28,9 @@ function assertMatchesReference(results) {
   });
 }
 
-test('results are complete, in request order and equal to one renderer’s', async () => {
+test('results are complete, in request order and equal to one renderer’s', { timeout: 60000 }, async (t) => {
   const service = new PreviewService({ rendererPath, workers: 2 });
+  t.after(() => service.close());
   assert.equal(await service.registerFonts(fonts), fonts.length);
   assertMatchesReference(await service.renderAll({ ...layout, fontIds }));
   const m = await service.measure({ ...layout, requestId: 3, layoutKey: 'k', fontIds });
@@ -42,9 +43,10 @@ test('results are complete, in request order and equal to one renderer’s', asy
   await service.close();
 });
 
-test('a worker killed mid-render is replaced: fonts re-registered, nothing lost or duplicated', async () => {
+test('a worker killed mid-render is replaced: fonts re-registered, nothing lost or duplicated', { timeout: 60000 }, async (t) => {
   for (const signal of ['SIGKILL', 'SIGSEGV']) {
     const service = new PreviewService({ rendererPath, workers: 2 });
+    t.after(() => service.close());
     await service.registerFonts(fonts);
     const restarts = [];
     service.on('restart', (e) => restarts.push(e));
@@ -66,23 +68,51 @@ test('a worker killed mid-render is replaced: fonts re-registered, nothing lost 
   }
 });
 
-test('a worker over the memory hard limit (exit 75) is replaced and every font gets its result', async () => {
-  // The first frame of 10000 distinct ids takes the renderer far over the hard limit; the guard
-  // ends it at the next frame, while the second batch is still owed.
-  const many = Array.from({ length: 10010 }, (_, i) => ({ fontId: `id${i}`, familyName: 'DejaVu Sans' }));
-  const service = new PreviewService({ rendererPath, workers: 1, batchSize: 10000 });
+// `base` followed by `count` fonts of no installed family whose ids are `idLength` characters long:
+// the renderer keeps every id, two bytes a character, in its font registry.
+function paddedFontSet(base, tag, count, idLength) {
+  const padded = Array.from({ length: count }, (_, i) => ({ fontId: `${tag}${i}`.padEnd(idLength, tag), familyName: 'No Such Family' }));
+  return [...base, ...padded];
+}
+
+test('a worker over the memory hard limit (exit 75) is replaced and every font gets its result', { timeout: 60000 }, async (t) => {
+  // Ids that name one face share it, so resolving fonts hardly grows a renderer; its font registry
+  // does. One set of about 160 MB fits; a new set is staged beside the active one, so registering
+  // a second such set takes the renderer past its hard limit in the middle of the request.
+  const families = ['DejaVu Sans', 'DejaVu Serif', 'DejaVu Sans Mono'];
+  const measured = Array.from({ length: 40 }, (_, i) => ({ fontId: `f${i}`, familyName: families[i % 3] }));
+  const ids = measured.map((f) => f.fontId);
+  const firstSet = paddedFontSet(measured, 'a', 10000, 8000);
+  const secondSet = paddedFontSet(measured, 'b', 10000, 8000);
+  const service = new PreviewService({ rendererPath, workers: 1, batchSize: 4 });
+  t.after(() => service.close()); // a failure must not leave a renderer holding the test file open
   const restarts = [];
   service.on('restart', (e) => restarts.push(e));
-  assert.equal(await service.registerFonts(many), many.length);
-  const m = await service.measure({ text: 'Hi', fontIds: many.map((f) => f.fontId) });
-  assert.deepEqual(restarts.map((e) => [e.exitCode, e.fatal, e.owed]), [[75, 'MEMORY_HARD_LIMIT', 10]]);
-  assert.equal(m.items.length, many.length);
-  assert.ok(m.items.every((item, i) => item.fontId === `id${i}` && item.resolved), 'every font resolved, after the restart too');
-  await service.close();
+  assert.equal(await service.registerFonts(firstSet), firstSet.length);
+  const [firstPid] = service.pids;
+  const results = [];
+  let registered = null;
+  for await (const r of service.render({ ...layout, fontIds: ids })) {
+    results.push(r);
+    // Batches are still owed: the second set goes out behind them on the same renderer.
+    registered ??= service.registerFonts(secondSet);
+  }
+  assert.equal(await registered, secondSet.length, 'the new set is registered on the replacement');
+  assert.deepEqual(restarts.map((e) => [e.exitCode, e.fatal]), [[75, 'MEMORY_HARD_LIMIT']]);
+  assert.equal(alive(firstPid), false);
+  assert.notDeepEqual(service.pids, [firstPid]);
+  const order = new Map(ids.map((id, i) => [id, i]));
+  results.sort((a, b) => order.get(a.fontId) - order.get(b.fontId));
+  assert.deepEqual(results.map((r) => r.fontId), ids, 'every font answered exactly once');
+  assert.ok(results.every((r) => r.resolved), 'every font resolved, after the restart too');
+  // The replacement holds the second set: its padded ids are known, the first set's are not.
+  const m = await service.measure({ text: 'a', fontIds: [secondSet.at(-1).fontId, firstSet.at(-1).fontId] });
+  assert.deepEqual(m.items.map((i) => i.error), ['FONT_NOT_FOUND', 'FONT_NOT_REGISTERED']);
 });
 
-test('a hung worker is killed after the reply timeout and its fonts re-issued', async () => {
+test('a hung worker is killed after the reply timeout and its fonts re-issued', { timeout: 60000 }, async (t) => {
   const service = new PreviewService({ rendererPath, workers: 1, replyTimeout: 4000 });
+  t.after(() => service.close());
   await service.registerFonts(fonts);
   const [stopped] = service.pids;
   const restarts = [];
@@ -94,8 +124,9 @@ test('a hung worker is killed after the reply timeout and its fonts re-issued', 
   await service.close();
 });
 
-test('latest wins: a superseded render delivers nothing after the new request starts', async () => {
+test('latest wins: a superseded render delivers nothing after the new request starts', { timeout: 60000 }, async (t) => {
   const service = new PreviewService({ rendererPath, workers: 2 });
+  t.after(() => service.close());
   await service.registerFonts(fonts);
   const first = service.render({ ...layout, text: 'first', fontIds }, { supersede: true });
   const firstResults = [];
@@ -117,8 +148,9 @@ test('latest wins: a superseded render delivers nothing after the new request st
   await service.close();
 });
 
-test('an AbortSignal cancels one request and leaves the others alone', async () => {
+test('an AbortSignal cancels one request and leaves the others alone', { timeout: 60000 }, async (t) => {
   const service = new PreviewService({ rendererPath, workers: 2 });
+  t.after(() => service.close());
   await service.registerFonts(fonts);
   const older = service.renderAll({ ...layout, fontIds });
   const controller = new AbortController();
@@ -132,8 +164,9 @@ test('an AbortSignal cancels one request and leaves the others alone', async () 
   await service.close();
 });
 
-test('font lists are split so that no MeasureResult exceeds the reply limit', async () => {
+test('font lists are split so that no MeasureResult exceeds the reply limit', { timeout: 60000 }, async (t) => {
   const service = new PreviewService({ rendererPath, workers: 2 });
+  t.after(() => service.close());
   await service.registerFonts([{ fontId: 'sans', familyName: 'DejaVu Sans' }]);
   const id = 'u'.repeat(120);
   const m = await service.measure({ text: 'a', fontIds: [...new Array(50000).fill(id), 'sans'] });
@@ -143,15 +176,17 @@ test('font lists are split so that no MeasureResult exceeds the reply limit', as
   await service.close();
 });
 
-test('a renderer that cannot start fails the request instead of retrying forever', async () => {
+test('a renderer that cannot start fails the request instead of retrying forever', { timeout: 60000 }, async (t) => {
   const service = new PreviewService({ rendererPath: '/nonexistent/renderer', workers: 2 });
+  t.after(() => service.close());
   await assert.rejects(service.registerFonts(fonts), RendererExitError);
   await assert.rejects(service.measure({ ...layout, fontIds }), (e) => e.code === 'RENDERER_EXITED' && /failed to start 3 times/.test(e.message));
   await service.close();
 });
 
-test('a failed registration keeps the previous set on every worker', async () => {
+test('a failed registration keeps the previous set on every worker', { timeout: 60000 }, async (t) => {
   const service = new PreviewService({ rendererPath, workers: 2 });
+  t.after(() => service.close());
   await service.registerFonts(fonts);
   await assert.rejects(service.registerFonts([fonts[0], fonts[0]]), (e) => e.code === 'TOO_MANY_FONTS');
   process.kill(service.pids[0], 'SIGKILL'); // the replacement must get the kept set, not the failed one
@@ -160,9 +195,10 @@ test('a failed registration keeps the previous set on every worker', async () =>
   await service.close();
 });
 
-test('close leaves no process and no descriptor behind', async () => {
+test('close leaves no process and no descriptor behind', { timeout: 60000 }, async (t) => {
   const before = openDescriptors();
   const service = new PreviewService({ rendererPath, workers: 3 });
+  t.after(() => service.close());
   await service.registerFonts(fonts);
   await service.renderAll({ ...layout, fontIds });
   const pids = service.pids;

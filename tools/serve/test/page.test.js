@@ -96,7 +96,7 @@ async function typeQuickly(texts) {
   }
 }
 
-test('the visible previews are drawn with ink at the expected size, the rest only on scroll', async () => {
+test('the visible previews are drawn with ink at the expected size, the rest only on scroll', { timeout: 120000 }, async () => {
   const rows = await settledVisibleRows();
   const fontCount = Number(await page.evaluate(() => document.body.dataset.fontCount));
   assert.ok(fontCount > 20);
@@ -116,7 +116,7 @@ test('the visible previews are drawn with ink at the expected size, the rest onl
   await page.evaluate(() => window.scrollTo(0, 0));
 });
 
-test('typing fast: the final previews show the final text, never an earlier one', async () => {
+test('typing fast: the final previews show the final text, never an earlier one', { timeout: 120000 }, async () => {
   await typeQuickly(['Wrong one', 'Still wrong 2', 'Hamburgefonstiv 42']);
   const rows = await settledVisibleRows();
   assert.ok(rows.length > 3);
@@ -132,7 +132,7 @@ test('typing fast: the final previews show the final text, never an earlier one'
   assert.notDeepEqual(sans.alpha, [...stale.bitmap]);
 });
 
-test('a font that cannot show the typed script shows its own sample, labelled', async () => {
+test('a font that cannot show the typed script shows its own sample, labelled', { timeout: 120000 }, async () => {
   await typeQuickly(['नमस्ते']);
   const rows = await settledVisibleRows();
   const latinOnly = rows.find((r) => r.family === 'DejaVu Sans Mono');
@@ -143,7 +143,7 @@ test('a font that cannot show the typed script shows its own sample, labelled', 
   assert.equal(label, 'Latin sample');
 });
 
-test('the 2× toggle doubles the bitmap; a renderer restart only delays the previews', async () => {
+test('the 2× toggle doubles the bitmap; a renderer restart only delays the previews', { timeout: 120000 }, async () => {
   await typeQuickly(['Restart 7']);
   for (const pid of server.service.pids) process.kill(pid, 'SIGKILL');
   await page.click('#dpi-2');

@@ -3,12 +3,12 @@ import { test } from 'node:test';
 
 import { covers, parseCharset, sampleFor, samples } from '../samples.js';
 
-test('fontconfig charsets parse into sorted ranges', () => {
+test('fontconfig charsets parse into sorted ranges', { timeout: 60000 }, () => {
   assert.deepEqual(parseCharset('a0 20-7e  100-17f\n'), [[0x20, 0x7e], [0xa0, 0xa0], [0x100, 0x17f]]);
   assert.deepEqual(parseCharset(''), []);
 });
 
-test('coverage of a text', async (t) => {
+test('coverage of a text', { timeout: 60000 }, async (t) => {
   const latin = parseCharset('20-7e a0-17f');
   const cases = [
     ['ASCII', latin, 'Hello, world!', true],
@@ -24,7 +24,7 @@ test('coverage of a text', async (t) => {
   }
 });
 
-test('a font gets the first sample it covers, else its own characters', async (t) => {
+test('a font gets the first sample it covers, else its own characters', { timeout: 60000 }, async (t) => {
   const rangesOf = (text) => parseCharset([...new Set(text)].map((c) => c.codePointAt(0).toString(16)).join(' '));
   const cases = [
     ['Latin and Greek', rangesOf(samples[0][1] + samples[1][1]), 'Latin'],

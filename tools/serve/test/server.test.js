@@ -27,7 +27,7 @@ function parseRecords(bytes) {
 const render = (params) => fetch(new URL(`/render?${new URLSearchParams(params)}`, server.url));
 const idOf = (family, style) => fonts.find((f) => f.family === family && f.style === style).id;
 
-test('one record per known font, typed text or the font’s sample, A8 of width × height', async () => {
+test('one record per known font, typed text or the font’s sample, A8 of width × height', { timeout: 60000 }, async () => {
   const sans = idOf('DejaVu Sans', 'Book');
   const response = await render({ session: 's1', version: 1, text: 'Ok', size: 20, dpi: 2, width: 100, ids: `${sans},nope` });
   assert.equal(response.status, 200);
@@ -41,7 +41,7 @@ test('one record per known font, typed text or the font’s sample, A8 of width 
   assert.deepEqual([d.sample, d.text], ['Latin', 'The quick brown fox']);
 });
 
-test('an older version of a session is refused; a newer one cancels it', async () => {
+test('an older version of a session is refused; a newer one cancels it', { timeout: 60000 }, async () => {
   await (await render({ session: 's2', version: 5, text: 'a', ids: '' })).arrayBuffer();
   assert.equal((await render({ session: 's2', version: 4, text: 'a', ids: fonts[0].id })).status, 409);
   const all = fonts.map((f) => f.id).join(',');
