@@ -5,6 +5,7 @@
 //               u32 LE JSON length, JSON, u32 LE payload length, A8 payload
 // A request of a newer version from the same session cancels the older ones (new generation).
 
+import { setMaxListeners } from 'node:events';
 import { readFile } from 'node:fs/promises';
 import http from 'node:http';
 import { fileURLToPath } from 'node:url';
@@ -79,6 +80,8 @@ export async function startServer({ port = 0, rendererPath, workers } = {}) {
       if (!groups.has(shown)) groups.set(shown, { sample: own ? '' : font.sample.script, ids: [] });
       groups.get(shown).ids.push(id);
     }
+    // One render per group listens on this request's signal; each removes its listener when done.
+    setMaxListeners(groups.size + 1, signal);
     res.writeHead(200, { 'content-type': 'application/octet-stream', 'cache-control': 'no-store' });
     const write = (json, payload) => {
       if (!signal.aborted) for (const part of record({ version, ...json }, payload)) res.write(part);
