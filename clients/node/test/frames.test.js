@@ -2,14 +2,7 @@ import assert from 'node:assert/strict';
 import { test } from 'node:test';
 
 import { encodeFrame, FrameDecoder, ProtocolError } from '../index.js';
-
-function header(length, type, jsonLength) {
-  const b = Buffer.alloc(9);
-  b.writeUInt32LE(length, 0);
-  b.writeUInt8(type, 4);
-  b.writeUInt32LE(jsonLength, 5);
-  return b;
-}
+import { header } from './fixtures/frame_header.js';
 
 test('frames survive any split of the stream', { timeout: 10000 }, () => {
   const frames = [
