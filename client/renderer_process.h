@@ -78,15 +78,16 @@ class RendererProcess {
 
  private:
   RendererProcess() = default;
-  // One non-blocking read into the output buffer; true when it brought bytes or the end.
-  bool readSomeOutput();
+  // One non-blocking read of at least 64 KiB, or `wanted` bytes, into the output buffer; true
+  // when it brought bytes or the end.
+  bool readSomeOutput(size_t wanted);
   // One write of up to `count` pieces, waiting for room until `deadline`; the bytes written, or
   // -1 when the pipe is closed or the deadline passed.
   ptrdiff_t writeSome(const void* const* data, const size_t* sizes, int count,
                       std::chrono::steady_clock::time_point deadline);
   friend class ProcessInputWriter;
   // Reads until readSomeOutput succeeds; false at the deadline.
-  bool fillOutput(std::chrono::steady_clock::time_point deadline);
+  bool fillOutput(std::chrono::steady_clock::time_point deadline, size_t wanted);
   void drainStderr(int waitMs);
 
   // Native process id and pipe descriptors.

@@ -12,6 +12,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -57,23 +58,6 @@ ssize_t writeWithoutSigpipe(int fd, const iovec* parts, int count) {
   errno = code;
   return n;
 }
-
-// A frame reader over bytes that are already buffered.
-class SpanReader : public ByteReader {
- public:
-  SpanReader(const uint8_t* bytes, size_t size) : bytes_(bytes), left_(size) {}
-  ptrdiff_t read(void* buffer, size_t count) override {
-    const size_t n = count < left_ ? count : left_;
-    std::memcpy(buffer, bytes_, n);
-    bytes_ += n;
-    left_ -= n;
-    return ptrdiff_t(n);
-  }
-
- private:
-  const uint8_t* bytes_;
-  size_t left_;
-};
 
 ProcessExit exitFromStatus(int status) {
   if (WIFEXITED(status)) return {ProcessExit::Kind::kExited, WEXITSTATUS(status)};
@@ -230,7 +214,7 @@ ptrdiff_t RendererProcess::writeSome(const void* const* data, const size_t* size
     const int waitMs = remainingMs(deadline);
     if (waitMs == 0) return -1;
     if (::poll(fds, 3, waitMs) < 0 && errno != EINTR) return -1;
-    if (fds[1].revents & (POLLIN | POLLHUP)) readSomeOutput();
+    if (fds[1].revents & (POLLIN | POLLHUP)) readSomeOutput(0);
     if (fds[2].revents & (POLLIN | POLLHUP)) drainStderr(0);
   }
 }
@@ -255,17 +239,18 @@ void RendererProcess::closeOutput() {
   closeFd(outFd_);
 }
 
-bool RendererProcess::readSomeOutput() {
+bool RendererProcess::readSomeOutput(size_t wanted) {
   if (outFd_ < 0 || outputEnded_) return false;
   if (outputStart_ > 0 && outputStart_ * 2 >= output_.size()) {
     output_.erase(output_.begin(), output_.begin() + static_cast<ptrdiff_t>(outputStart_));
     outputStart_ = 0;
   }
-  constexpr size_t kStep = 65536;
+  // A large frame whose header has arrived is taken in one read rather than in 64 KiB steps.
+  const size_t step = std::max<size_t>(65536, wanted);
   for (;;) {
     const size_t used = output_.size();
-    output_.resize(used + kStep);
-    const ssize_t n = ::read(outFd_, output_.data() + used, kStep);
+    output_.resize(used + step);
+    const ssize_t n = ::read(outFd_, output_.data() + used, step);
     output_.resize(used + (n > 0 ? static_cast<size_t>(n) : 0));
     if (n > 0) return true;
     if (n < 0 && errno == EINTR) continue;
@@ -275,9 +260,9 @@ bool RendererProcess::readSomeOutput() {
   }
 }
 
-bool RendererProcess::fillOutput(Clock::time_point deadline) {
+bool RendererProcess::fillOutput(Clock::time_point deadline, size_t wanted) {
   for (;;) {
-    if (readSomeOutput()) return true;
+    if (readSomeOutput(wanted)) return true;
     pollfd fds[2] = {{outFd_, POLLIN, 0}, {errFd_, POLLIN, 0}};
     const int waitMs = remainingMs(deadline);
     if (waitMs == 0) return false;
@@ -294,25 +279,25 @@ ReadStatus RendererProcess::readFrame(Frame& frame, Milliseconds timeout) {
     const ptrdiff_t size = bufferedFrameSize(p, available);
     if (size < 0) return ReadStatus::kMalformed;
     if (size > 0) {
-      SpanReader in(p, size_t(size));
-      kfp::Frame decoded;
-      if (!kfp::readFrame(in, decoded)) return ReadStatus::kMalformed;
-      frame.type = decoded.type;
-      frame.json = std::move(decoded.json);
-      frame.payload = std::move(decoded.payload);
+      // Assigned, not swapped in: a frame reused across reads keeps its storage.
+      const size_t jsonLength = loadLe32(p + 5);
+      frame.type = p[4];
+      frame.json.assign(reinterpret_cast<const char*>(p) + kFrameHeaderSize, jsonLength);
+      frame.payload.assign(p + kFrameHeaderSize + jsonLength, p + size);
       outputStart_ += size_t(size);
       return ReadStatus::kFrame;
     }
     if (outputEnded_) return available == 0 ? ReadStatus::kEndOfStream : ReadStatus::kTruncated;
     if (outFd_ < 0) return ReadStatus::kClosed;
-    if (!fillOutput(deadline)) return ReadStatus::kTimeout;
+    const size_t wanted = available >= 4 ? size_t{loadLe32(p)} + 4 - available : 0;
+    if (!fillOutput(deadline, wanted)) return ReadStatus::kTimeout;
   }
 }
 
 bool RendererProcess::readOutputToEnd(std::string& out, Milliseconds timeout) {
   const auto deadline = Clock::now() + timeout;
   while (!outputEnded_ && outFd_ >= 0) {
-    if (!fillOutput(deadline)) return false;
+    if (!fillOutput(deadline, 0)) return false;
   }
   out.assign(output_.begin() + static_cast<ptrdiff_t>(outputStart_), output_.end());
   outputStart_ = output_.size();

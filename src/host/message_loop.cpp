@@ -9,6 +9,7 @@
 #include "platform/json.h"
 #include "platform/renderer_context.h"
 #include "protocol/frame.h"
+#include "protocol/frame_batch.h"
 #include "protocol/messages.h"
 #include "protocol/replies.h"
 
@@ -20,9 +21,12 @@ enum class Next { Continue, Stop };
 // Frame buffers above this size are given back after their frame: a frame may be 64 MiB, and
 // keeping that capacity would hold memory that the memory guard can never free.
 constexpr size_t kKeptFrameBufferBytes = 1 << 20;
+// The same for the bitmaps of one Render batch, which hold up to sixteen frames.
+constexpr size_t kKeptRenderBufferBytes = 4 << 20;
 struct LoopState {
   RendererContext& context;
   ByteWriter& out;
+  FrameBatch renderFrames = makeRenderFrameBatch(out);
   uint64_t watermark = 0;
   int exitCode = kExitOk;
 };
@@ -58,7 +62,7 @@ Next dispatch(LoopState& state, const Frame& frame, const JsonObject& request) {
       handleMeasure(context, request, out, state.watermark);
       break;
     case kRender:
-      if (!handleRender(context, request, out, state.watermark)) {
+      if (!handleRender(context, request, state.renderFrames, state.watermark)) {
         state.exitCode = kExitRenderWriteFailed;
         return Next::Stop;
       }
@@ -106,9 +110,10 @@ Next handleFrame(LoopState& state, const Frame& frame) {
   return Next::Continue;
 }
 
-void releaseLargeBuffers(Frame& frame) {
+void releaseLargeBuffers(LoopState& state, Frame& frame) {
   if (frame.json.capacity() > kKeptFrameBufferBytes) std::string().swap(frame.json);
   if (frame.payload.capacity() > kKeptFrameBufferBytes) std::vector<uint8_t>().swap(frame.payload);
+  state.renderFrames.releaseBuffersAbove(kKeptRenderBufferBytes);
 }
 
 }  // namespace
@@ -128,7 +133,7 @@ int runMessageLoop(Backend& backend, ByteReader& in, ByteWriter& out) {
       return kExitMemoryHardLimit;
     }
     if (handleFrame(state, frame) == Next::Stop) return state.exitCode;
-    releaseLargeBuffers(frame);
+    releaseLargeBuffers(state, frame);
   }
   return kExitOk;
 }

@@ -17,6 +17,11 @@ constexpr uint32_t kMaxFrameLength = 0x4000000;  // 64 MiB
 constexpr uint32_t kMaxJsonLength = 0x800000;    // 8 MiB
 constexpr size_t kFrameHeaderSize = 9;
 
+// Frame lengths are little-endian on the wire.
+inline uint32_t loadLe32(const uint8_t* p) {
+  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
 struct Frame {
   uint8_t type = 0;
   std::string json;
@@ -33,6 +38,13 @@ ptrdiff_t bufferedFrameSize(const uint8_t* bytes, size_t size);
 
 // Writes `count` bytes, repeating partial writes.
 bool writeAll(ByteWriter& out, const void* bytes, size_t count);
+
+// The nine header bytes of a frame with these part sizes; false when it would exceed the limits.
+bool encodeFrameHeader(uint8_t type, size_t jsonSize, size_t payloadSize,
+                       uint8_t (&header)[kFrameHeaderSize]);
+
+// Writes every part in order, resuming partial writes; `parts` is consumed on the way.
+bool writeAllParts(ByteWriter& out, ByteSpan* parts, size_t count);
 
 // Writes one whole frame; nothing at all when it would exceed the limits.
 bool writeFrame(ByteWriter& out, uint8_t type, std::string_view json,
