@@ -1,7 +1,13 @@
 // Measure and Render through the text-engine and graphics seams, per font, over the installed
 // scalable fonts, warm (collections built once), beside Pango + cairo doing the same layout and
-// A8 drawing in the same run. Prints microseconds per font and the ratio to the baseline.
+// A8 drawing in the same run. Prints microseconds per font and the ratio to the baseline. The
+// figures through the pipe are also set beside the pipe's own floor: frames of the same sizes
+// written by a child that does nothing else (this program started with --write-frames).
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -186,6 +192,7 @@ class PangoRenderer {
 struct PipeFigures {
   double measure = 0;
   double render[3] = {};
+  size_t frameBytes[3] = {};  // the mean RenderResult frame, header and JSON included
   bool ok = false;
 };
 
@@ -214,17 +221,67 @@ PipeFigures measureThroughPipe(const std::vector<BenchFont>& fonts) {
     request.dpiScale = scale;
     // A streaming host: each RenderResult is taken in as it arrives, into one reused frame.
     client::Frame frame;
+    size_t bytes = 0, frames = 0;
     figures.render[scale] = microsecondsPerFont(fonts.size(), [&] {
       ++request.generation;
       ok = ok && renderer->render(request);
       for (size_t i = 0; ok && i < fonts.size(); ++i) {
         ok = renderer->receive(frame) == client::ReadStatus::kFrame && frame.type == kRenderResult;
+        bytes += 9 + frame.json.size() + frame.payload.size(), ++frames;
       }
     });
+    figures.frameBytes[scale] = frames ? bytes / frames : 0;
   }
   renderer->stop();
   figures.ok = ok;
   return figures;
+}
+
+// The child side of the pipe floor: `count` frames of `frameBytes` bytes each to standard output,
+// in groups of about 256 KiB as the renderer sends them, after one byte on standard input.
+int writeFrames(size_t frameBytes, size_t count) {
+  fcntl(1, F_SETPIPE_SZ, 1 << 20);
+  const size_t perWrite = std::max<size_t>(1, std::min<size_t>(16, (256 << 10) / frameBytes));
+  std::string group;
+  for (size_t i = 0; i < perWrite; ++i) {
+    std::string frame(frameBytes, '\0');
+    const uint32_t length = uint32_t(frameBytes - 4), json = 2;
+    std::memcpy(frame.data(), &length, 4);
+    frame[4] = char(kRenderResult);
+    std::memcpy(frame.data() + 5, &json, 4);
+    frame[9] = '{', frame[10] = '}';
+    group += frame;
+  }
+  char go;
+  if (read(0, &go, 1) != 1) return 1;
+  for (size_t sent = 0; sent < count; sent += perWrite) {
+    const size_t n = std::min(perWrite, count - sent) * frameBytes;
+    for (size_t done = 0; done < n;) {
+      const ssize_t w = write(1, group.data() + done, n - done);
+      if (w <= 0) return 1;
+      done += size_t(w);
+    }
+  }
+  return 0;
+}
+
+// Microseconds per frame for the host to take in frames of `frameBytes` from a child that only
+// writes them: what the pipe itself costs on this machine.
+double pipeFloor(size_t frameBytes) {
+  constexpr size_t kFrames = 20000;
+  auto child = client::RendererProcess::spawn(
+      "/proc/self/exe", {"--write-frames", std::to_string(frameBytes), std::to_string(kFrames)});
+  if (!child || !child->writeBytes("g", 1)) return 0;
+  client::Frame frame;
+  const auto start = Clock::now();
+  for (size_t i = 0; i < kFrames; ++i) {
+    if (child->readFrame(frame, std::chrono::milliseconds(10000)) != client::ReadStatus::kFrame) {
+      return 0;
+    }
+  }
+  const double micros = std::chrono::duration<double, std::micro>(Clock::now() - start).count();
+  child->waitForExit(std::chrono::milliseconds(10000));
+  return micros / kFrames;
 }
 
 int run() {
@@ -336,12 +393,20 @@ int run() {
   std::printf("through the pipe: Measure %.2f, Render scale 1 %.2f, scale 2 %.2f\n", pipe.measure,
               pipe.render[1], pipe.render[2]);
 #endif
+  // The same bytes through the same kind of pipe, from a writer that does nothing else.
+  for (int scale : {1, 2}) {
+    std::printf("pipe floor, scale %d: %.2f us per %zu-byte frame\n", scale,
+                pipeFloor(pipe.frameBytes[scale]), pipe.frameBytes[scale]);
+  }
   return 0;
 }
 
 }  // namespace
 }  // namespace kfp::linux_backend
 
-int main() {
+int main(int argc, char** argv) {
+  if (argc == 4 && std::strcmp(argv[1], "--write-frames") == 0) {
+    return kfp::linux_backend::writeFrames(std::stoul(argv[2]), std::stoul(argv[3]));
+  }
   return kfp::linux_backend::run();
 }

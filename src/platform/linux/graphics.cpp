@@ -15,6 +15,18 @@ constexpr size_t kRetainedBufferBytes = 4u << 20;
 
 // The width of the fixed blit step for narrow glyph rows; one SSE2 register of pixels.
 constexpr int32_t kBlitLanes = 16;
+using Lanes = uint8_t __attribute__((vector_size(kBlitLanes)));
+using WideLanes = uint16_t __attribute__((vector_size(2 * kBlitLanes)));
+constexpr Lanes kLaneIndex = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
+
+// compositeOver on a whole vector, in 16-bit lanes: the product plus its rounding stays below 2^16.
+Lanes compositeOverLanes(Lanes destination, Lanes source) {
+  const WideLanes product = __builtin_convertvector(destination, WideLanes) *
+                                __builtin_convertvector(source, WideLanes) +
+                            128;
+  const WideLanes rounded = (product + (product >> 8)) >> 8;
+  return destination + source - __builtin_convertvector(rounded, Lanes);
+}
 
 void blit(const GlyphImage& image, int32_t penX, int32_t baselineY, A8Surface surface) {
   const int32_t x0 = penX + image.left;
@@ -23,20 +35,32 @@ void blit(const GlyphImage& image, int32_t penX, int32_t baselineY, A8Surface su
   const int32_t yBegin = std::max(0, -y0);
   const int32_t xEnd = std::min<int64_t>(image.width, int64_t(surface.width) - x0);
   const int32_t yEnd = std::min<int64_t>(image.height, int64_t(surface.height) - y0);
+  const size_t imageBytes = size_t(image.width) * image.height;
   for (int32_t y = yBegin; y < yEnd; ++y) {
     // Both rows start at the first visible column: x0 may be negative, and a pointer before the
     // surface is undefined even when never dereferenced.
-    const uint8_t* source = image.pixels + size_t(y) * image.width + xBegin;
+    const size_t sourceOffset = size_t(y) * image.width + size_t(xBegin);
+    const uint8_t* source = image.pixels + sourceOffset;
     uint8_t* destination = surface.pixels + size_t(y0 + y) * surface.width + (x0 + xBegin);
     const int32_t count = xEnd - xBegin;
     if (count <= kBlitLanes && x0 + xBegin + kBlitLanes <= int64_t(surface.width)) {
       // Most glyph rows are narrower than one vector, where the loop below would run only its
-      // scalar tail. One fixed-width step instead: the padding has zero coverage, and compositing
-      // zero leaves a pixel exactly as it was.
-      uint8_t padded[kBlitLanes] = {};
-      std::memcpy(padded, source, size_t(count));
-      for (int32_t x = 0; x < kBlitLanes; ++x)
-        destination[x] = compositeOver(destination[x], padded[x]);
+      // scalar tail. One fixed-width step instead: the lanes past the row have zero coverage, and
+      // compositing zero leaves a pixel exactly as it was. Where the image goes on for a whole
+      // vector the lanes are one load, masked: a copy of `count` bytes would be stored piecewise
+      // and read back whole, which stalls the load on every row.
+      Lanes lanes;
+      if (sourceOffset + kBlitLanes <= imageBytes) {
+        std::memcpy(&lanes, source, kBlitLanes);
+        lanes &= reinterpret_cast<Lanes>(kLaneIndex < uint8_t(count));
+      } else {
+        lanes = Lanes{};
+        std::memcpy(&lanes, source, size_t(count));
+      }
+      Lanes under;
+      std::memcpy(&under, destination, kBlitLanes);
+      under = compositeOverLanes(under, lanes);
+      std::memcpy(destination, &under, kBlitLanes);
       continue;
     }
     // Branch-free so that the compiler vectorizes it.
