@@ -46,6 +46,45 @@ TEST(CompositeOver, IsSourceOverNotASaturatingAdd) {
   }
 }
 
+// Every pixel of the image composited once, clipped to the surface: the plain loop the fast
+// paths of blitGlyph must agree with.
+void referenceBlit(const GlyphImage& image, int32_t penX, int32_t baselineY,
+                   std::vector<uint8_t>& surface, int32_t width, int32_t height) {
+  for (int32_t y = 0; y < int32_t(image.height); ++y) {
+    for (int32_t x = 0; x < int32_t(image.width); ++x) {
+      const int32_t sx = penX + image.left + x, sy = baselineY - image.top + y;
+      if (sx < 0 || sy < 0 || sx >= width || sy >= height) continue;
+      uint8_t& pixel = surface[size_t(sy) * size_t(width) + size_t(sx)];
+      pixel = compositeOver(pixel, image.pixels[size_t(y) * image.width + size_t(x)]);
+    }
+  }
+}
+
+TEST(BlitGlyph, MatchesPixelByPixelCompositingAtEveryWidthAndClip) {
+  constexpr int32_t kWidth = 48, kHeight = 12;
+  std::vector<uint8_t> under(size_t(kWidth) * kHeight);
+  for (size_t i = 0; i < under.size(); ++i) under[i] = uint8_t(i * 37 % 7 == 0 ? 0 : i * 53 % 256);
+  // Widths around one vector of lanes; every byte inked, so bytes of the next row that leaked in
+  // past a row's end would show.
+  for (uint32_t imageWidth : {1u, 2u, 7u, 15u, 16u, 17u, 31u, 40u, 60u}) {
+    for (uint32_t imageHeight : {1u, 3u, 9u}) {
+      std::vector<uint8_t> pixels(size_t(imageWidth) * imageHeight);
+      for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = uint8_t(1 + i * 97 % 255);
+      const GlyphImage image{2, 6, imageWidth, imageHeight, pixels.data()};
+      for (int32_t penX : {-70, -20, -5, 0, 3, 20, 30, 33, 40, 46, 60}) {
+        for (int32_t baselineY : {-5, 0, 4, 8, 14, 20}) {
+          SCOPED_TRACE(::testing::Message()
+                       << imageWidth << "x" << imageHeight << " at " << penX << "," << baselineY);
+          std::vector<uint8_t> expected = under, actual = under;
+          referenceBlit(image, penX, baselineY, expected, kWidth, kHeight);
+          blitGlyph(image, penX, baselineY, {actual.data(), uint32_t(kWidth), uint32_t(kHeight)});
+          ASSERT_EQ(actual, expected);
+        }
+      }
+    }
+  }
+}
+
 TEST(AreaResample, PreservesInkAndPlacesFractionalOffsets) {
   struct Case {
     const char* name;

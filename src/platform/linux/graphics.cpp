@@ -21,20 +21,25 @@ constexpr Lanes kLaneIndex = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 
 
 // compositeOver on a whole vector, in 16-bit lanes: the product plus its rounding stays below 2^16.
 Lanes compositeOverLanes(Lanes destination, Lanes source) {
-  const WideLanes product = __builtin_convertvector(destination, WideLanes) *
-                                __builtin_convertvector(source, WideLanes) +
-                            128;
+  const WideLanes product =
+      __builtin_convertvector(destination, WideLanes) * __builtin_convertvector(source, WideLanes) +
+      128;
   const WideLanes rounded = (product + (product >> 8)) >> 8;
   return destination + source - __builtin_convertvector(rounded, Lanes);
 }
 
-void blit(const GlyphImage& image, int32_t penX, int32_t baselineY, A8Surface surface) {
+}  // namespace
+
+void blitGlyph(const GlyphImage& image, int32_t penX, int32_t baselineY, A8Surface surface) {
   const int32_t x0 = penX + image.left;
   const int32_t y0 = baselineY - image.top;
   const int32_t xBegin = std::max(0, -x0);
   const int32_t yBegin = std::max(0, -y0);
   const int32_t xEnd = std::min<int64_t>(image.width, int64_t(surface.width) - x0);
   const int32_t yEnd = std::min<int64_t>(image.height, int64_t(surface.height) - y0);
+  // Wholly outside: a glyph left of the surface would otherwise reach the narrow path below with a
+  // negative width.
+  if (xBegin >= xEnd || yBegin >= yEnd) return;
   const size_t imageBytes = size_t(image.width) * image.height;
   for (int32_t y = yBegin; y < yEnd; ++y) {
     // Both rows start at the first visible column: x0 may be negative, and a pointer before the
@@ -67,6 +72,8 @@ void blit(const GlyphImage& image, int32_t penX, int32_t baselineY, A8Surface su
     for (int32_t x = 0; x < count; ++x) destination[x] = compositeOver(destination[x], source[x]);
   }
 }
+
+namespace {
 
 // The pixel memory shared by the bitmaps of one Graphics, lent to one bitmap at a time.
 struct SharedPixels {
@@ -192,7 +199,7 @@ void drawLayout(const LinuxTextLayout& layout, float scale, GlyphRasterizer& ras
       if (!rasterizer.render(glyph.id, phase, &image)) image = GlyphImage{};
       cache.insert(key, image);
     }
-    if (image.width && image.height) blit(image, penX, baselineY, surface);
+    if (image.width && image.height) blitGlyph(image, penX, baselineY, surface);
   }
   rasterizer.end();
 }

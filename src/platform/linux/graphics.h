@@ -25,6 +25,9 @@ struct A8Surface {
   uint32_t height = 0;
 };
 
+// Composites one glyph image with its pen position at (penX, baselineY), clipped to the surface.
+void blitGlyph(const GlyphImage& image, int32_t penX, int32_t baselineY, A8Surface surface);
+
 // Draws the layout with its top-left corner at the surface's, one DIP spanning `scale` pixels.
 void drawLayout(const LinuxTextLayout& layout, float scale, GlyphRasterizer& rasterizer,
                 A8Surface surface);
