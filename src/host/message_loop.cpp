@@ -1,5 +1,6 @@
 #include "host/message_loop.h"
 
+#include <cstdlib>
 #include <new>
 
 #include "fonts/registration_handlers.h"
@@ -118,7 +119,7 @@ void releaseLargeBuffers(LoopState& state, Frame& frame) {
 
 }  // namespace
 
-int runMessageLoop(Backend& backend, ByteReader& in, ByteWriter& out) {
+int runMessageLoop(Backend& backend, ByteReader& in, ByteWriter& out, LoopEnd end) {
   RendererContext context(backend);
   if (failed(context.initialize())) {
     writeError(out, errors::kInitializeFailed);
@@ -127,15 +128,20 @@ int runMessageLoop(Backend& backend, ByteReader& in, ByteWriter& out) {
 
   LoopState state{context, out};
   Frame frame;
+  const auto finish = [end](int code) {
+    // Frames are written unbuffered, so nothing is left to flush.
+    if (end == LoopEnd::kExitAtOnce) std::_Exit(code);
+    return code;
+  };
   while (readFrame(in, frame)) {
     if (checkMemory(context) == MemoryVerdict::HardLimitExceeded) {
       writeErrorReply(out, kFatalError, errors::kMemoryHardLimit);
-      return kExitMemoryHardLimit;
+      return finish(kExitMemoryHardLimit);
     }
-    if (handleFrame(state, frame) == Next::Stop) return state.exitCode;
+    if (handleFrame(state, frame) == Next::Stop) return finish(state.exitCode);
     releaseLargeBuffers(state, frame);
   }
-  return kExitOk;
+  return finish(kExitOk);
 }
 
 bool isVersionRequest(std::string_view argumentText) {

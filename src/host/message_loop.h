@@ -17,7 +17,14 @@ enum ExitCode : int {
   kExitMemoryHardLimit = 75,
 };
 
-int runMessageLoop(Backend& backend, ByteReader& in, ByteWriter& out);
+// How the loop ends once the session is over. kReturn releases every cache and returns the exit
+// code. kExitAtOnce ends the process from inside the loop with that code and releases nothing: the
+// OS takes the memory back in one step, where releasing tens of thousands of faces one by one
+// would keep a host that restarts its renderer waiting.
+enum class LoopEnd { kReturn, kExitAtOnce };
+
+int runMessageLoop(Backend& backend, ByteReader& in, ByteWriter& out,
+                   LoopEnd end = LoopEnd::kReturn);
 
 // The process entry's first decision, the same on every OS: an argument text containing
 // "--version" anywhere (case-sensitive) is answered with the identity line and exit code 0.
