@@ -11,6 +11,9 @@ constexpr int kMaxDepth = 64;
 class JsonParser {
  public:
   explicit JsonParser(std::string_view text) : text_(text) {}
+  JsonParser(std::string_view text, std::string_view arrayKey,
+             const std::function<bool(const JsonValue&)>* onElement)
+      : text_(text), streamedKey_(arrayKey), onElement_(onElement) {}
 
   std::optional<JsonValue> parseDocument() {
     JsonValue value;
@@ -78,7 +81,11 @@ class JsonParser {
       if (!consume(":")) return false;
       skipSpace();
       JsonValue member;
-      if (!parseValue(member, depth + 1)) return false;
+      if (onElement_ && depth == 0 && key == streamedKey_ && peek() == '[') {
+        if (!streamArray(member)) return false;
+      } else if (!parseValue(member, depth + 1)) {
+        return false;
+      }
       out.members_.emplace_back(std::move(key), std::move(member));
       skipSpace();
       if (consume("}")) return true;
@@ -99,6 +106,26 @@ class JsonParser {
       JsonValue element;
       if (!parseValue(element, depth + 1)) return false;
       out.elements_.push_back(std::move(element));
+      skipSpace();
+      if (consume("]")) return true;
+      if (!consume(",")) return false;
+    }
+  }
+
+  // An array at depth 1 whose elements go to onElement_ one at a time, through one reused value.
+  bool streamArray(JsonValue& out) {
+    out.kind_ = JsonValue::Kind::kArray;
+    ++pos_;
+    skipSpace();
+    if (peek() == ']') {
+      ++pos_;
+      return true;
+    }
+    JsonValue element;
+    for (;;) {
+      skipSpace();
+      element.reset();
+      if (!parseValue(element, 2) || !(*onElement_)(element)) return false;
       skipSpace();
       if (consume("]")) return true;
       if (!consume(",")) return false;
@@ -219,21 +246,33 @@ class JsonParser {
   bool parseString(std::string& out) {
     ++pos_;  // opening quote
     for (;;) {
+      // Plain characters are taken a run at a time.
+      const size_t run = pos_;
+      while (!atEnd() && text_[pos_] != '"' && text_[pos_] != '\\' &&
+             static_cast<unsigned char>(text_[pos_]) >= 0x20) {
+        ++pos_;
+      }
+      out.append(text_.data() + run, pos_ - run);
       if (atEnd()) return false;
       const char c = text_[pos_++];
       if (c == '"') return true;
-      if (static_cast<unsigned char>(c) < 0x20) return false;
-      if (c != '\\') {
-        out.push_back(c);
-      } else if (atEnd() || !parseEscape(out)) {
-        return false;
-      }
+      if (c != '\\' || atEnd() || !parseEscape(out)) return false;
     }
   }
 
   std::string_view text_;
   size_t pos_ = 0;
+  std::string_view streamedKey_;
+  const std::function<bool(const JsonValue&)>* onElement_ = nullptr;
 };
+
+void JsonValue::reset() {
+  kind_ = Kind::kNull;
+  boolean_ = false;
+  text_.clear();
+  elements_.clear();
+  members_.clear();
+}
 
 const JsonValue* JsonValue::find(std::string_view key) const {
   for (const auto& [name, value] : members_) {
@@ -249,6 +288,11 @@ std::optional<bool> JsonValue::asBool() const {
 
 std::optional<double> JsonValue::asDouble() const {
   if (kind_ != Kind::kNumber) return std::nullopt;
+  // from_chars reads the JSON number grammar the parser checked, whatever the C locale says;
+  // beyond the double range strtod gives the infinity or zero.
+  double value = 0;
+  const char* end = text_.data() + text_.size();
+  if (std::from_chars(text_.data(), end, value).ec == std::errc()) return value;
   return std::strtod(text_.c_str(), nullptr);
 }
 
@@ -288,6 +332,12 @@ std::optional<std::string> JsonValue::stringAt(std::string_view key) const {
 
 std::optional<JsonValue> parseJson(std::string_view text) {
   return JsonParser(text).parseDocument();
+}
+
+std::optional<JsonValue> parseJsonStreamingArray(
+    std::string_view text, std::string_view arrayKey,
+    const std::function<bool(const JsonValue&)>& onElement) {
+  return JsonParser(text, arrayKey, &onElement).parseDocument();
 }
 
 }  // namespace kfp::client

@@ -3,6 +3,7 @@
 // numbers keep their text so that 64-bit identifiers survive beyond 2^53.
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -39,6 +40,8 @@ class JsonValue {
 
  private:
   friend class JsonParser;
+  // Empty again, keeping the capacity of its containers for the next value parsed into it.
+  void reset();
   Kind kind_ = Kind::kNull;
   bool boolean_ = false;
   std::string text_;  // a string's decoded UTF-8, or a number's literal text
@@ -48,5 +51,14 @@ class JsonValue {
 
 // One complete JSON value, optionally surrounded by whitespace; empty on any syntax error.
 std::optional<JsonValue> parseJson(std::string_view text);
+
+// The same for a document whose top-level object holds a large array under `arrayKey`: each of its
+// elements is handed to `onElement` as soon as it is parsed and then dropped, so that a reply with
+// thousands of elements is decoded without a tree of all of them. The returned object keeps the
+// other members and an empty array under `arrayKey`. Empty on a syntax error, or when `onElement`
+// returns false.
+std::optional<JsonValue> parseJsonStreamingArray(
+    std::string_view text, std::string_view arrayKey,
+    const std::function<bool(const JsonValue&)>& onElement);
 
 }  // namespace kfp::client

@@ -64,17 +64,16 @@ std::optional<uint64_t> countOf(const Frame& frame, uint8_t type, std::string_vi
 }  // namespace
 
 std::optional<MeasureResult> decodeMeasureResult(const Frame& frame) {
-  auto root = objectOf(frame, kMeasureResult);
-  if (!root) return std::nullopt;
+  if (frame.type != kMeasureResult) return std::nullopt;
   MeasureResult out;
-  if (!readEcho(*root, out)) return std::nullopt;
+  auto root = parseJsonStreamingArray(frame.json, "items", [&](const JsonValue& element) {
+    auto item = readItem(element);
+    if (item) out.items.push_back(std::move(*item));
+    return item.has_value();
+  });
+  if (!root || !root->isObject() || !readEcho(*root, out)) return std::nullopt;
   const JsonValue* items = root->find("items");
   if (!items || !items->isArray()) return std::nullopt;
-  for (const JsonValue& element : items->elements()) {
-    auto item = readItem(element);
-    if (!item) return std::nullopt;
-    out.items.push_back(std::move(*item));
-  }
   return out;
 }
 

@@ -71,6 +71,8 @@ TEST(JsonReaderTest, NumbersKeepTheirDigits) {
       {"33.6", std::nullopt, 33.6},
       {"3.35544e+07", std::nullopt, 33554400},
       {"1e-05", std::nullopt, 1e-05},
+      {"1e400", std::nullopt, HUGE_VAL},
+      {"-1e400", std::nullopt, -HUGE_VAL},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.json);
@@ -97,6 +99,16 @@ TEST(ReplyDecodingTest, MeasureResult) {
   EXPECT_EQ(result->items[0].lineCount, 2u);
   EXPECT_FALSE(result->items[1].resolved);
   EXPECT_EQ(result->items[1].error, "FONT_NOT_FOUND");
+
+  // Members in any order; an "items" key inside an item is only a member of it.
+  const auto reordered = decodeMeasureResult(frameOf(
+      kMeasureResult,
+      R"({"items":[{"items":[],"fontId":"a\u00e9","resolved":true,"height":2,"lineCount":1}],)"
+      R"("layoutKey":"","generation":3,"requestId":7})"));
+  ASSERT_TRUE(reordered);
+  EXPECT_EQ(reordered->requestId, 7u);
+  ASSERT_EQ(reordered->items.size(), 1u);
+  EXPECT_EQ(reordered->items[0].fontId, "a\xc3\xa9");
 }
 
 TEST(ReplyDecodingTest, MalformedMeasureResultsAreRefused) {
@@ -109,6 +121,11 @@ TEST(ReplyDecodingTest, MalformedMeasureResultsAreRefused) {
       R"({"requestId":1,"generation":1,"layoutKey":"","items":[{"fontId":"a","resolved":false}]})",
       R"({"requestId":1,"generation":1,"layoutKey":"","items":[{"fontId":"a","resolved":true,"height":1,"lineCount":4294967296}]})",
       R"({"requestId":1,"generation":1,"layoutKey":"","items":[]}x)",
+      R"({"requestId":1,"generation":1,"layoutKey":""})",
+      R"({"requestId":1,"generation":1,"layoutKey":"","items":[1]})",
+      // Items are decoded one by one through one reused value: nothing of the first may be left
+      // for the second.
+      R"({"requestId":1,"generation":1,"layoutKey":"","items":[{"fontId":"a","resolved":true,"height":1,"lineCount":1},{"fontId":"b","resolved":true}]})",
   };
   for (const char* json : cases) {
     SCOPED_TRACE(json);
