@@ -20,7 +20,7 @@ void writeError(ByteWriter& out, std::string_view code) {
 bool commit(RendererContext& context) {
   if (!context.registry().commitRegistration()) return false;
   // No resolution may outlive the set of fonts it was made from.
-  context.clearResolvedFonts();
+  context.dropResolvedFonts();
   return true;
 }
 

@@ -39,8 +39,12 @@ HResult RendererContext::acquirePlatformServices() {
 }
 
 void RendererContext::clearResolvedFonts() {
-  resolvedFonts_->clear();
+  dropResolvedFonts();
   backend_.releaseFreeMemory();
+}
+
+void RendererContext::dropResolvedFonts() {
+  resolvedFonts_->clear();
 }
 
 }  // namespace kfp

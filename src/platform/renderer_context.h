@@ -24,6 +24,9 @@ class RendererContext {
   HResult initialize();
   // Empties the resolved-font cache and gives the freed memory back.
   void clearResolvedFonts();
+  // Empties the resolved-font cache and keeps the freed memory for what comes next: a new font set
+  // is resolved again at once, and every page given back would be faulted in again.
+  void dropResolvedFonts();
 
   Backend& backend() { return backend_; }
   TextEngine* textEngine() { return textEngine_.get(); }
