@@ -1,10 +1,15 @@
 // Startup and first-resolution cost of the installed-font index, against baselines measured in the
 // same run: an empty child process, a bare fontconfig listing, and bare FreeType + HarfBuzz opens.
+// It starts with what a first touch of a page costs on this machine, the floor under every path
+// that meets new memory or a newly mapped font file.
 //
 //   font_index_bench [runs]
 
+#include <fcntl.h>
 #include <fontconfig/fontconfig.h>
 #include <spawn.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -161,6 +166,55 @@ std::u16string pickEnglish(const std::shared_ptr<const LocalizedStrings>& names)
   return text;
 }
 
+// Microseconds per page for the first touch of every page of a fresh mapping: anonymous memory,
+// and a font file already in the page cache.
+void benchPageTouch() {
+  const size_t page = size_t(sysconf(_SC_PAGESIZE));
+  auto touchAll = [&](const volatile char* bytes, size_t size) {
+    const Clock::time_point start = Clock::now();
+    for (size_t i = 0; i < size; i += page) (void)bytes[i];
+    return microsSince(start) / double(size / page);
+  };
+  constexpr size_t kAnonymousBytes = 16 << 20;
+  void* anonymous =
+      mmap(nullptr, kAnonymousBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (anonymous == MAP_FAILED) return;
+  const Clock::time_point start = Clock::now();
+  for (size_t i = 0; i < kAnonymousBytes; i += page) static_cast<char*>(anonymous)[i] = 1;
+  const double anonymousWrite = microsSince(start) / double(kAnonymousBytes / page);
+  const double anonymousRead = touchAll(static_cast<const char*>(anonymous), kAnonymousBytes);
+  munmap(anonymous, kAnonymousBytes);
+
+  // The largest installed font file, read once so that its pages are cached.
+  auto index = FontIndex::build();
+  std::string largest;
+  off_t largestSize = 0;
+  for (uint32_t id = 0; index && id < index->size(); ++id) {
+    struct stat info;
+    if (stat(index->record(id).path.c_str(), &info) == 0 && info.st_size > largestSize) {
+      largest = index->record(id).path, largestSize = info.st_size;
+    }
+  }
+  double fileRead = 0;
+  const int fd = largest.empty() ? -1 : open(largest.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd >= 0) {
+    std::vector<char> chunk(1 << 20);
+    while (read(fd, chunk.data(), chunk.size()) > 0) {
+    }
+    void* file = mmap(nullptr, size_t(largestSize), PROT_READ, MAP_PRIVATE, fd, 0);
+    if (file != MAP_FAILED) {
+      fileRead = touchAll(static_cast<const char*>(file), size_t(largestSize));
+      munmap(file, size_t(largestSize));
+    }
+    close(fd);
+  }
+  std::printf("== first touch of a page (machine floor)\n");
+  std::printf("  anonymous, written: %.2f us/page; read again: %.3f us/page\n", anonymousWrite,
+              anonymousRead);
+  std::printf("  cached font file (%.1f MiB), read: %.2f us/page\n",
+              double(largestSize) / 1048576.0, fileRead);
+}
+
 void benchResolution(size_t sampleSize) {
   auto index = FontIndex::build();
   auto library = FreeTypeLibrary::create();
@@ -225,6 +279,7 @@ void benchResolution(size_t sampleSize) {
 int main(int argc, char** argv) {
   if (argc > 1 && std::strncmp(argv[1], "--child=", 8) == 0) return runChild(argv[1] + 8);
   int runs = argc > 1 ? std::max(3, std::atoi(argv[1])) : 15;
+  benchPageTouch();
   benchStartup("/proc/self/exe", runs);
   benchBuild(std::max(3, runs / 2));
   benchResolution(200);
