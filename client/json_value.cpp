@@ -81,9 +81,8 @@ class JsonParser {
       if (!consume(":")) return false;
       skipSpace();
       JsonValue member;
-      if (onElement_ && depth == 0 && key == streamedKey_ && peek() == '[') {
-        if (!streamArray(member)) return false;
-      } else if (!parseValue(member, depth + 1)) {
+      const bool streamed = onElement_ && depth == 0 && key == streamedKey_ && peek() == '[';
+      if (streamed ? !parseArray(member, depth + 1, true) : !parseValue(member, depth + 1)) {
         return false;
       }
       out.members_.emplace_back(std::move(key), std::move(member));
@@ -93,27 +92,9 @@ class JsonParser {
     }
   }
 
-  bool parseArray(JsonValue& out, int depth) {
-    out.kind_ = JsonValue::Kind::kArray;
-    ++pos_;
-    skipSpace();
-    if (peek() == ']') {
-      ++pos_;
-      return true;
-    }
-    for (;;) {
-      skipSpace();
-      JsonValue element;
-      if (!parseValue(element, depth + 1)) return false;
-      out.elements_.push_back(std::move(element));
-      skipSpace();
-      if (consume("]")) return true;
-      if (!consume(",")) return false;
-    }
-  }
-
-  // An array at depth 1 whose elements go to onElement_ one at a time, through one reused value.
-  bool streamArray(JsonValue& out) {
+  // With `stream`, each element goes to onElement_ as soon as it is parsed, through one reused
+  // value, and is not kept.
+  bool parseArray(JsonValue& out, int depth, bool stream = false) {
     out.kind_ = JsonValue::Kind::kArray;
     ++pos_;
     skipSpace();
@@ -125,7 +106,12 @@ class JsonParser {
     for (;;) {
       skipSpace();
       element.reset();
-      if (!parseValue(element, 2) || !(*onElement_)(element)) return false;
+      if (!parseValue(element, depth + 1)) return false;
+      if (!stream) {
+        out.elements_.push_back(std::move(element));
+      } else if (!(*onElement_)(element)) {
+        return false;
+      }
       skipSpace();
       if (consume("]")) return true;
       if (!consume(",")) return false;

@@ -78,7 +78,9 @@ class MemoryGuardTest : public ::testing::Test {
 
 TEST_F(MemoryGuardTest, SoftLimitDropsTheCacheAndTheRendererGoesOn) {
   resolve(0, kIds);  // the registered ids all share one face: the cache stays small
-  ASSERT_LT(memory(), kSoftMemoryLimit / 4);
+  // A third, not less: a new font set keeps the memory it freed for the next registration, and the
+  // sanitizers' allocator counts it (about 50 MiB there, 17 MiB without) until the guard purges it.
+  ASSERT_LT(memory(), kSoftMemoryLimit / 3);
   while (memory() <= kSoftMemoryLimit + (8u << 20)) {
     ASSERT_LT(filled_, 100 * kFillIds) << "the cache never reached the soft limit";
     fill(kFillIds);
