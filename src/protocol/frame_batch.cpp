@@ -32,17 +32,16 @@ bool FrameBatch::push() {
 
 bool FrameBatch::flush() {
   if (pending_ == 0) return true;
-  std::vector<ByteSpan> parts;
-  parts.reserve(pending_ * 3);
+  parts_.clear();
   for (size_t i = 0; i < pending_; ++i) {
     const Slot& slot = slots_[i];
-    parts.push_back({slot.header, sizeof slot.header});
-    parts.push_back({slot.frame.json.data(), slot.frame.json.size()});
-    parts.push_back({slot.frame.payload.data(), slot.frame.payload.size()});
+    parts_.push_back({slot.header, sizeof slot.header});
+    parts_.push_back({slot.frame.json.data(), slot.frame.json.size()});
+    parts_.push_back({slot.frame.payload.data(), slot.frame.payload.size()});
   }
   pending_ = 0;
   pendingBytes_ = 0;
-  return writeAllParts(out_, parts.data(), parts.size());
+  return writeAllParts(out_, parts_.data(), parts_.size());
 }
 
 void FrameBatch::releaseBuffersAbove(size_t bytes) {

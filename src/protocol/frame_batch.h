@@ -42,6 +42,7 @@ class FrameBatch {
   const size_t flushFrames_;
   const std::chrono::microseconds maxDelay_;
   std::vector<Slot> slots_;
+  std::vector<ByteSpan> parts_;  // of the frames being flushed; kept for its capacity
   size_t pending_ = 0;
   size_t pendingBytes_ = 0;
   std::chrono::steady_clock::time_point firstPending_;
