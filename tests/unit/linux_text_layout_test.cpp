@@ -570,6 +570,33 @@ TEST_F(LinuxTextLayoutTest, RememberedShapingIsOnlyReusedForTheSameParagraph) {
   EXPECT_NE(first[0], first[2]);
 }
 
+TEST_F(LinuxTextLayoutTest, LineBreaksAreOnlyReusedForTheSameParagraph) {
+  // The same length, the space elsewhere: breaks remembered from the text before would split the
+  // long word. Each line is one word at a width that holds the long word alone.
+  auto wide = layOut(u"aaaaaaaaa");
+  ASSERT_TRUE(wide && wide->lines.size() == 1);
+  const float width = wide->lines[0].width + 2;
+  const struct {
+    std::u16string text;
+    std::vector<std::u16string> lines;
+  } cases[] = {
+      {u"aaaa aaaaaaaaa", {u"aaaa", u"aaaaaaaaa"}},
+      {u"aaaaaaaaa aaaa", {u"aaaaaaaaa", u"aaaa"}},
+      {u"aaaa aaaaaaaaa", {u"aaaa", u"aaaaaaaaa"}},
+      {u"aaaa aaaaaaaaa", {u"aaaa", u"aaaaaaaaa"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.lines[0].size() << " first");
+    auto layout = layOut(c.text, width);
+    ASSERT_TRUE(layout);
+    std::vector<std::u16string> lines;
+    for (const LaidOutLine& line : layout->lines) {
+      lines.push_back(c.text.substr(line.textStart, line.textEnd - line.textStart));
+    }
+    EXPECT_EQ(lines, c.lines);
+  }
+}
+
 TEST_F(LinuxTextLayoutTest, UnknownFamilyOrForeignCollectionGivesNoFormat) {
   EXPECT_FALSE(fixture_.format(dejaVu_, u"No Such Family", 28));
   TextFormatDescription description;

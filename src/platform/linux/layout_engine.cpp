@@ -166,13 +166,19 @@ bool LayoutEngine::markLineBreaks(std::u16string_view paragraph, std::vector<uin
     if (paragraph[i] == u'\t') flags[i] |= kTab;
   }
   if (n == 0) return true;
-  UErrorCode status = U_ZERO_ERROR;
-  ubrk_setText(lineBreaks_.get(), paragraph.data(), n, &status);
-  if (U_FAILURE(status)) return false;
-  for (int32_t p = ubrk_first(lineBreaks_.get()); p != UBRK_DONE;
-       p = ubrk_next(lineBreaks_.get())) {
-    if (p > 0 && p < n) flags[p] |= kLineBreakBefore;
+  if (paragraph != breaksText_) {
+    UErrorCode status = U_ZERO_ERROR;
+    ubrk_setText(lineBreaks_.get(), paragraph.data(), n, &status);
+    breaksText_.clear();
+    breakPositions_.clear();
+    if (U_FAILURE(status)) return false;
+    for (int32_t p = ubrk_first(lineBreaks_.get()); p != UBRK_DONE;
+         p = ubrk_next(lineBreaks_.get())) {
+      if (p > 0 && p < n) breakPositions_.push_back(p);
+    }
+    breaksText_.assign(paragraph);
   }
+  for (int32_t p : breakPositions_) flags[p] |= kLineBreakBefore;
   return true;
 }
 

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -80,6 +81,10 @@ class LayoutEngine {
                 hb_language_t language);
 
   BreakIteratorPtr lineBreaks_;
+  // The opportunities of the paragraph marked last: they depend on its text alone, and a request
+  // lays one text out in every font it names.
+  std::u16string breaksText_;
+  std::vector<int32_t> breakPositions_;
   BreakIteratorPtr graphemes_;
   BidiPtr bidi_;
   HbBufferPtr buffer_;
