@@ -57,7 +57,7 @@ class FdWriter : public ByteWriter {
   }
 
  private:
-  static constexpr int kMaxParts = 64;
+  static constexpr int kMaxParts = 8;
   int fd_;
 };
 

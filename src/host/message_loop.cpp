@@ -10,7 +10,6 @@
 #include "platform/json.h"
 #include "platform/renderer_context.h"
 #include "protocol/frame.h"
-#include "protocol/frame_batch.h"
 #include "protocol/messages.h"
 #include "protocol/replies.h"
 
@@ -19,15 +18,14 @@ namespace {
 
 enum class Next { Continue, Stop };
 
-// Frame buffers above this size are given back after their frame: a frame may be 64 MiB, and
-// keeping that capacity would hold memory that the memory guard can never free.
+// Frame buffers (the request read and the RenderResult composed) above this size are given back
+// after their frame: a frame may be 64 MiB, and keeping that capacity would hold memory that the
+// memory guard can never free.
 constexpr size_t kKeptFrameBufferBytes = 1 << 20;
-// The same for the bitmaps of one Render batch, which hold up to sixteen frames.
-constexpr size_t kKeptRenderBufferBytes = 4 << 20;
 struct LoopState {
   RendererContext& context;
   ByteWriter& out;
-  FrameBatch renderFrames = makeRenderFrameBatch(out);
+  Frame renderReply;  // RenderResult text and bitmap, reused from font to font
   uint64_t watermark = 0;
   int exitCode = kExitOk;
 };
@@ -63,7 +61,7 @@ Next dispatch(LoopState& state, const Frame& frame, const JsonObject& request) {
       handleMeasure(context, request, out, state.watermark);
       break;
     case kRender:
-      if (!handleRender(context, request, state.renderFrames, state.watermark)) {
+      if (!handleRender(context, request, out, state.renderReply, state.watermark)) {
         state.exitCode = kExitRenderWriteFailed;
         return Next::Stop;
       }
@@ -111,10 +109,9 @@ Next handleFrame(LoopState& state, const Frame& frame) {
   return Next::Continue;
 }
 
-void releaseLargeBuffers(LoopState& state, Frame& frame) {
+void releaseLargeBuffers(Frame& frame) {
   if (frame.json.capacity() > kKeptFrameBufferBytes) std::string().swap(frame.json);
   if (frame.payload.capacity() > kKeptFrameBufferBytes) std::vector<uint8_t>().swap(frame.payload);
-  state.renderFrames.releaseBuffersAbove(kKeptRenderBufferBytes);
 }
 
 }  // namespace
@@ -139,7 +136,8 @@ int runMessageLoop(Backend& backend, ByteReader& in, ByteWriter& out, LoopEnd en
       return finish(kExitMemoryHardLimit);
     }
     if (handleFrame(state, frame) == Next::Stop) return finish(state.exitCode);
-    releaseLargeBuffers(state, frame);
+    releaseLargeBuffers(frame);
+    releaseLargeBuffers(state.renderReply);
   }
   return finish(kExitOk);
 }

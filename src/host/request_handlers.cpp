@@ -1,31 +1,21 @@
 #include "host/request_handlers.h"
 
 #include <algorithm>
-#include <chrono>
 #include <string>
 #include <vector>
 
 #include "fonts/font_lookup.h"
 #include "layout/measure_layout.h"
-#include "layout/resolved_font_cache.h"
 #include "platform/json.h"
 #include "platform/numbers.h"
 #include "platform/renderer_context.h"
 #include "protocol/frame.h"
-#include "protocol/frame_batch.h"
 #include "protocol/messages.h"
 #include "protocol/reply_encoding.h"
 #include "raster/rasterize_layout.h"
 
 namespace kfp {
 namespace {
-
-// RenderResult frames leave in groups of up to this many bytes or frames, and none waits longer
-// than the delay for the frames after it: the host sees previews a few fonts at a time, while the
-// renderer pays one pipe write (and the host one wake-up) per group instead of per font.
-constexpr size_t kRenderBatchBytes = 256 * 1024;
-constexpr size_t kRenderBatchFrames = 16;
-constexpr std::chrono::microseconds kRenderBatchDelay{2000};
 
 struct LayoutRequest {
   uint64_t requestId = 0;
@@ -113,24 +103,16 @@ void handleMeasure(RendererContext& context, const JsonObject& request, ByteWrit
   writeFrame(out, kMeasureResult, reply);
 }
 
-FrameBatch makeRenderFrameBatch(ByteWriter& out) {
-  return FrameBatch(out, kRenderBatchBytes, kRenderBatchFrames, kRenderBatchDelay);
-}
-
-bool handleRender(RendererContext& context, const JsonObject& request, FrameBatch& batch,
-                  uint64_t watermark) {
+bool handleRender(RendererContext& context, const JsonObject& request, ByteWriter& out,
+                  Frame& frame, uint64_t watermark) {
   LayoutRequest r;
   if (!readLayoutRequest(request, watermark, r)) return true;
 
   std::string head;
   appendRequestEcho(head, r);
   for (const std::u16string& fontId : r.fontIds) {
-    // Resolving a font may open its file: what is drawn already leaves before that wait.
-    if (!context.resolvedFonts().contains(fontId) && !batch.flush()) return false;
     const LayoutResult layout =
         measureLayout(context, fontId, r.text, r.fontSize, r.width, r.dpiScale);
-    Frame& frame = batch.next();
-    frame.type = kRenderResult;
     std::vector<uint8_t>& pixels = frame.payload;
     uint32_t pixelWidth = 0, pixelHeight = 0;
     const bool ok = layout.resolved && rasterizeLayout(context, layout, r.width, r.dpiScale, pixels,
@@ -156,9 +138,9 @@ bool handleRender(RendererContext& context, const JsonObject& request, FrameBatc
       reply.push_back('}');
       pixels.clear();
     }
-    if (!batch.push()) return false;
+    if (!writeFrame(out, kRenderResult, reply, pixels.data(), pixels.size())) return false;
   }
-  return batch.flush();
+  return true;
 }
 
 }  // namespace kfp

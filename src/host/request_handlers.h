@@ -6,7 +6,7 @@
 namespace kfp {
 
 class ByteWriter;
-class FrameBatch;
+struct Frame;
 class JsonObject;
 class RendererContext;
 
@@ -16,13 +16,12 @@ uint64_t toUnsigned(double value);
 // Writes zero or one MeasureResult.
 void handleMeasure(RendererContext& context, const JsonObject& request, ByteWriter& out,
                    uint64_t watermark);
-// The batch that RenderResult frames leave through. Kept from one Render to the next, so that its
-// buffers are reused.
-FrameBatch makeRenderFrameBatch(ByteWriter& out);
-// Writes one RenderResult per font, drawn in order and flushed a few at a time; false when a frame
-// could not be written, after which nothing more is written.
-bool handleRender(RendererContext& context, const JsonObject& request, FrameBatch& frames,
-                  uint64_t watermark);
+// Writes one RenderResult per font as soon as it is drawn; false when a frame could not be
+// written, after which nothing more is written. Each reply is composed in `frame`, which the caller
+// keeps from one Render to the next: a bitmap buffer used afresh for every font would fault in new
+// pages each time.
+bool handleRender(RendererContext& context, const JsonObject& request, ByteWriter& out,
+                  Frame& frame, uint64_t watermark);
 void handleSetGeneration(const JsonObject& request, uint64_t& watermark);
 
 }  // namespace kfp

@@ -14,7 +14,6 @@ class ResolvedFontCache {
  public:
   // The entry for the id, resolved on first use. The reference stays valid until clear().
   ResolvedFont& resolveFont(RendererContext& context, const std::u16string& fontId);
-  bool contains(const std::u16string& fontId) const { return entries_.count(fontId) != 0; }
   void clear();
   size_t size() const { return entries_.size(); }
 

@@ -106,41 +106,28 @@ bool writeAll(ByteWriter& out, const void* bytes, size_t count) {
   return true;
 }
 
-bool encodeFrameHeader(uint8_t type, size_t jsonSize, size_t payloadSize,
-                       uint8_t (&header)[kFrameHeaderSize]) {
-  if (jsonSize > kMaxJsonLength) return false;
-  if (5 + jsonSize + payloadSize > kMaxFrameLength) return false;
-  storeLe32(header, static_cast<uint32_t>(5 + jsonSize + payloadSize));
+bool writeFrame(ByteWriter& out, uint8_t type, std::string_view json, const uint8_t* payload,
+                size_t payloadSize) {
+  if (json.size() > kMaxJsonLength) return false;
+  if (5 + json.size() + payloadSize > kMaxFrameLength) return false;
+  uint8_t header[kFrameHeaderSize];
+  storeLe32(header, static_cast<uint32_t>(5 + json.size() + payloadSize));
   header[4] = type;
-  storeLe32(header + 5, static_cast<uint32_t>(jsonSize));
-  return true;
-}
-
-bool writeAllParts(ByteWriter& out, ByteSpan* parts, size_t count) {
-  // As few writes as the stream takes; the reader sees the same bytes either way, and a failed
-  // write still leaves what was written on the stream.
-  size_t first = 0;
-  while (first < count && parts[first].size == 0) ++first;
-  while (first < count) {
-    const int batch = int(std::min<size_t>(count - first, 1024));
-    ptrdiff_t n = out.writeGather(parts + first, batch);
+  storeLe32(header + 5, static_cast<uint32_t>(json.size()));
+  // Header, JSON and payload leave in as few writes as the stream takes; the host reads the same
+  // bytes either way, and a failed write still leaves what was written on the stream.
+  ByteSpan parts[3] = {{header, sizeof header}, {json.data(), json.size()}, {payload, payloadSize}};
+  int first = 0;
+  while (first < 3) {
+    ptrdiff_t n = out.writeGather(parts + first, 3 - first);
     if (n <= 0) return false;
-    for (; first < count && size_t(n) >= parts[first].size; ++first)
-      n -= ptrdiff_t(parts[first].size);
-    if (first < count) {
+    for (; first < 3 && size_t(n) >= parts[first].size; ++first) n -= ptrdiff_t(parts[first].size);
+    if (first < 3) {
       parts[first].data = static_cast<const uint8_t*>(parts[first].data) + n;
       parts[first].size -= size_t(n);
     }
   }
   return true;
-}
-
-bool writeFrame(ByteWriter& out, uint8_t type, std::string_view json, const uint8_t* payload,
-                size_t payloadSize) {
-  uint8_t header[kFrameHeaderSize];
-  if (!encodeFrameHeader(type, json.size(), payloadSize, header)) return false;
-  ByteSpan parts[3] = {{header, sizeof header}, {json.data(), json.size()}, {payload, payloadSize}};
-  return writeAllParts(out, parts, 3);
 }
 
 }  // namespace kfp

@@ -39,13 +39,6 @@ ptrdiff_t bufferedFrameSize(const uint8_t* bytes, size_t size);
 // Writes `count` bytes, repeating partial writes.
 bool writeAll(ByteWriter& out, const void* bytes, size_t count);
 
-// The nine header bytes of a frame with these part sizes; false when it would exceed the limits.
-bool encodeFrameHeader(uint8_t type, size_t jsonSize, size_t payloadSize,
-                       uint8_t (&header)[kFrameHeaderSize]);
-
-// Writes every part in order, resuming partial writes; `parts` is consumed on the way.
-bool writeAllParts(ByteWriter& out, ByteSpan* parts, size_t count);
-
 // Writes one whole frame; nothing at all when it would exceed the limits.
 bool writeFrame(ByteWriter& out, uint8_t type, std::string_view json,
                 const uint8_t* payload = nullptr, size_t payloadSize = 0);

@@ -45,27 +45,6 @@ class MemoryWriter : public ByteWriter {
   size_t failAfter_;
 };
 
-// Gathers across buffers but takes at most `cap` bytes per call, like a nearly full pipe; counts
-// its calls.
-class CappedGatherWriter : public MemoryWriter {
- public:
-  explicit CappedGatherWriter(size_t cap) : cap_(cap) {}
-  ptrdiff_t writeGather(const ByteSpan* parts, int count) override {
-    ++gathers;
-    size_t taken = 0;
-    for (int i = 0; i < count && taken < cap_; ++i) {
-      const size_t n = std::min(parts[i].size, cap_ - taken);
-      data.append(static_cast<const char*>(parts[i].data), n);
-      taken += n;
-    }
-    return static_cast<ptrdiff_t>(taken);
-  }
-  int gathers = 0;
-
- private:
-  size_t cap_;
-};
-
 // The bytes of one frame with the given header fields (length computed unless given).
 inline std::string frameBytes(uint8_t type, std::string_view json, std::string_view payload = {},
                               int64_t length = -1, int64_t jsonLength = -1) {

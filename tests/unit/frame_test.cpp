@@ -7,7 +7,6 @@
 namespace kfp {
 namespace {
 
-using testing::CappedGatherWriter;
 using testing::frameBytes;
 using testing::MemoryReader;
 using testing::MemoryWriter;
@@ -86,6 +85,24 @@ TEST(WriteFrame, WritesHeaderJsonAndPayload) {
   ASSERT_TRUE(writeFrame(empty, 11, ""));
   EXPECT_EQ(empty.data.size(), kFrameHeaderSize);
 }
+
+// Gathers across buffers but takes at most `cap` bytes per call, like a nearly full pipe.
+class CappedGatherWriter : public MemoryWriter {
+ public:
+  explicit CappedGatherWriter(size_t cap) : cap_(cap) {}
+  ptrdiff_t writeGather(const ByteSpan* parts, int count) override {
+    size_t taken = 0;
+    for (int i = 0; i < count && taken < cap_; ++i) {
+      const size_t n = std::min(parts[i].size, cap_ - taken);
+      data.append(static_cast<const char*>(parts[i].data), n);
+      taken += n;
+    }
+    return static_cast<ptrdiff_t>(taken);
+  }
+
+ private:
+  size_t cap_;
+};
 
 TEST(WriteFrame, ResumesPartialGatheredWritesAcrossParts) {
   const uint8_t payload[] = {1, 2, 3, 4, 5};
