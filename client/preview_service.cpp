@@ -338,11 +338,7 @@ PreviewService::BatchEnd PreviewService::runBatch(Worker& worker, Call& call,
     layout.requestId = ++nextRequestId_;
   }
   layout.generation = call.generation;
-  layout.layoutKey = request.layoutKey;
-  layout.text = request.text;
-  layout.fontSize = request.fontSize;
-  layout.width = request.width;
-  layout.dpiScale = request.dpiScale;
+  static_cast<LayoutParameters&>(layout) = request;
   for (size_t index : batch) layout.fontIds.push_back(request.fontIds[index]);
   owed = batch;
 

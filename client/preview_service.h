@@ -40,12 +40,7 @@ struct PreviewServiceOptions {
 };
 
 // What one preview request asks for; the service fills in the request id and the generation.
-struct PreviewRequest {
-  std::string layoutKey;
-  std::string text;  // UTF-8
-  double fontSize = 28;
-  double width = 300;
-  double dpiScale = 1;
+struct PreviewRequest : LayoutParameters {
   std::vector<std::string> fontIds;
 };
 

@@ -30,15 +30,19 @@ struct FontDescriptor {
   std::vector<FontAxis> axes;
 };
 
-// The fields Measure and Render share.
-struct LayoutRequest {
-  uint64_t requestId = 0;
-  uint64_t generation = 0;
+// How one text is to be laid out, whichever fonts it is laid out in.
+struct LayoutParameters {
   std::string layoutKey;
   std::string text;  // UTF-8
   double fontSize = 28;
   double width = 300;
   double dpiScale = 1;
+};
+
+// The fields Measure and Render share.
+struct LayoutRequest : LayoutParameters {
+  uint64_t requestId = 0;
+  uint64_t generation = 0;
   std::vector<std::string> fontIds;
 };
 
