@@ -238,7 +238,8 @@ PipeFigures measureThroughPipe(const std::vector<BenchFont>& fonts) {
 }
 
 // The child side of the pipe floor: `count` frames of `frameBytes` bytes each to standard output,
-// in groups of about 256 KiB as the renderer sends them, after one byte on standard input.
+// in groups of about 256 KiB (the pipe at its best: the renderer writes one frame at a time),
+// after one byte on standard input.
 int writeFrames(size_t frameBytes, size_t count) {
   fcntl(1, F_SETPIPE_SZ, 1 << 20);
   const size_t perWrite = std::max<size_t>(1, std::min<size_t>(16, (256 << 10) / frameBytes));
