@@ -22,9 +22,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/linux/font_collection.h"
-#include "platform/linux/font_index.h"
-#include "platform/linux/font_set.h"
+#include "platform/linux/fonts/font_collection.h"
+#include "platform/linux/fonts/font_index.h"
+#include "platform/linux/fonts/font_set.h"
 
 extern char** environ;
 

@@ -14,11 +14,11 @@
 #include <vector>
 
 #include "kfp_client.h"
-#include "platform/linux/backend_parts.h"
-#include "platform/linux/face_store.h"
-#include "platform/linux/font_index.h"
-#include "platform/linux/font_set.h"
-#include "platform/linux/text_engine.h"
+#include "platform/linux/files/face_store.h"
+#include "platform/linux/fonts/font_index.h"
+#include "platform/linux/fonts/font_set.h"
+#include "platform/linux/raster/graphics.h"
+#include "platform/linux/text/text_engine.h"
 #include "protocol/message_types.h"
 
 namespace kfp {

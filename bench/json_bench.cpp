@@ -7,9 +7,9 @@
 #include <memory>
 #include <string>
 
-#include "platform/error.h"
-#include "platform/json.h"
-#include "platform/utf8.h"
+#include "base/error.h"
+#include "base/json.h"
+#include "base/utf8.h"
 
 namespace {
 

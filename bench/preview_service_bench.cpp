@@ -10,8 +10,8 @@
 #include <thread>
 #include <vector>
 
-#include "../tools/preview/installed_fonts.h"
 #include "kfp_client.h"
+#include "preview/installed_fonts.h"
 #include "preview_service.h"
 
 namespace {

@@ -17,12 +17,13 @@
 #include <vector>
 
 #include "kfp_client.h"
-#include "platform/linux/backend_parts.h"
-#include "platform/linux/font_collection.h"
-#include "platform/linux/font_index.h"
-#include "platform/linux/font_set.h"
-#include "platform/linux/glyph_cache.h"
-#include "platform/linux/text_engine.h"
+#include "platform/linux/fonts/font_collection.h"
+#include "platform/linux/fonts/font_index.h"
+#include "platform/linux/fonts/font_set.h"
+#include "platform/linux/process_memory.h"
+#include "platform/linux/raster/glyph_cache.h"
+#include "platform/linux/raster/graphics.h"
+#include "platform/linux/text/text_engine.h"
 #include "protocol/message_types.h"
 
 #if __has_include(<pango/pangocairo.h>)

@@ -8,9 +8,16 @@ set(KFP_WINDOWS_SYSTEM_LIBS dwrite d2d1 windowscodecs ole32 gdi32 user32 uuid ps
 # The backend, compiled once; only its test switches differ between the product and the
 # test-switch build (KFP_TEST_HOOKS lets them be read from the environment; the product reads no
 # configuration), so only that file is compiled twice.
-file(GLOB KFP_WINDOWS_SOURCES CONFIGURE_DEPENDS src/platform/windows/*.cpp)
-list(FILTER KFP_WINDOWS_SOURCES EXCLUDE REGEX "/test_hooks\\.cpp$")
-add_library(kfp_windows_common OBJECT ${KFP_WINDOWS_SOURCES})
+add_library(kfp_windows_common OBJECT
+  src/platform/windows/backend.cpp
+  src/platform/windows/font_collection.cpp
+  src/platform/windows/font_set.cpp
+  src/platform/windows/gdi.cpp
+  src/platform/windows/graphics.cpp
+  src/platform/windows/localized_strings.cpp
+  src/platform/windows/process_memory.cpp
+  src/platform/windows/text_engine.cpp
+  src/platform/windows/text_layout.cpp)
 target_link_libraries(kfp_windows_common PUBLIC kfp_core)
 
 add_library(kfp_windows STATIC src/platform/windows/test_hooks.cpp)
@@ -34,20 +41,14 @@ foreach(target IN ITEMS gtest gtest_main gmock gmock_main)
 endforeach()
 
 enable_testing()
-file(GLOB KFP_TEST_FAKES CONFIGURE_DEPENDS tests/support/fake_*.cpp)
-add_library(kfp_test_fakes STATIC ${KFP_TEST_FAKES})
+add_library(kfp_test_fakes STATIC tests/support/fake_backend.cpp tests/support/fake_gdi.cpp)
 target_include_directories(kfp_test_fakes PUBLIC tests)
 target_link_libraries(kfp_test_fakes PUBLIC kfp_core GTest::gtest)
 
 # The core's unit tests, on the Windows C runtime (16-bit wchar_t, 32-bit long). The Linux
 # backend's tests and those of the client and the preview tool stay in the Linux build.
-file(GLOB KFP_UNIT_TESTS CONFIGURE_DEPENDS tests/unit/*_test.cpp)
-foreach(src ${KFP_UNIT_TESTS})
-  get_filename_component(name ${src} NAME_WE)
-  if(name MATCHES "^(linux|ink|client|preview)_")
-    continue()
-  endif()
-  add_executable(unit_${name} ${src})
+foreach(name ${KFP_CORE_UNIT_TESTS})
+  add_executable(unit_${name} tests/unit/${name}.cpp)
   target_link_libraries(unit_${name} PRIVATE kfp_test_fakes GTest::gtest_main GTest::gmock)
   add_test(NAME windows.unit.${name} COMMAND unit_${name})
   set_tests_properties(windows.unit.${name} PROPERTIES TIMEOUT 120)
@@ -61,11 +62,11 @@ endforeach()
 add_library(kfp_windows_test_main STATIC tests/windows/windows_test_main.cpp)
 target_include_directories(kfp_windows_test_main PUBLIC tests)
 target_link_libraries(kfp_windows_test_main PUBLIC kfp_windows_hooked GTest::gtest GTest::gmock)
-file(GLOB KFP_WINDOWS_TESTS CONFIGURE_DEPENDS tests/windows/*_test.cpp)
-foreach(src ${KFP_WINDOWS_TESTS})
-  get_filename_component(name ${src} NAME_WE)
-  string(REGEX REPLACE "^windows_" "" name ${name})
-  add_executable(windows_${name} ${src})
+foreach(file
+    process_entry_test windows_backend_test windows_com_ptr_test windows_font_set_test
+    windows_gdi_test windows_graphics_test windows_text_layout_test)
+  string(REGEX REPLACE "^windows_" "" name ${file})
+  add_executable(windows_${name} tests/windows/${file}.cpp)
   target_link_libraries(windows_${name} PRIVATE kfp_windows_test_main)
   add_dependencies(windows_${name} kest-font-preview-renderer kest-font-preview-renderer-testhooks)
   add_test(NAME windows.${name} COMMAND windows_${name})

@@ -4,8 +4,8 @@
 #include <cmath>
 #include <optional>
 
-#include "platform/json.h"
-#include "platform/numbers.h"
+#include "base/json.h"
+#include "base/numbers.h"
 
 namespace kfp {
 namespace {

@@ -4,12 +4,12 @@
 #include <memory>
 #include <optional>
 
+#include "base/json.h"
 #include "fonts/font_lookup_steps.h"
 #include "fonts/font_registry.h"
 #include "fonts/gdi_font.h"
-#include "platform/json.h"
-#include "platform/renderer_context.h"
-#include "protocol/messages.h"
+#include "host/renderer_context.h"
+#include "protocol/message_types.h"
 
 namespace kfp {
 namespace {

@@ -2,8 +2,8 @@
 
 #include <optional>
 
+#include "base/json.h"
 #include "fonts/descriptor_parser.h"
-#include "platform/json.h"
 
 namespace kfp {
 

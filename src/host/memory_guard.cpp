@@ -1,6 +1,6 @@
 #include "host/memory_guard.h"
 
-#include "platform/renderer_context.h"
+#include "host/renderer_context.h"
 
 namespace kfp {
 

@@ -3,15 +3,15 @@
 #include <cstdlib>
 #include <new>
 
-#include "fonts/registration_handlers.h"
+#include "base/error.h"
+#include "base/json.h"
 #include "host/memory_guard.h"
+#include "host/messages.h"
+#include "host/registration_handlers.h"
+#include "host/renderer_context.h"
+#include "host/replies.h"
 #include "host/request_handlers.h"
-#include "platform/error.h"
-#include "platform/json.h"
-#include "platform/renderer_context.h"
 #include "protocol/frame.h"
-#include "protocol/messages.h"
-#include "protocol/replies.h"
 
 namespace kfp {
 namespace {

@@ -4,14 +4,14 @@
 #include <string>
 #include <vector>
 
+#include "base/json.h"
+#include "base/numbers.h"
 #include "fonts/font_lookup.h"
+#include "host/renderer_context.h"
+#include "host/reply_encoding.h"
 #include "layout/measure_layout.h"
-#include "platform/json.h"
-#include "platform/numbers.h"
-#include "platform/renderer_context.h"
 #include "protocol/frame.h"
-#include "protocol/messages.h"
-#include "protocol/reply_encoding.h"
+#include "protocol/message_types.h"
 #include "raster/rasterize_layout.h"
 
 namespace kfp {

@@ -2,8 +2,8 @@
 #include <climits>
 #include <cmath>
 
+#include "base/utf16.h"
 #include "layout/gdi_layout.h"
-#include "platform/utf16.h"
 
 namespace kfp {
 namespace {

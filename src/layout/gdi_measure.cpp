@@ -2,7 +2,7 @@
 
 #include "layout/gdi_layout.h"
 #include "layout/measure_layout.h"
-#include "protocol/messages.h"
+#include "protocol/message_types.h"
 
 namespace kfp {
 

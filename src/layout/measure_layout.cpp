@@ -3,10 +3,10 @@
 #include <cmath>
 #include <memory>
 
+#include "host/renderer_context.h"
 #include "layout/gdi_layout.h"
 #include "layout/resolved_font_cache.h"
-#include "platform/renderer_context.h"
-#include "protocol/messages.h"
+#include "protocol/message_types.h"
 
 namespace kfp {
 namespace {

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "platform/error.h"
+#include "base/error.h"
 #include "platform/gdi.h"
 #include "platform/graphics.h"
 #include "platform/text_engine.h"

@@ -5,7 +5,7 @@
 #include <limits>
 #include <memory>
 
-#include "platform/renderer_context.h"
+#include "host/renderer_context.h"
 
 namespace kfp {
 namespace {

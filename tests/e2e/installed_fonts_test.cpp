@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "protocol/messages.h"
+#include "protocol/message_types.h"
 #include "support/e2e_renderer.h"
 
 namespace kfp::test {

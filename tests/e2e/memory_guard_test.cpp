@@ -14,7 +14,7 @@
 
 #include "host/message_loop.h"
 #include "protocol/frame.h"
-#include "protocol/messages.h"
+#include "protocol/message_types.h"
 #include "support/e2e_renderer.h"
 
 namespace kfp::test {

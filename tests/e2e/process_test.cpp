@@ -9,7 +9,7 @@
 #include <iterator>
 #include <string>
 
-#include "protocol/messages.h"
+#include "protocol/message_types.h"
 #include "support/e2e_renderer.h"
 
 namespace kfp::test {

@@ -4,7 +4,7 @@
 
 #include <thread>
 
-#include "protocol/messages.h"
+#include "host/messages.h"
 #include "support/e2e_renderer.h"
 #include "support/e2e_script.h"
 

@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "protocol/messages.h"
+#include "protocol/message_types.h"
 #include "support/e2e_renderer.h"
 #include "support/e2e_script.h"
 

@@ -10,7 +10,7 @@
 #include <utility>
 
 #include "host/message_loop.h"
-#include "protocol/messages.h"
+#include "protocol/message_types.h"
 #include "support/e2e_renderer.h"
 
 namespace kfp::test {

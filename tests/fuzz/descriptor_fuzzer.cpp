@@ -7,9 +7,9 @@
 #include <optional>
 #include <string_view>
 
+#include "base/error.h"
+#include "base/json.h"
 #include "fonts/font_registry.h"
-#include "platform/error.h"
-#include "platform/json.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace kfp;

@@ -8,10 +8,10 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/error.h"
-#include "platform/json.h"
-#include "platform/json_document.h"
-#include "platform/utf8.h"
+#include "base/error.h"
+#include "base/json.h"
+#include "base/json_document.h"
+#include "base/utf8.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <charconv>
 #include <optional>
 
-#include "protocol/messages.h"
+#include "protocol/message_types.h"
 
 namespace kfp::test {
 namespace {

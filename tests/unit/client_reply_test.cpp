@@ -6,7 +6,7 @@
 
 #include "json_text.h"
 #include "json_value.h"
-#include "protocol/messages.h"
+#include "protocol/message_types.h"
 #include "replies.h"
 #include "requests.h"
 

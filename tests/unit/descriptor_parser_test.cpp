@@ -5,7 +5,7 @@
 #include <cfloat>
 #include <string>
 
-#include "platform/json.h"
+#include "base/json.h"
 
 namespace kfp {
 namespace {

@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "base/json.h"
 #include "fonts/font_lookup_steps.h"
-#include "platform/json.h"
-#include "platform/renderer_context.h"
-#include "protocol/messages.h"
+#include "host/renderer_context.h"
+#include "protocol/message_types.h"
 #include "support/fake_backend.h"
 #include "support/fake_gdi.h"
 #include "support/registered_fonts.h"

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/json.h"
+#include "base/json.h"
 
 namespace kfp {
 namespace {

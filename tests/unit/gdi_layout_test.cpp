@@ -5,7 +5,7 @@
 #include <cmath>
 #include <string>
 
-#include "protocol/messages.h"
+#include "protocol/message_types.h"
 #include "support/fake_gdi.h"
 
 namespace kfp {

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "linux_text_fixture.h"
-#include "platform/linux/backend_parts.h"
+#include "platform/linux/raster/graphics.h"
 
 // Pango keeps its font map and fontconfig's patterns for the life of the process; under
 // LeakSanitizer those process-lifetime allocations are not ours to report.

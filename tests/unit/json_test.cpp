@@ -1,4 +1,4 @@
-#include "platform/json.h"
+#include "base/json.h"
 
 #include <gtest/gtest.h>
 
@@ -9,8 +9,8 @@
 #include <string>
 #include <string_view>
 
-#include "platform/error.h"
-#include "platform/utf8.h"
+#include "base/error.h"
+#include "base/utf8.h"
 
 namespace kfp {
 namespace {

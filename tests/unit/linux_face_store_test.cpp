@@ -8,8 +8,8 @@
 #include <cmath>
 #include <filesystem>
 
-#include "platform/linux/face_store.h"
-#include "platform/linux/glyph_cache.h"
+#include "platform/linux/files/face_store.h"
+#include "platform/linux/raster/glyph_cache.h"
 
 namespace kfp::linux_backend {
 namespace {

@@ -2,13 +2,13 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/linux/font_collection.h"
+#include "platform/linux/fonts/font_collection.h"
 
 #include FT_MULTIPLE_MASTERS_H
 #include <string>
 
-#include "platform/linux/font_index.h"
-#include "platform/linux/font_set.h"
+#include "platform/linux/fonts/font_index.h"
+#include "platform/linux/fonts/font_set.h"
 
 namespace kfp::linux_backend {
 namespace {

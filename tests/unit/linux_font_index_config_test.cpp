@@ -6,8 +6,8 @@
 #include <fstream>
 #include <string>
 
-#include "platform/linux/backend_parts.h"
-#include "platform/linux/font_index.h"
+#include "platform/linux/fonts/font_index.h"
+#include "platform/linux/gdi/gdi.h"
 
 namespace kfp::linux_backend {
 namespace {

@@ -7,8 +7,8 @@
 #include <string>
 #include <tuple>
 
-#include "platform/linux/font_index.h"
-#include "platform/linux/fontconfig_listing.h"
+#include "platform/linux/fonts/font_index.h"
+#include "platform/linux/fonts/fontconfig_listing.h"
 
 namespace kfp::linux_backend {
 namespace {

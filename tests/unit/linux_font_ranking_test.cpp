@@ -6,9 +6,9 @@
 #include <limits>
 #include <string>
 
-#include "platform/linux/font_index.h"
-#include "platform/linux/font_set.h"
-#include "platform/linux/font_set_ranking.h"
+#include "platform/linux/fonts/font_index.h"
+#include "platform/linux/fonts/font_set.h"
+#include "platform/linux/fonts/font_set_ranking.h"
 
 namespace kfp::linux_backend {
 namespace {

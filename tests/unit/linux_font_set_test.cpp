@@ -4,9 +4,9 @@
 
 #include <string>
 
-#include "platform/linux/font_index.h"
-#include "platform/linux/font_set.h"
-#include "platform/linux/text_engine.h"
+#include "platform/linux/fonts/font_index.h"
+#include "platform/linux/fonts/font_set.h"
+#include "platform/linux/text/text_engine.h"
 
 namespace kfp::linux_backend {
 namespace {

@@ -5,9 +5,9 @@
 #include <string>
 
 #include "layout/gdi_layout.h"
-#include "platform/linux/backend_parts.h"
-#include "platform/linux/gdi_face_choice.h"
-#include "platform/linux/gdi_glyph_bitmap.h"
+#include "platform/linux/gdi/gdi.h"
+#include "platform/linux/gdi/gdi_face_choice.h"
+#include "platform/linux/gdi/gdi_glyph_bitmap.h"
 #include "raster/rasterize_layout.h"
 
 namespace kfp::linux_backend {

@@ -9,11 +9,10 @@
 #include <vector>
 
 #include "linux_text_fixture.h"
-#include "platform/linux/area_resample.h"
-#include "platform/linux/backend_parts.h"
-#include "platform/linux/glyph_cache.h"
-#include "platform/linux/glyph_rasterizer.h"
-#include "platform/linux/graphics.h"
+#include "platform/linux/raster/area_resample.h"
+#include "platform/linux/raster/glyph_cache.h"
+#include "platform/linux/raster/glyph_rasterizer.h"
+#include "platform/linux/raster/graphics.h"
 
 namespace kfp::linux_backend {
 namespace {

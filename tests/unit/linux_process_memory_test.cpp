@@ -4,7 +4,7 @@
 #include <memory>
 #include <vector>
 
-#include "platform/linux/backend_parts.h"
+#include "platform/linux/process_memory.h"
 
 namespace kfp::linux_backend {
 namespace {

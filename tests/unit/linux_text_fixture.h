@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "platform/linux/font_collection.h"
-#include "platform/linux/font_index.h"
-#include "platform/linux/laid_out_text.h"
-#include "platform/linux/text_engine.h"
-#include "platform/linux/text_format.h"
+#include "platform/linux/fonts/font_collection.h"
+#include "platform/linux/fonts/font_index.h"
+#include "platform/linux/text/laid_out_text.h"
+#include "platform/linux/text/text_engine.h"
+#include "platform/linux/text/text_format.h"
 
 namespace kfp::linux_backend::fixture {
 

@@ -14,11 +14,11 @@
 
 #include "linux_text_fixture.h"
 #include "platform/linux/c_handles.h"
-#include "platform/linux/face_metrics.h"
-#include "platform/linux/glyph_cache.h"
-#include "platform/linux/hard_breaks.h"
-#include "platform/linux/line_breaker.h"
-#include "platform/linux/paragraph_layout.h"
+#include "platform/linux/fonts/face_metrics.h"
+#include "platform/linux/raster/glyph_cache.h"
+#include "platform/linux/text/hard_breaks.h"
+#include "platform/linux/text/line_breaker.h"
+#include "platform/linux/text/paragraph_layout.h"
 
 namespace kfp::linux_backend {
 namespace {

@@ -6,9 +6,9 @@
 #include <limits>
 #include <string>
 
+#include "host/renderer_context.h"
 #include "layout/resolved_font_cache.h"
-#include "platform/renderer_context.h"
-#include "protocol/messages.h"
+#include "protocol/message_types.h"
 #include "support/fake_backend.h"
 #include "support/fake_gdi.h"
 #include "support/registered_fonts.h"

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "protocol/frame.h"
-#include "protocol/messages.h"
+#include "protocol/message_types.h"
 #include "support/fake_backend.h"
 #include "support/memory_stream.h"
 

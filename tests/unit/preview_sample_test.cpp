@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "../tools/preview/sample_text.h"
+#include "preview/sample_text.h"
 
 namespace kfp::preview {
 namespace {

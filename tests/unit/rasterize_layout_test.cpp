@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/renderer_context.h"
+#include "host/renderer_context.h"
 #include "support/fake_backend.h"
 
 namespace kfp {

@@ -1,4 +1,4 @@
-#include "protocol/reply_encoding.h"
+#include "host/reply_encoding.h"
 
 #include <gtest/gtest.h>
 
@@ -6,8 +6,8 @@
 #include <cmath>
 #include <limits>
 
-#include "protocol/messages.h"
-#include "protocol/replies.h"
+#include "host/replies.h"
+#include "protocol/message_types.h"
 #include "support/memory_stream.h"
 
 namespace kfp {

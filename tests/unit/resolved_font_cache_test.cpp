@@ -5,8 +5,8 @@
 #include <memory>
 #include <string>
 
-#include "platform/renderer_context.h"
-#include "protocol/messages.h"
+#include "host/renderer_context.h"
+#include "protocol/message_types.h"
 #include "support/fake_backend.h"
 #include "support/registered_fonts.h"
 

@@ -5,7 +5,7 @@
 #include <memory>
 #include <vector>
 
-#include "platform/renderer_context.h"
+#include "host/renderer_context.h"
 #include "windows/windows_test_support.h"
 
 namespace kfp {

@@ -7,9 +7,9 @@
 #include "fonts/font_lookup.h"
 #include "fonts/font_lookup_steps.h"
 #include "fonts/resolved_font.h"
-#include "platform/renderer_context.h"
+#include "host/renderer_context.h"
 #include "platform/windows/windows_backend.h"
-#include "protocol/messages.h"
+#include "protocol/message_types.h"
 #include "support/registered_fonts.h"
 #include "windows/windows_test_support.h"
 

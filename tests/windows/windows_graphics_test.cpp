@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "host/renderer_context.h"
 #include "layout/measure_layout.h"
 #include "layout/resolved_font_cache.h"
-#include "platform/renderer_context.h"
 #include "platform/windows/windows_backend.h"
 #include "raster/rasterize_layout.h"
 #include "support/registered_fonts.h"

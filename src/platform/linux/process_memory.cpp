@@ -9,7 +9,7 @@
 #include <charconv>
 #include <cstdint>
 
-#include "platform/linux/backend_parts.h"
+#include "platform/linux/process_memory.h"
 
 namespace kfp::linux_backend {
 namespace {

@@ -1,0 +1,70 @@
+#pragma once
+// An installed face opened for shaping and drawing: one FreeType face and one HarfBuzz font at the
+// record's named instance. Shared, through the face store, by every font id and collection that
+// resolves to the same file, face index and named instance; released when the last holder goes.
+//
+// Both read the shared mapping of the font file: the FreeType face as a memory face, the HarfBuzz
+// font through an hb_face of a blob over the mapping, with HarfBuzz's own OpenType functions (not
+// hb_ft), at scale = units per em. Shaping therefore never depends on the size or coordinates the
+// FT_Face is set to, and each side is given variation coordinates on its own
+// (hb_font_set_var_coords_design / FT_Set_Var_Design_Coordinates); both start at the named
+// instance of the record.
+
+#include <memory>
+
+#include "platform/linux/c_handles.h"
+#include "platform/linux/files/mapped_font_file.h"
+#include "platform/linux/fonts/font_record.h"
+
+namespace kfp::linux_backend {
+
+class GlyphCache;
+
+// Owns one FreeType library handle. FreeType keeps a library's faces in a list that each
+// FT_Done_Face searches from the oldest, so the face store opens only a bounded number of faces
+// per library (see FaceStore::library()).
+class FreeTypeLibrary {
+ public:
+  static std::shared_ptr<FreeTypeLibrary> create();  // nullptr on failure
+  ~FreeTypeLibrary();
+  FT_Library get() const { return library_; }
+
+ private:
+  FT_Library library_ = nullptr;
+};
+
+class LoadedFace {
+ public:
+  // nullptr when the mapped file cannot be opened as that face.
+  static std::shared_ptr<LoadedFace> open(std::shared_ptr<FreeTypeLibrary> library,
+                                          std::shared_ptr<MappedFontFile> file,
+                                          const FontRecord& record);
+  ~LoadedFace();
+  LoadedFace(const LoadedFace&) = delete;
+  LoadedFace& operator=(const LoadedFace&) = delete;
+
+  const FontRecord& record() const { return record_; }
+  FT_Face ftFace() const { return ftFace_.get(); }
+  hb_font_t* hbFont() const { return hbFont_.get(); }
+  // True when the font file changed on disk since it was mapped: the face must not be used.
+  bool fileChanged() const { return file_->changed(); }
+  // Without a system call: true once a read of the file faulted (it shrank while in use) or a
+  // change was seen; what was read from it since is not to be trusted.
+  bool fileChangeSeen() const { return file_->knownChanged(); }
+  // Glyph images of this face, created on first use by the drawing code.
+  GlyphCache& glyphCache() const;
+
+ private:
+  LoadedFace() = default;
+  // Declaration order is release order in reverse: caches, then the font objects, then the
+  // mapping they read, then the library.
+  std::shared_ptr<FreeTypeLibrary> library_;
+  std::shared_ptr<MappedFontFile> file_;
+  HbBlobPtr blob_;
+  FtFacePtr ftFace_;
+  HbFontPtr hbFont_;
+  FontRecord record_;
+  mutable std::unique_ptr<GlyphCache> glyphCache_;
+};
+
+}  // namespace kfp::linux_backend

@@ -1,0 +1,210 @@
+#include <fcntl.h>
+#include <fontconfig/fontconfig.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <tuple>
+
+#include "base/utf8.h"
+#include "platform/linux/c_handles.h"
+#include "platform/linux/fonts/font_index_names.h"
+#include "platform/linux/fonts/font_index_variations.h"
+#include "platform/linux/fonts/fontconfig_listing.h"
+#include "platform/linux/gdi/gdi_default_family.h"
+
+namespace kfp::linux_backend {
+namespace {
+
+const char* patternString(FcPattern* pattern, const char* object, int n) {
+  FcChar8* value = nullptr;
+  if (FcPatternGetString(pattern, object, n, &value) != FcResultMatch) return nullptr;
+  return reinterpret_cast<const char*>(value);
+}
+
+bool patternBool(FcPattern* pattern, const char* object, bool fallback) {
+  FcBool value = FcFalse;
+  if (FcPatternGetBool(pattern, object, 0, &value) != FcResultMatch) return fallback;
+  return value == FcTrue;
+}
+
+// The values of a string object with the parallel language object (familylang, fullnamelang).
+std::vector<LocalizedName> localizedStrings(FcPattern* pattern, const char* object,
+                                            const char* languageObject) {
+  std::vector<LocalizedName> names;
+  for (int n = 0;; ++n) {
+    const char* text = patternString(pattern, object, n);
+    if (!text) break;
+    const char* language = patternString(pattern, languageObject, n);
+    addUniqueName(names, {localeFromLanguage(language ? language : ""), utf8ToUtf16(text)});
+  }
+  return names;
+}
+
+std::optional<FontRecord> recordFromPattern(FcPattern* pattern) {
+  const char* file = patternString(pattern, FC_FILE, 0);
+  if (!file) return std::nullopt;
+  FontRecord record;
+  record.path = file;
+  int index = 0;
+  FcPatternGetInteger(pattern, FC_INDEX, 0, &index);
+  record.faceIndex = uint32_t(index) & 0xFFFF;
+  record.namedInstance = uint32_t(index) >> 16;
+  record.color = patternBool(pattern, FC_COLOR, false);
+  // Colour bitmap fonts (CBDT) scale, although they have no outlines.
+  record.scalable = patternBool(pattern, FC_SCALABLE, true) || record.color;
+
+  double value = 0;
+  if (FcPatternGetDouble(pattern, FC_WEIGHT, 0, &value) == FcResultMatch) {
+    record.weight = weightFromFontconfig(value);
+  }
+  if (FcPatternGetDouble(pattern, FC_WIDTH, 0, &value) == FcResultMatch) {
+    record.stretch = stretchFromFontconfig(value);
+  }
+  int slant = FC_SLANT_ROMAN;
+  if (FcPatternGetInteger(pattern, FC_SLANT, 0, &slant) == FcResultMatch) {
+    record.style = styleFromFontconfig(slant);
+  }
+
+  if (const char* postScript = patternString(pattern, FC_POSTSCRIPT_NAME, 0)) {
+    record.postScriptName = utf8ToUtf16(postScript);
+  }
+  record.fullNames = localizedStrings(pattern, FC_FULLNAME, FC_FULLNAMELANG);
+  assignFamilyKinds(localizedStrings(pattern, FC_FAMILY, FC_FAMILYLANG), record);
+  return record;
+}
+
+using FaceKey = std::pair<std::string, uint32_t>;
+
+// fontconfig prints configuration warnings on standard error, which the renderer keeps empty.
+// Loading happens once, at startup, before any other thread exists.
+class StderrSilenced {
+ public:
+  StderrSilenced() {
+    int devNull = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (devNull < 0) return;
+    saved_ = ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 0);
+    if (saved_ >= 0) ::dup2(devNull, STDERR_FILENO);
+    ::close(devNull);
+  }
+  ~StderrSilenced() {
+    if (saved_ < 0) return;
+    ::dup2(saved_, STDERR_FILENO);
+    ::close(saved_);
+  }
+  StderrSilenced(const StderrSilenced&) = delete;
+  StderrSilenced& operator=(const StderrSilenced&) = delete;
+
+ private:
+  int saved_ = -1;
+};
+
+}  // namespace
+
+int weightFromFontconfig(double fcWeight) {
+  return std::clamp(int(std::lround(FcWeightToOpenTypeDouble(fcWeight))), 1, 999);
+}
+
+int stretchFromFontconfig(double fcWidth) {
+  return stretchFromWidthPercent(fcWidth);
+}
+
+int styleFromFontconfig(int fcSlant) {
+  if (fcSlant >= FC_SLANT_OBLIQUE) return kStyleOblique;
+  if (fcSlant >= FC_SLANT_ITALIC) return kStyleItalic;
+  return kStyleNormal;
+}
+
+void assignFamilyKinds(const std::vector<LocalizedName>& fontconfigFamilies, FontRecord& record) {
+  std::vector<std::u16string> locales;
+  for (const LocalizedName& name : fontconfigFamilies) {
+    if (std::find(locales.begin(), locales.end(), name.locale) == locales.end()) {
+      locales.push_back(name.locale);
+    }
+  }
+  for (const std::u16string& locale : locales) {
+    std::vector<const std::u16string*> texts;
+    for (const LocalizedName& name : fontconfigFamilies) {
+      if (name.locale == locale) texts.push_back(&name.text);
+    }
+    const std::u16string& wws = *texts.front();
+    const std::u16string& typographic = texts.size() >= 3 ? *texts[1] : *texts.front();
+    const std::u16string& legacy = *texts.back();
+    addUniqueName(record.wwsFamilyNames, {locale, wws});
+    addUniqueName(record.typographicFamilyNames, {locale, typographic});
+    addUniqueName(record.win32FamilyNames, {locale, legacy});
+  }
+}
+
+std::optional<InstalledFonts> listInstalledFonts() {
+  FcConfigPtr config;
+  InstalledFonts installed;
+  {
+    // Substitution can warn about the configuration's rules too, so it runs under the same guard.
+    StderrSilenced silenced;
+    config.reset(FcInitLoadConfigAndFonts());
+    if (config) installed.sansFamilies = defaultSansFamilies(*config);
+  }
+  if (!config) return std::nullopt;
+  // The index is a snapshot: never let fontconfig stat font directories again.
+  FcConfigSetRescanInterval(config.get(), 0);
+
+  FcPatternPtr all(FcPatternCreate());
+  FcObjectSetPtr objects(FcObjectSetBuild(FC_FILE, FC_INDEX, FC_FAMILY, FC_FAMILYLANG, FC_FULLNAME,
+                                          FC_FULLNAMELANG, FC_POSTSCRIPT_NAME, FC_WEIGHT, FC_WIDTH,
+                                          FC_SLANT, FC_SCALABLE, FC_COLOR, FC_VARIABLE, nullptr));
+  if (!all || !objects) return std::nullopt;
+  FcFontSetPtr fonts(FcFontList(config.get(), all.get(), objects.get()));
+  if (!fonts) return std::nullopt;
+
+  std::vector<FontRecord>& records = installed.records;
+  records.reserve(size_t(fonts->nfont));
+  std::vector<FaceKey> variableKeys;
+  for (int i = 0; i < fonts->nfont; ++i) {
+    FcPattern* pattern = fonts->fonts[i];
+    if (patternBool(pattern, FC_VARIABLE, false)) {
+      // The whole-file pattern of a variable font duplicates its default instance; it only tells
+      // us that the face has axes.
+      if (const char* file = patternString(pattern, FC_FILE, 0)) {
+        int index = 0;
+        FcPatternGetInteger(pattern, FC_INDEX, 0, &index);
+        variableKeys.push_back({file, uint32_t(index) & 0xFFFF});
+      }
+      continue;
+    }
+    if (std::optional<FontRecord> record = recordFromPattern(pattern)) {
+      records.push_back(std::move(*record));
+    }
+  }
+  fonts.reset();
+  config.reset();  // the index keeps everything it needs; give fontconfig's memory back
+
+  std::sort(records.begin(), records.end(), [](const FontRecord& a, const FontRecord& b) {
+    return std::tie(a.path, a.faceIndex, a.namedInstance) <
+           std::tie(b.path, b.faceIndex, b.namedInstance);
+  });
+  records.erase(std::unique(records.begin(), records.end(),
+                            [](const FontRecord& a, const FontRecord& b) {
+                              return a.path == b.path && a.faceIndex == b.faceIndex &&
+                                     a.namedInstance == b.namedInstance;
+                            }),
+                records.end());
+
+  std::sort(variableKeys.begin(), variableKeys.end());
+  variableKeys.erase(std::unique(variableKeys.begin(), variableKeys.end()), variableKeys.end());
+  for (const FaceKey& key : variableKeys) {
+    std::optional<VariableFaceData> data = readVariableFace(key.first, key.second);
+    if (!data) continue;
+    auto first = std::lower_bound(
+        records.begin(), records.end(), key, [](const FontRecord& r, const FaceKey& k) {
+          return std::tie(r.path, r.faceIndex) < std::tie(k.first, k.second);
+        });
+    for (auto it = first;
+         it != records.end() && it->path == key.first && it->faceIndex == key.second; ++it) {
+      applyVariableFace(*data, *it);
+    }
+  }
+  return installed;
+}
+
+}  // namespace kfp::linux_backend

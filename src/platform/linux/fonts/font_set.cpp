@@ -1,0 +1,134 @@
+#include "platform/linux/fonts/font_set.h"
+
+#include <algorithm>
+
+#include "platform/linux/fonts/font_set_ranking.h"
+
+namespace kfp::linux_backend {
+namespace {
+
+std::shared_ptr<const LocalizedStrings> toLocalizedStrings(
+    const std::vector<LocalizedName>& names) {
+  if (names.empty()) return nullptr;
+  auto list = std::make_shared<LocalizedStringList>();
+  for (const LocalizedName& name : names) list->add(name.locale, name.text);
+  return list;
+}
+
+}  // namespace
+
+LinuxFontSet::LinuxFontSet(std::shared_ptr<const FontIndex> index, std::vector<uint32_t> ids)
+    : index_(std::move(index)), ids_(std::move(ids)) {
+  if (!std::is_sorted(ids_.begin(), ids_.end())) {
+    sortedIds_ = ids_;
+    std::sort(sortedIds_.begin(), sortedIds_.end());
+  }
+}
+
+std::shared_ptr<LinuxFontSet> LinuxFontSet::scalableFonts(std::shared_ptr<const FontIndex> index) {
+  std::vector<uint32_t> ids;
+  ids.reserve(index->size());
+  for (uint32_t id = 0; id < index->size(); ++id) {
+    if (index->record(id).scalable) ids.push_back(id);
+  }
+  return std::make_shared<LinuxFontSet>(std::move(index), std::move(ids));
+}
+
+bool LinuxFontSet::contains(uint32_t recordId) const {
+  const std::vector<uint32_t>& sorted = sortedIds_.empty() ? ids_ : sortedIds_;
+  return std::binary_search(sorted.begin(), sorted.end(), recordId);
+}
+
+std::vector<uint32_t> LinuxFontSet::fontsNamed(FontPropertyId id, std::u16string_view name) const {
+  std::span<const uint32_t> found;
+  switch (id) {
+    case FontPropertyId::PostScriptName:
+      found = index_->byPostScriptName(name);
+      break;
+    case FontPropertyId::FullName:
+      found = index_->byFullName(name);
+      break;
+    case FontPropertyId::TypographicFamilyName:
+      found = index_->byTypographicFamily(name);
+      break;
+    case FontPropertyId::WeightStretchStyleFamilyName:
+      found = index_->byWwsFamily(name);
+      break;
+    case FontPropertyId::Win32FamilyName:
+      found = index_->byWin32Family(name);
+      break;
+  }
+  std::vector<uint32_t> ids;
+  for (uint32_t recordId : found) {
+    if (contains(recordId)) ids.push_back(recordId);
+  }
+  return ids;
+}
+
+FontSetRef LinuxFontSet::matchProperty(const FontProperty& property) const {
+  return matchProperty(property, {});
+}
+
+FontSetRef LinuxFontSet::matchProperty(const FontProperty& property,
+                                       std::span<const AxisValue> axisValues) const {
+  std::vector<uint32_t> ids = fontsNamed(property.id, property.value);
+  rankFonts(
+      ids, [this](uint32_t id) -> const FontRecord& { return index_->record(id); },
+      rankRequestFromAxes(axisValues));
+  return std::make_shared<LinuxFontSet>(index_, std::move(ids));
+}
+
+FontSetRef LinuxFontSet::matchFamily(std::u16string_view familyName, int weight, int stretch,
+                                     int style) const {
+  // A family name of any kind selects the family: the WWS and typographic names group all
+  // widths and weights, the legacy name only its own four styles.
+  std::vector<uint32_t> ids;
+  for (FontPropertyId kind :
+       {FontPropertyId::WeightStretchStyleFamilyName, FontPropertyId::TypographicFamilyName,
+        FontPropertyId::Win32FamilyName}) {
+    std::vector<uint32_t> named = fontsNamed(kind, familyName);
+    ids.insert(ids.end(), named.begin(), named.end());
+  }
+  std::sort(ids.begin(), ids.end());
+  ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
+  RankRequest request;
+  request.weight = weight;
+  request.stretch = stretch;
+  request.style = style;
+  rankFonts(
+      ids, [this](uint32_t id) -> const FontRecord& { return index_->record(id); }, request);
+  return std::make_shared<LinuxFontSet>(index_, std::move(ids));
+}
+
+std::shared_ptr<const LocalizedStrings> LinuxFontSet::propertyValues(uint32_t index,
+                                                                     FontPropertyId id) const {
+  if (index >= ids_.size()) return nullptr;
+  const FontRecord& record = index_->record(ids_[index]);
+  switch (id) {
+    case FontPropertyId::PostScriptName:
+      if (record.postScriptName.empty()) return nullptr;
+      return std::make_shared<LocalizedStringList>(
+          std::vector<LocalizedStringList::Entry>{{u"en-us", record.postScriptName}});
+    case FontPropertyId::FullName:
+      return toLocalizedStrings(record.fullNames);
+    case FontPropertyId::TypographicFamilyName:
+      return toLocalizedStrings(record.typographicFamilyNames);
+    case FontPropertyId::WeightStretchStyleFamilyName:
+      return toLocalizedStrings(record.wwsFamilyNames);
+    case FontPropertyId::Win32FamilyName:
+      return toLocalizedStrings(record.win32FamilyNames);
+  }
+  return nullptr;
+}
+
+FontSetRef LinuxFontSet::filteredFonts(std::span<const uint32_t> indices) const {
+  std::vector<uint32_t> ids;
+  ids.reserve(indices.size());
+  for (uint32_t i : indices) {
+    if (i >= ids_.size()) return nullptr;
+    ids.push_back(ids_[i]);
+  }
+  return std::make_shared<LinuxFontSet>(index_, std::move(ids));
+}
+
+}  // namespace kfp::linux_backend

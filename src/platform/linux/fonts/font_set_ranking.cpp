@@ -1,0 +1,145 @@
+#include "platform/linux/fonts/font_set_ranking.h"
+
+#include <cmath>
+
+namespace kfp::linux_backend {
+namespace {
+
+constexpr uint32_t kWdthTag = axisTag('w', 'd', 't', 'h');
+constexpr uint32_t kItalTag = axisTag('i', 't', 'a', 'l');
+constexpr uint32_t kSlntTag = axisTag('s', 'l', 'n', 't');
+// Distances are compared in millionths, so that rounding noise is a tie, not an order.
+constexpr double kDistanceSteps = 1e6;
+
+// Width in percent of normal for stretch 1..9.
+constexpr double kWidthPercent[] = {50, 62.5, 75, 87.5, 100, 112.5, 125, 150, 200};
+
+double widthPercent(int stretch) {
+  return kWidthPercent[std::clamp(stretch, 1, 9) - 1];
+}
+
+int stretchFromPercent(double percent) {
+  int best = 1;
+  for (int s = 2; s <= 9; ++s) {
+    if (std::abs(widthPercent(s) - percent) < std::abs(widthPercent(best) - percent)) best = s;
+  }
+  return best;
+}
+
+int stretchKey(int candidate, int desired) {
+  if (candidate == desired) return 0;
+  bool preferNarrower = desired <= kNormalStretch;
+  bool narrower = candidate < desired;
+  int distance = std::abs(candidate - desired);
+  return narrower == preferNarrower ? distance : 100 + distance;
+}
+
+int styleKey(int candidate, int desired) {
+  if (candidate == desired) return 0;
+  if (desired == kStyleNormal) return candidate == kStyleOblique ? 1 : 2;
+  // Italic and oblique stand in for each other before upright does.
+  return candidate == kStyleNormal ? 2 : 1;
+}
+
+int weightKey(int candidate, int desired) {
+  if (candidate == desired) return 0;
+  int distance = std::abs(candidate - desired);
+  if (desired >= 400 && desired <= 500) {
+    if (candidate > desired && candidate <= 500) return distance;
+    if (candidate < desired) return 1000 + distance;
+    return 2000 + distance;
+  }
+  bool preferLighter = desired < 400;
+  bool lighter = candidate < desired;
+  return lighter == preferLighter ? distance : 1000 + distance;
+}
+
+// The record's value for an axis it does not vary: derived from its weight, width and style.
+bool staticAxisValue(const FontRecord& record, uint32_t tag, double* value, double* span) {
+  if (tag == kWghtTag) {
+    *value = record.weight;
+    *span = 800;
+  } else if (tag == kWdthTag) {
+    *value = widthPercent(record.stretch);
+    *span = 150;
+  } else if (tag == kItalTag) {
+    *value = record.style == kStyleItalic ? 1 : 0;
+    *span = 1;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+double axisDistance(const FontRecord& record, const AxisValues& requested) {
+  double total = 0;
+  for (const AxisValue& want : requested) {
+    if (!std::isfinite(want.value)) continue;
+    auto axis = std::find_if(record.axes.begin(), record.axes.end(),
+                             [&](const AxisRange& a) { return a.tag == want.tag; });
+    if (axis != record.axes.end()) {
+      double span = axis->maximum - axis->minimum;
+      if (span <= 0) continue;
+      double target = std::clamp<double>(want.value, axis->minimum, axis->maximum);
+      double current = axis->defaultValue;
+      for (const AxisValue& c : record.coordinates) {
+        if (c.tag == want.tag) current = c.value;
+      }
+      total += std::abs(target - current) / span;
+      continue;
+    }
+    double value = 0;
+    double span = 1;
+    if (staticAxisValue(record, want.tag, &value, &span)) {
+      total += std::abs(want.value - value) / span;
+    }
+  }
+  return total;
+}
+
+}  // namespace
+
+bool RankKey::operator<(const RankKey& other) const {
+  if (axisDistance != other.axisDistance) return axisDistance < other.axisDistance;
+  if (stretch != other.stretch) return stretch < other.stretch;
+  if (style != other.style) return style < other.style;
+  return weight < other.weight;
+}
+
+RankRequest rankRequestFromAxes(std::span<const AxisValue> axisValues) {
+  RankRequest request;
+  for (const AxisValue& value : axisValues) {
+    auto same = std::find_if(request.axisValues.begin(), request.axisValues.end(),
+                             [&](const AxisValue& v) { return v.tag == value.tag; });
+    if (same != request.axisValues.end()) {
+      same->value = value.value;
+    } else {
+      request.axisValues.push_back(value);
+    }
+  }
+  for (const AxisValue& value : request.axisValues) {
+    if (!std::isfinite(value.value)) continue;
+    if (value.tag == kWghtTag) {
+      request.weight = std::clamp(int(std::lround(value.value)), 1, 999);
+    } else if (value.tag == kWdthTag) {
+      request.stretch = stretchFromPercent(value.value);
+    } else if (value.tag == kItalTag && value.value >= 0.5f) {
+      request.style = kStyleItalic;
+    } else if (value.tag == kSlntTag && value.value != 0 && request.style == kStyleNormal) {
+      request.style = kStyleOblique;
+    }
+  }
+  return request;
+}
+
+RankKey rankKey(const FontRecord& record, const RankRequest& request) {
+  RankKey key;
+  key.axisDistance =
+      std::round(axisDistance(record, request.axisValues) * kDistanceSteps) / kDistanceSteps;
+  key.stretch = stretchKey(record.stretch, request.stretch);
+  key.style = styleKey(record.style, request.style);
+  key.weight = weightKey(record.weight, request.weight);
+  return key;
+}
+
+}  // namespace kfp::linux_backend

@@ -1,0 +1,72 @@
+#include "platform/linux/text/text_format.h"
+
+#include <cmath>
+
+#include "platform/linux/raster/glyph_cache.h"
+
+namespace kfp::linux_backend {
+namespace {
+
+// Bold is simulated for a semi-bold or heavier request from a face that is clearly lighter and not
+// bold itself; emboldening a bold face again would only smear it.
+constexpr int kBoldRequest = 600;
+constexpr int kBoldGap = 150;
+
+}  // namespace
+
+uint32_t simulationsFor(int weight, int style, int faceWeight, int faceStyle) {
+  uint32_t simulations = 0;
+  if (weight >= kBoldRequest && faceWeight < kBoldRequest && weight - faceWeight >= kBoldGap) {
+    simulations |= kSimulateBold;
+  }
+  if (style != kStyleNormal && faceStyle == kStyleNormal) simulations |= kSimulateOblique;
+  return simulations;
+}
+
+LinuxTextFormat::LinuxTextFormat(std::shared_ptr<LoadedFace> face, float fontSize,
+                                 uint32_t simulations, std::u16string_view localeName)
+    : face_(std::move(face)), fontSize_(fontSize), simulations_(simulations) {
+  // BCP 47 tags are ASCII; anything else falls back to the default language.
+  char tag[32];
+  size_t length = 0;
+  for (char16_t c : localeName) {
+    if (c > 0x7F || length + 1 >= sizeof tag) {
+      length = 0;
+      break;
+    }
+    tag[length++] = static_cast<char>(c);
+  }
+  language_ = length ? hb_language_from_string(tag, static_cast<int>(length))
+                     : hb_language_from_string("en-us", -1);
+}
+
+bool LinuxTextFormat::setFontAxisValues(std::span<const AxisValue> values) {
+  // A value that is not a number names no position on its axis; it is left out, as if not given,
+  // so that the other values still apply.
+  axisValues_.clear();
+  for (const AxisValue& value : values) {
+    if (std::isfinite(value.value)) axisValues_.push_back(value);
+  }
+  return true;
+}
+
+bool LinuxTextFormat::setWordWrapping(WordWrapping wrapping) {
+  switch (wrapping) {
+    case WordWrapping::Wrap:
+    case WordWrapping::NoWrap:
+    case WordWrapping::EmergencyBreak:
+      wordWrapping_ = wrapping;
+      return true;
+  }
+  return false;
+}
+
+bool LinuxTextFormat::setTextAlignment(TextAlignment alignment) {
+  return alignment == TextAlignment::Leading;
+}
+
+bool LinuxTextFormat::setParagraphAlignment(ParagraphAlignment alignment) {
+  return alignment == ParagraphAlignment::Near;
+}
+
+}  // namespace kfp::linux_backend
