@@ -253,8 +253,8 @@ void benchResolution(size_t sampleSize) {
       const std::u16string& postScript = index->record(id).postScriptName;
       Clock::time_point start = Clock::now();
       FontSetRef matched =
-          set->asFontSet1()->matchProperty({FontPropertyId::PostScriptName, postScript}, {});
-      FontSetRef one = matched ? matched->asFontSet1()->filteredFonts({&first, 1}) : nullptr;
+          set->asAxisAware()->matchProperty({FontPropertyId::PostScriptName, postScript}, {});
+      FontSetRef one = matched ? matched->asAxisAware()->filteredFonts({&first, 1}) : nullptr;
       auto collection = one ? createLinuxFontCollection(*store, *one) : nullptr;
       std::u16string family = collection ? pickEnglish(collection->familyNames(0)) : u"";
       samples.push_back(microsSince(start));

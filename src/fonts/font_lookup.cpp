@@ -8,7 +8,7 @@
 #include "fonts/font_lookup_steps.h"
 #include "fonts/font_registry.h"
 #include "fonts/gdi_font.h"
-#include "host/renderer_context.h"
+#include "platform/platform_services.h"
 #include "protocol/message_types.h"
 
 namespace kfp {
@@ -36,7 +36,7 @@ std::array<const std::u16string*, 2> familyNamesOf(const RegisteredFont& font) {
 // A collection built from several matched fonts could pick a different face than the first match,
 // so narrow the set to its first font when the platform can.
 const FontSet& firstFontOnly(const FontSet& matched, FontSetRef& holder) {
-  const FontSet1* matched1 = matched.asFontSet1();
+  const AxisAwareFontSet* matched1 = matched.asAxisAware();
   if (!matched1) return matched;
   const uint32_t firstIndex[] = {0};
   FontSetRef filtered = matched1->filteredFonts(firstIndex);
@@ -61,28 +61,30 @@ std::u16string chooseFamilyName(const RegisteredFont& font, const FontSet& fonts
 }
 
 // True when the font's family names match installed fonts that could be adopted.
-bool matchFamilyNames(RendererContext& context, const RegisteredFont& font, ResolvedFont& entry) {
+bool matchFamilyNames(const PlatformServices& platform, const RegisteredFont& font,
+                      ResolvedFont& entry) {
   for (const std::u16string* name : familyNamesOf(font)) {
     if (name->empty()) continue;
-    if (context.systemFontSet1()) {
+    if (platform.systemAxisAwareFontSet()) {
       for (FontPropertyId id : kFamilyMatchOrder) {
-        if (matchFontProperty(context, font, id, *name, entry)) return true;
+        if (matchFontProperty(platform, font, id, *name, entry)) return true;
       }
-    } else if (context.systemFontSet()) {
+    } else if (platform.systemFontSet()) {
       FontSetRef matched =
-          context.systemFontSet()->matchFamily(*name, font.weight, font.stretch, font.style);
-      if (matched && adoptMatchedFonts(context, font, *matched, entry)) return true;
+          platform.systemFontSet()->matchFamily(*name, font.weight, font.stretch, font.style);
+      if (matched && adoptMatchedFonts(platform, font, *matched, entry)) return true;
     }
   }
   return false;
 }
 
 // Fonts that only GDI can supply (bitmap-only faces) are known to it by family name.
-bool probeGdiFamily(RendererContext& context, const RegisteredFont& font, ResolvedFont& entry) {
+bool probeGdiFamily(const PlatformServices& platform, const RegisteredFont& font,
+                    ResolvedFont& entry) {
   for (const std::u16string* name : familyNamesOf(font)) {
     if (name->empty()) continue;
     std::unique_ptr<GdiFont> probe =
-        createGdiFont(context.backend().gdi(), *name, font.weight, font.style != kStyleNormal,
+        createGdiFont(platform.backend().gdi(), *name, font.weight, font.style != kStyleNormal,
                       kGdiProbeFontSize, kGdiProbeDpiScale);
     if (!probe) continue;
     entry.kind = FontKind::Gdi;
@@ -105,15 +107,15 @@ std::u16string pickLocalizedString(const LocalizedStrings* strings) {
   return text;
 }
 
-bool adoptMatchedFonts(RendererContext& context, const RegisteredFont& font, const FontSet& matched,
-                       ResolvedFont& entry) {
+bool adoptMatchedFonts(const PlatformServices& platform, const RegisteredFont& font,
+                       const FontSet& matched, ResolvedFont& entry) {
   if (matched.fontCount() == 0) return false;
   FontSetRef holder;
   const FontSet& fonts = firstFontOnly(matched, holder);
   if (fonts.fontCount() == 0) return false;
 
   FontCollectionRef collection =
-      context.textEngine() ? context.textEngine()->createFontCollection(fonts) : nullptr;
+      platform.textEngine() ? platform.textEngine()->createFontCollection(fonts) : nullptr;
   if (!collection || collection->familyCount() == 0) {
     entry.error = errors::kFontCollectionCreateFailed;
     return false;
@@ -131,22 +133,23 @@ bool adoptMatchedFonts(RendererContext& context, const RegisteredFont& font, con
   return true;
 }
 
-bool matchFontProperty(RendererContext& context, const RegisteredFont& font, FontPropertyId id,
-                       std::u16string_view value, ResolvedFont& entry) {
+bool matchFontProperty(const PlatformServices& platform, const RegisteredFont& font,
+                       FontPropertyId id, std::u16string_view value, ResolvedFont& entry) {
   if (value.empty()) return false;
   const FontProperty property{id, value};
   FontSetRef matched;
-  if (context.systemFontSet1()) {
-    matched = context.systemFontSet1()->matchProperty(property, font.axisValues);
-  } else if (context.systemFontSet()) {
-    matched = context.systemFontSet()->matchProperty(property);
+  if (platform.systemAxisAwareFontSet()) {
+    matched = platform.systemAxisAwareFontSet()->matchProperty(property, font.axisValues);
+  } else if (platform.systemFontSet()) {
+    matched = platform.systemFontSet()->matchProperty(property);
   }
   if (!matched) return false;
-  return adoptMatchedFonts(context, font, *matched, entry);
+  return adoptMatchedFonts(platform, font, *matched, entry);
 }
 
-void resolveFontEntry(RendererContext& context, const std::u16string& fontId, ResolvedFont& entry) {
-  const RegisteredFont* font = context.registry().findRegisteredFont(fontId);
+void resolveFontEntry(const PlatformServices& platform, const FontRegistry& registry,
+                      const std::u16string& fontId, ResolvedFont& entry) {
+  const RegisteredFont* font = registry.findRegisteredFont(fontId);
   if (!font) {
     entry.error = errors::kFontNotRegistered;
     return;
@@ -158,12 +161,12 @@ void resolveFontEntry(RendererContext& context, const std::u16string& fontId, Re
   entry.axisValues = font->axisValues;
 
   const bool matched =
-      matchFontProperty(context, *font, FontPropertyId::PostScriptName, font->postScriptName,
+      matchFontProperty(platform, *font, FontPropertyId::PostScriptName, font->postScriptName,
                         entry) ||
-      matchFontProperty(context, *font, FontPropertyId::FullName, font->fullName, entry) ||
-      matchFontProperty(context, *font, FontPropertyId::FullName, font->nativeFullName, entry) ||
-      matchFamilyNames(context, *font, entry);
-  if (!matched) probeGdiFamily(context, *font, entry);
+      matchFontProperty(platform, *font, FontPropertyId::FullName, font->fullName, entry) ||
+      matchFontProperty(platform, *font, FontPropertyId::FullName, font->nativeFullName, entry) ||
+      matchFamilyNames(platform, *font, entry);
+  if (!matched) probeGdiFamily(platform, *font, entry);
 
   // A recorded adoption failure says more than "not found", so it is kept.
   if (!entry.found && entry.error.empty()) entry.error = errors::kFontNotFound;

@@ -9,12 +9,14 @@
 namespace kfp {
 
 class JsonObject;
-class RendererContext;
+class FontRegistry;
+class PlatformServices;
 
 // The "fontIds" of a request, in order, duplicates and empty strings kept; non-strings skipped.
 std::vector<std::u16string> parseFontIds(const JsonObject& request);
 
 // Fills a fresh cache entry for the id; never raises for a platform failure.
-void resolveFontEntry(RendererContext& context, const std::u16string& fontId, ResolvedFont& entry);
+void resolveFontEntry(const PlatformServices& platform, const FontRegistry& registry,
+                      const std::u16string& fontId, ResolvedFont& entry);
 
 }  // namespace kfp

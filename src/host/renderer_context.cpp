@@ -7,7 +7,7 @@
 
 namespace kfp {
 
-RendererContext::RendererContext(Backend& backend) : backend_(backend) {}
+RendererContext::RendererContext(Backend& backend) : platform_(backend) {}
 
 RendererContext::~RendererContext() {
   if (resolvedFonts_) resolvedFonts_->clear();
@@ -20,7 +20,7 @@ HResult RendererContext::initialize() {
   try {
     registry_ = std::make_unique<FontRegistry>();
     resolvedFonts_ = std::make_unique<ResolvedFontCache>();
-    return acquirePlatformServices();
+    return platform_.acquire();
   } catch (const std::bad_alloc&) {
     return kOutOfMemory;
   } catch (...) {
@@ -28,19 +28,9 @@ HResult RendererContext::initialize() {
   }
 }
 
-HResult RendererContext::acquirePlatformServices() {
-  HResult hr = backend_.createTextEngine(&textEngine_);
-  if (failed(hr)) return hr;
-  if (!textEngine_) return kFail;
-  systemFontSet_ = textEngine_->getSystemFontSet();
-  if (!systemFontSet_) return kFail;
-  systemFontSet1_ = systemFontSet_->asFontSet1();
-  return backend_.createGraphics(&graphics_);
-}
-
 void RendererContext::clearResolvedFonts() {
   dropResolvedFonts();
-  backend_.releaseFreeMemory();
+  platform_.backend().releaseFreeMemory();
 }
 
 void RendererContext::dropResolvedFonts() {

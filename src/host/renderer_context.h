@@ -1,11 +1,10 @@
 #pragma once
-// The one long-lived object of the renderer: the platform services, the font registry and the
-// resolved-font cache.
+// The renderer's composition root: the one long-lived object, owning the platform services, the
+// font registry and the resolved-font cache, handed to every handler.
 
 #include <memory>
 
-#include "platform/backend.h"
-#include "platform/font_set.h"
+#include "platform/platform_services.h"
 
 namespace kfp {
 
@@ -28,23 +27,14 @@ class RendererContext {
   // is resolved again at once, and every page given back would be faulted in again.
   void dropResolvedFonts();
 
-  Backend& backend() { return backend_; }
-  TextEngine* textEngine() { return textEngine_.get(); }
-  const FontSet* systemFontSet() const { return systemFontSet_.get(); }
-  const FontSet1* systemFontSet1() const { return systemFontSet1_; }  // null without version 1
-  Graphics* graphics() { return graphics_.get(); }
+  Backend& backend() { return platform_.backend(); }
+  const PlatformServices& platform() const { return platform_; }
   FontRegistry& registry() { return *registry_; }
   ResolvedFontCache& resolvedFonts() { return *resolvedFonts_; }
 
  private:
-  HResult acquirePlatformServices();
-
-  Backend& backend_;
   // Declaration order is construction order; destruction runs in reverse, maps first.
-  std::shared_ptr<TextEngine> textEngine_;
-  FontSetRef systemFontSet_;
-  const FontSet1* systemFontSet1_ = nullptr;  // a view of systemFontSet_
-  std::shared_ptr<Graphics> graphics_;
+  PlatformServices platform_;
   std::unique_ptr<FontRegistry> registry_;
   std::unique_ptr<ResolvedFontCache> resolvedFonts_;
 };

@@ -7,9 +7,11 @@
 #include "base/json.h"
 #include "base/numbers.h"
 #include "fonts/font_lookup.h"
+#include "fonts/font_registry.h"
 #include "host/renderer_context.h"
 #include "host/reply_encoding.h"
 #include "layout/measure_layout.h"
+#include "layout/resolved_font_cache.h"
 #include "protocol/frame.h"
 #include "protocol/message_types.h"
 #include "raster/rasterize_layout.h"
@@ -27,6 +29,12 @@ struct LayoutRequest {
   float dpiScale = 1;
   std::vector<std::u16string> fontIds;
 };
+
+LayoutResult measureFont(RendererContext& context, const std::u16string& fontId,
+                         const LayoutRequest& r) {
+  return measureLayout(context.platform(), context.registry(), context.resolvedFonts(), fontId,
+                       r.text, r.fontSize, r.width, r.dpiScale);
+}
 
 // Reads requestId and generation; the rest only when the request is not stale.
 bool readLayoutRequest(const JsonObject& request, uint64_t watermark, LayoutRequest& out) {
@@ -77,8 +85,7 @@ void handleMeasure(RendererContext& context, const JsonObject& request, ByteWrit
   appendRequestEcho(reply, r);
   reply += ",\"items\":[";
   for (size_t i = 0; i < r.fontIds.size(); ++i) {
-    const LayoutResult layout =
-        measureLayout(context, r.fontIds[i], r.text, r.fontSize, r.width, r.dpiScale);
+    const LayoutResult layout = measureFont(context, r.fontIds[i], r);
     // A reply above the frame limit is lost whatever follows: the remaining fonts are still
     // measured (and cached), but the text stops growing.
     if (reply.size() > kMaxJsonLength) continue;
@@ -111,12 +118,11 @@ bool handleRender(RendererContext& context, const JsonObject& request, ByteWrite
   std::string head;
   appendRequestEcho(head, r);
   for (const std::u16string& fontId : r.fontIds) {
-    const LayoutResult layout =
-        measureLayout(context, fontId, r.text, r.fontSize, r.width, r.dpiScale);
+    const LayoutResult layout = measureFont(context, fontId, r);
     std::vector<uint8_t>& pixels = frame.payload;
     uint32_t pixelWidth = 0, pixelHeight = 0;
-    const bool ok = layout.resolved && rasterizeLayout(context, layout, r.width, r.dpiScale, pixels,
-                                                       pixelWidth, pixelHeight);
+    const bool ok = layout.resolved && rasterizeLayout(context.platform(), layout, r.width,
+                                                       r.dpiScale, pixels, pixelWidth, pixelHeight);
     std::string& reply = frame.json;
     reply = head;
     reply += ",\"fontId\":";

@@ -3,9 +3,9 @@
 #include <cmath>
 #include <memory>
 
-#include "host/renderer_context.h"
 #include "layout/gdi_layout.h"
 #include "layout/resolved_font_cache.h"
+#include "platform/platform_services.h"
 #include "protocol/message_types.h"
 
 namespace kfp {
@@ -43,20 +43,21 @@ float heightOfPixels(float pixels, float dpiScale) {
   return height;
 }
 
-LayoutResult measureLayout(RendererContext& context, const std::u16string& fontId,
+LayoutResult measureLayout(const PlatformServices& platform, const FontRegistry& registry,
+                           ResolvedFontCache& fonts, const std::u16string& fontId,
                            const std::u16string& text, float fontSize, float width,
                            float dpiScale) {
   // The font's own error wins over bad parameters, so the lookup comes first.
-  const ResolvedFont& entry = context.resolvedFonts().resolveFont(context, fontId);
+  const ResolvedFont& entry = fonts.resolveFont(platform, registry, fontId);
   if (!entry.found) return failure(entry.error);
   if (!layoutParametersValid(text.size(), fontSize, width, dpiScale)) {
     return failure(errors::kInvalidLayout);
   }
   if (entry.kind == FontKind::Gdi) {
-    return measureGdiLayout(context.backend().gdi(), entry, text, fontSize, width, dpiScale);
+    return measureGdiLayout(platform.backend().gdi(), entry, text, fontSize, width, dpiScale);
   }
-  if (!context.textEngine()) return failure(errors::kTextFormatFailed);
-  TextEngine& engine = *context.textEngine();
+  if (!platform.textEngine()) return failure(errors::kTextFormatFailed);
+  TextEngine& engine = *platform.textEngine();
 
   TextFormatDescription description;
   description.familyName = entry.familyName;

@@ -7,7 +7,9 @@
 
 namespace kfp {
 
-class RendererContext;
+class FontRegistry;
+class PlatformServices;
+class ResolvedFontCache;
 
 constexpr size_t kMaxTextLength = 200;  // UTF-16 code units
 constexpr float kMinFontSize = 4, kMaxFontSize = 256;
@@ -16,7 +18,8 @@ constexpr float kMinDpiScale = 0.5f, kMaxDpiScale = 8;
 constexpr float kMaxLayoutHeight = 100000.0f;
 
 // Never raises for a platform failure: every failure is an error code in the result.
-LayoutResult measureLayout(RendererContext& context, const std::u16string& fontId,
+LayoutResult measureLayout(const PlatformServices& platform, const FontRegistry& registry,
+                           ResolvedFontCache& fonts, const std::u16string& fontId,
                            const std::u16string& text, float fontSize, float width, float dpiScale);
 
 // ceil(max(height, 1) * dpiScale) / dpiScale in 32-bit float arithmetic.

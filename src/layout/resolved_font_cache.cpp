@@ -4,13 +4,14 @@
 
 namespace kfp {
 
-ResolvedFont& ResolvedFontCache::resolveFont(RendererContext& context,
+ResolvedFont& ResolvedFontCache::resolveFont(const PlatformServices& platform,
+                                             const FontRegistry& registry,
                                              const std::u16string& fontId) {
   ResolvedFont& entry = entries_[fontId];
   if (entry.computed) return entry;
   // Marked first so that a failure is remembered like a success until the next clear.
   entry.computed = true;
-  resolveFontEntry(context, fontId, entry);
+  resolveFontEntry(platform, registry, fontId, entry);
   return entry;
 }
 

@@ -8,12 +8,14 @@
 
 namespace kfp {
 
-class RendererContext;
+class FontRegistry;
+class PlatformServices;
 
 class ResolvedFontCache {
  public:
   // The entry for the id, resolved on first use. The reference stays valid until clear().
-  ResolvedFont& resolveFont(RendererContext& context, const std::u16string& fontId);
+  ResolvedFont& resolveFont(const PlatformServices& platform, const FontRegistry& registry,
+                            const std::u16string& fontId);
   void clear();
   size_t size() const { return entries_.size(); }
 

@@ -62,10 +62,11 @@ class LocalizedStringList : public LocalizedStrings {
 class FontSet;
 using FontSetRef = std::shared_ptr<const FontSet>;
 
-// The version-1 capabilities of a font set; a backend may lack them.
-class FontSet1 {
+// Matching that ranks by axis values, and filtering by index: a capability a backend may lack
+// (the platform offers it from its version-1 font set on).
+class AxisAwareFontSet {
  public:
-  virtual ~FontSet1() = default;
+  virtual ~AxisAwareFontSet() = default;
   // Fonts having the property, ranked by closeness to the axis values; nullptr on failure.
   virtual FontSetRef matchProperty(const FontProperty& property,
                                    std::span<const AxisValue> axisValues) const = 0;
@@ -86,8 +87,8 @@ class FontSet {
   // the font lacks the property.
   virtual std::shared_ptr<const LocalizedStrings> propertyValues(uint32_t index,
                                                                  FontPropertyId id) const = 0;
-  // The version-1 view of this set, or nullptr.
-  virtual const FontSet1* asFontSet1() const = 0;
+  // The axis-aware view of this set, or nullptr when the backend lacks it.
+  virtual const AxisAwareFontSet* asAxisAware() const = 0;
 };
 
 // A font collection: families of fonts from which text formats are made.

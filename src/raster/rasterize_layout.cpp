@@ -5,7 +5,7 @@
 #include <limits>
 #include <memory>
 
-#include "host/renderer_context.h"
+#include "platform/platform_services.h"
 
 namespace kfp {
 namespace {
@@ -50,24 +50,24 @@ bool bitmapSizeAllowed(uint32_t pixelWidth, uint32_t pixelHeight) {
          uint64_t{pixelWidth} * uint64_t{pixelHeight} <= kMaxBitmapArea;
 }
 
-bool rasterizeLayout(RendererContext& context, const LayoutResult& layout, float width,
+bool rasterizeLayout(const PlatformServices& platform, const LayoutResult& layout, float width,
                      float dpiScale, std::vector<uint8_t>& pixels, uint32_t& pixelWidth,
                      uint32_t& pixelHeight) {
   if (!layout.resolved) return false;
   if (layout.gdiLayout()) {
-    return rasterizeGdiLayout(context.backend().gdi(), layout, pixels, pixelWidth, pixelHeight);
+    return rasterizeGdiLayout(platform.backend().gdi(), layout, pixels, pixelWidth, pixelHeight);
   }
   if (!layout.textLayout()) return false;
   pixelWidth = pixelExtent(width, dpiScale);
   pixelHeight = pixelExtent(dpiScale, layout.height);
   if (!bitmapSizeAllowed(pixelWidth, pixelHeight)) return false;
-  if (!context.graphics()) return false;
+  if (!platform.graphics()) return false;
 
   // Declared bitmap first so that the target goes before the bitmap it draws into.
-  std::unique_ptr<Bitmap> bitmap = context.graphics()->createBitmap(pixelWidth, pixelHeight);
+  std::unique_ptr<Bitmap> bitmap = platform.graphics()->createBitmap(pixelWidth, pixelHeight);
   if (!bitmap) return false;
   std::unique_ptr<RenderTarget> target =
-      context.graphics()->createRenderTarget(*bitmap, kBaseDpi * dpiScale);
+      platform.graphics()->createRenderTarget(*bitmap, kBaseDpi * dpiScale);
   if (!target) return false;
   target->setGrayscaleTextAntialiasing();
   if (!target->createOpaqueWhiteBrush()) return false;

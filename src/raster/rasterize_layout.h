@@ -9,7 +9,7 @@
 namespace kfp {
 
 class Gdi;
-class RendererContext;
+class PlatformServices;
 
 constexpr uint32_t kMaxBitmapSide = 16384;
 constexpr uint64_t kMaxBitmapArea = 33554432;
@@ -19,7 +19,7 @@ uint32_t pixelExtent(float a, float b);
 bool bitmapSizeAllowed(uint32_t pixelWidth, uint32_t pixelHeight);
 
 // True when drawn: pixels then holds pixelHeight rows of pixelWidth coverage bytes.
-bool rasterizeLayout(RendererContext& context, const LayoutResult& layout, float width,
+bool rasterizeLayout(const PlatformServices& platform, const LayoutResult& layout, float width,
                      float dpiScale, std::vector<uint8_t>& pixels, uint32_t& pixelWidth,
                      uint32_t& pixelHeight);
 

@@ -53,10 +53,10 @@ class FakeFontCollection : public FontCollection {
 // A font set with an optional version-1 view. What it matches is scripted per property and value
 // or per family; a missing script entry is a failed match. The collection a text engine builds
 // from this set is scripted here too.
-class FakeFontSet : public FontSet, public FontSet1 {
+class FakeFontSet : public FontSet, public AxisAwareFontSet {
  public:
-  explicit FakeFontSet(uint32_t count = 1, bool hasFontSet1 = true)
-      : count(count), hasFontSet1(hasFontSet1) {}
+  explicit FakeFontSet(uint32_t count = 1, bool hasAxisAware = true)
+      : count(count), hasAxisAware(hasAxisAware) {}
 
   uint32_t fontCount() const override { return count; }
   FontSetRef matchProperty(const FontProperty& property) const override;
@@ -64,7 +64,7 @@ class FakeFontSet : public FontSet, public FontSet1 {
                          int style) const override;
   std::shared_ptr<const LocalizedStrings> propertyValues(uint32_t index,
                                                          FontPropertyId id) const override;
-  const FontSet1* asFontSet1() const override { return hasFontSet1 ? this : nullptr; }
+  const AxisAwareFontSet* asAxisAware() const override { return hasAxisAware ? this : nullptr; }
   FontSetRef matchProperty(const FontProperty& property,
                            std::span<const AxisValue> axisValues) const override;
   FontSetRef filteredFonts(std::span<const uint32_t> indices) const override;
@@ -77,7 +77,7 @@ class FakeFontSet : public FontSet, public FontSet1 {
   }
 
   uint32_t count;
-  bool hasFontSet1;
+  bool hasAxisAware;
   std::map<std::pair<FontPropertyId, std::u16string>, FontSetRef> propertyMatches;
   std::map<std::u16string, FontSetRef> familyMatches;
   std::map<FontPropertyId, std::shared_ptr<const LocalizedStrings>> firstFontProperties;

@@ -62,7 +62,7 @@ RegisteredFont fullFont() {
 class FontLookupTest : public ::testing::Test {
  protected:
   void init(bool fontSet1 = true) {
-    system().hasFontSet1 = fontSet1;
+    system().hasAxisAware = fontSet1;
     ASSERT_EQ(ctx.initialize(), kOk);
   }
   FakeFontSet& system() { return *backend.textEngine->systemFonts; }
@@ -71,7 +71,7 @@ class FontLookupTest : public ::testing::Test {
   }
   ResolvedFont resolve(const std::u16string& id = u"f") {
     ResolvedFont entry;
-    resolveFontEntry(ctx, id, entry);
+    resolveFontEntry(ctx.platform(), ctx.registry(), id, entry);
     return entry;
   }
 
@@ -151,9 +151,9 @@ TEST_F(FontLookupTest, EmptyNamesAreSkipped) {
   EXPECT_EQ(backend.defaultGdi.fontRequests.size(), 1u);
 }
 
-TEST_F(FontLookupTest, WithoutFontSet1MatchesByPropertyThenByFamily) {
+TEST_F(FontLookupTest, WithoutAxisAwareMatchingMatchesByPropertyThenByFamily) {
   init(/*fontSet1=*/false);
-  ASSERT_EQ(ctx.systemFontSet1(), nullptr);
+  ASSERT_EQ(ctx.platform().systemAxisAwareFontSet(), nullptr);
   add(fullFont());
   system().onFamily(u"NatFam", matchedFamily(u"NatFam"));
   ResolvedFont entry = resolve();
@@ -195,7 +195,7 @@ TEST(FontLookup, FirstSuccessfulStepWins) {
     auto fonts = matchedFamily(u"Installed");
     backend.textEngine->systemFonts->onProperty(c.id, c.value, fonts);
     ResolvedFont entry;
-    resolveFontEntry(ctx, u"f", entry);
+    resolveFontEntry(ctx.platform(), ctx.registry(), u"f", entry);
     EXPECT_TRUE(entry.found);
     EXPECT_TRUE(entry.error.empty());
     EXPECT_EQ(entry.kind, FontKind::DirectWrite);
@@ -256,7 +256,7 @@ TEST(FontLookup, ErrorPrecedenceAcrossSteps) {
     system.onProperty(FontPropertyId::Win32FamilyName, u"Fam", fontsFor(c.family, u"C"));
 
     ResolvedFont entry;
-    resolveFontEntry(ctx, u"f", entry);
+    resolveFontEntry(ctx.platform(), ctx.registry(), u"f", entry);
     EXPECT_EQ(entry.found, c.found);
     EXPECT_EQ(entry.error, c.error);
     EXPECT_EQ(entry.kind, c.kind);
@@ -294,7 +294,7 @@ TEST(FontLookup, GdiProbeAcceptsOnlyTheRequestedFace) {
     RegisteredFont font = fullFont();
     testing::activateFonts(ctx.registry(), {{u"f", font}});
     ResolvedFont entry;
-    resolveFontEntry(ctx, u"f", entry);
+    resolveFontEntry(ctx.platform(), ctx.registry(), u"f", entry);
     EXPECT_EQ(entry.found, c.found);
     if (c.found) {
       EXPECT_EQ(entry.kind, FontKind::Gdi);
@@ -326,7 +326,7 @@ TEST_F(FontLookupTest, AdoptionNarrowsToTheFirstFont) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     auto matched = matchedFamily(u"Matched", 3);
-    matched->hasFontSet1 = c.fontSet1;
+    matched->hasAxisAware = c.fontSet1;
     std::shared_ptr<FakeFontSet> filtered;
     if (c.filteredCount >= 0) {
       filtered = matchedFamily(u"Filtered", uint32_t(c.filteredCount));
@@ -334,7 +334,7 @@ TEST_F(FontLookupTest, AdoptionNarrowsToTheFirstFont) {
     }
     ResolvedFont entry;
     RegisteredFont font;
-    ASSERT_TRUE(adoptMatchedFonts(ctx, font, *matched, entry));
+    ASSERT_TRUE(adoptMatchedFonts(ctx.platform(), font, *matched, entry));
     EXPECT_EQ(entry.familyName, c.usesFiltered ? u"Filtered" : u"Matched");
     EXPECT_EQ(backend.textEngine->collectionRequests.back(),
               c.usesFiltered ? filtered.get() : matched.get());
@@ -374,7 +374,7 @@ TEST_F(FontLookupTest, AdoptionFailures) {
     entry.error = "EARLIER";
     RegisteredFont font;
     font.familyName = u"Fam";
-    EXPECT_FALSE(adoptMatchedFonts(ctx, font, matched, entry));
+    EXPECT_FALSE(adoptMatchedFonts(ctx.platform(), font, matched, entry));
     EXPECT_FALSE(entry.found);
     EXPECT_EQ(entry.error, c.error.empty() ? std::string_view("EARLIER") : c.error);
     EXPECT_EQ(entry.fontCollection, nullptr);
@@ -436,7 +436,7 @@ TEST_F(FontLookupTest, FamilyNameChoice) {
     font.familyName = u"Fam";
     font.nativeFamilyName = u"Nat";
     ResolvedFont entry;
-    const bool adopted = adoptMatchedFonts(ctx, font, matched, entry);
+    const bool adopted = adoptMatchedFonts(ctx.platform(), font, matched, entry);
     EXPECT_EQ(adopted, !c.chosen.empty());
     EXPECT_EQ(entry.familyName, c.chosen);
     EXPECT_EQ(entry.error, adopted ? "" : errors::kFontFamilyNameFailed);

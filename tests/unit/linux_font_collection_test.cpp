@@ -30,7 +30,7 @@ class InstalledCollections : public ::testing::Test {
   static std::shared_ptr<LinuxFontCollection> collectionOf(const FontProperty& property) {
     FontSetRef matched = LinuxFontSet::scalableFonts(index_)->matchProperty(property);
     const uint32_t first = 0;
-    FontSetRef one = matched->asFontSet1()->filteredFonts({&first, 1});
+    FontSetRef one = matched->asAxisAware()->filteredFonts({&first, 1});
     return one ? createLinuxFontCollection(*faces_, *one) : nullptr;
   }
   static std::shared_ptr<FontIndex> index_;

@@ -76,7 +76,7 @@ TEST_F(SystemFontSet, PropertyMatchFindsExactNamesOnly) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(narrow(c.value));
-    FontSetRef matched = set_->asFontSet1()->matchProperty({c.id, c.value}, {});
+    FontSetRef matched = set_->asAxisAware()->matchProperty({c.id, c.value}, {});
     ASSERT_NE(matched, nullptr);
     EXPECT_EQ(narrow(valueOf(matched, 0, FontPropertyId::PostScriptName)),
               narrow(c.firstPostScript));
@@ -132,7 +132,7 @@ TEST_F(SystemFontSet, AxisValuesPickTheNearestInstance) {
   };
   for (size_t i = 0; i < std::size(cases); ++i) {
     SCOPED_TRACE(i);
-    FontSetRef matched = set_->asFontSet1()->matchProperty(
+    FontSetRef matched = set_->asAxisAware()->matchProperty(
         {FontPropertyId::TypographicFamilyName, u"Inter"}, cases[i].axisValues);
     ASSERT_NE(matched, nullptr);
     ASSERT_GT(matched->fontCount(), 1u);
@@ -149,7 +149,7 @@ TEST_F(SystemFontSet, FirstFontFilterAndPropertyValues) {
   FontSetRef family = set_->matchFamily(u"DejaVu Sans", 700, 5, kStyleNormal);
   ASSERT_GT(family->fontCount(), 1u);
   const uint32_t first = 0;
-  FontSetRef one = family->asFontSet1()->filteredFonts({&first, 1});
+  FontSetRef one = family->asAxisAware()->filteredFonts({&first, 1});
   ASSERT_NE(one, nullptr);
   ASSERT_EQ(one->fontCount(), 1u);
 
@@ -170,7 +170,7 @@ TEST_F(SystemFontSet, FirstFontFilterAndPropertyValues) {
   }
   EXPECT_EQ(one->propertyValues(1, FontPropertyId::FullName), nullptr);
   const uint32_t beyond = one->fontCount();
-  EXPECT_EQ(one->asFontSet1()->filteredFonts({&beyond, 1}), nullptr);
+  EXPECT_EQ(one->asAxisAware()->filteredFonts({&beyond, 1}), nullptr);
 }
 
 }  // namespace

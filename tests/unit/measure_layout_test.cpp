@@ -39,7 +39,8 @@ class MeasureLayoutTest : public ::testing::Test {
   FakeTextEngine& engine() { return *backend.textEngine; }
   LayoutResult measure(const std::u16string& text = u"Hello", float fontSize = 28,
                        float width = 300, float dpiScale = 1, const std::u16string& id = u"f") {
-    return measureLayout(ctx, id, text, fontSize, width, dpiScale);
+    return measureLayout(ctx.platform(), ctx.registry(), ctx.resolvedFonts(), id, text, fontSize,
+                         width, dpiScale);
   }
 
   FakeBackend backend;

@@ -35,7 +35,8 @@ class RasterizeLayoutTest : public ::testing::Test {
   void SetUp() override { ASSERT_EQ(ctx.initialize(), kOk); }
   FakeGraphics& graphics() { return *backend.graphics; }
   bool rasterize(const LayoutResult& layout, float width, float dpiScale) {
-    return rasterizeLayout(ctx, layout, width, dpiScale, pixels, pixelWidth, pixelHeight);
+    return rasterizeLayout(ctx.platform(), layout, width, dpiScale, pixels, pixelWidth,
+                           pixelHeight);
   }
 
   FakeBackend backend;

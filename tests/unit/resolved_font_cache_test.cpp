@@ -46,7 +46,7 @@ TEST_F(ResolvedFontCacheTest, OutcomesAreRememberedUntilCleared) {
     ctx.registry().clear();
     if (c.registeredFirst) registerFont(u"f", u"Missing-PS");
 
-    ResolvedFont& first = ctx.resolvedFonts().resolveFont(ctx, u"f");
+    ResolvedFont& first = ctx.resolvedFonts().resolveFont(ctx.platform(), ctx.registry(), u"f");
     EXPECT_TRUE(first.computed);
     EXPECT_EQ(first.error, c.error);
     const size_t lookupsAfterFirst = lookups();
@@ -55,14 +55,14 @@ TEST_F(ResolvedFontCacheTest, OutcomesAreRememberedUntilCleared) {
     registerFont(u"f", u"Real-PS");
     backend.textEngine->systemFonts->onProperty(FontPropertyId::PostScriptName, u"Real-PS",
                                                 matchedFamily(u"Real"));
-    ResolvedFont& second = ctx.resolvedFonts().resolveFont(ctx, u"f");
+    ResolvedFont& second = ctx.resolvedFonts().resolveFont(ctx.platform(), ctx.registry(), u"f");
     EXPECT_EQ(&second, &first);
     EXPECT_EQ(second.error, c.error);
     EXPECT_EQ(lookups(), lookupsAfterFirst);
 
     ctx.resolvedFonts().clear();
     EXPECT_EQ(ctx.resolvedFonts().size(), 0u);
-    ResolvedFont& third = ctx.resolvedFonts().resolveFont(ctx, u"f");
+    ResolvedFont& third = ctx.resolvedFonts().resolveFont(ctx.platform(), ctx.registry(), u"f");
     EXPECT_TRUE(third.found);
     EXPECT_EQ(third.familyName, u"Real");
   }
@@ -71,13 +71,16 @@ TEST_F(ResolvedFontCacheTest, OutcomesAreRememberedUntilCleared) {
 TEST_F(ResolvedFontCacheTest, IdsAreComparedExactly) {
   registerFont(u"Font", u"");
   const std::u16string ids[] = {u"Font", u"font", u"FONT", u"Font ", u""};
-  for (const std::u16string& id : ids) ctx.resolvedFonts().resolveFont(ctx, id);
+  for (const std::u16string& id : ids)
+    ctx.resolvedFonts().resolveFont(ctx.platform(), ctx.registry(), id);
   EXPECT_EQ(ctx.resolvedFonts().size(), std::size(ids));
-  EXPECT_EQ(ctx.resolvedFonts().resolveFont(ctx, u"Font").error, errors::kFontNotFound);
+  EXPECT_EQ(ctx.resolvedFonts().resolveFont(ctx.platform(), ctx.registry(), u"Font").error,
+            errors::kFontNotFound);
   for (std::u16string_view id : {u"font", u"FONT", u"Font ", u""}) {
     SCOPED_TRACE(std::string(id.begin(), id.end()));
-    EXPECT_EQ(ctx.resolvedFonts().resolveFont(ctx, std::u16string(id)).error,
-              errors::kFontNotRegistered);
+    EXPECT_EQ(
+        ctx.resolvedFonts().resolveFont(ctx.platform(), ctx.registry(), std::u16string(id)).error,
+        errors::kFontNotRegistered);
   }
 }
 
@@ -88,7 +91,7 @@ TEST_F(ResolvedFontCacheTest, ClearReleasesCollections) {
     auto fonts = matchedFamily(u"Fam");
     collection = fonts->collection;
     backend.textEngine->systemFonts->onProperty(FontPropertyId::PostScriptName, u"PS", fonts);
-    ASSERT_TRUE(ctx.resolvedFonts().resolveFont(ctx, u"f").found);
+    ASSERT_TRUE(ctx.resolvedFonts().resolveFont(ctx.platform(), ctx.registry(), u"f").found);
     backend.textEngine->systemFonts->propertyMatches.clear();
   }
   EXPECT_FALSE(collection.expired());  // the entry holds it

@@ -17,10 +17,10 @@ TEST(WindowsBackend, InitializeAcquiresEveryService) {
   auto backend = createWindowsBackend();
   RendererContext context(*backend);
   ASSERT_EQ(context.initialize(), kOk);
-  EXPECT_TRUE(context.textEngine());
-  ASSERT_TRUE(context.systemFontSet());
-  EXPECT_GT(context.systemFontSet()->fontCount(), 0u);
-  EXPECT_TRUE(context.graphics());
+  EXPECT_TRUE(context.platform().textEngine());
+  ASSERT_TRUE(context.platform().systemFontSet());
+  EXPECT_GT(context.platform().systemFontSet()->fontCount(), 0u);
+  EXPECT_TRUE(context.platform().graphics());
 }
 
 TEST(WindowsBackend, FailSwitchMakesInitializeFailBeforeAnyService) {
@@ -28,8 +28,8 @@ TEST(WindowsBackend, FailSwitchMakesInitializeFailBeforeAnyService) {
   auto backend = createWindowsBackend();
   RendererContext context(*backend);
   EXPECT_TRUE(failed(context.initialize()));
-  EXPECT_FALSE(context.systemFontSet());
-  EXPECT_FALSE(context.graphics());
+  EXPECT_FALSE(context.platform().systemFontSet());
+  EXPECT_FALSE(context.platform().graphics());
 }
 
 TEST(WindowsBackend, FailSwitchOtherValuesAreIgnored) {
@@ -45,13 +45,13 @@ TEST(WindowsBackend, HideSwitchRemovesTheVersion1FontSet) {
   auto backend = createWindowsBackend();
   RendererContext context(*backend);
   ASSERT_EQ(context.initialize(), kOk);
-  ASSERT_TRUE(context.systemFontSet());
-  EXPECT_EQ(context.systemFontSet1(), nullptr);
+  ASSERT_TRUE(context.platform().systemFontSet());
+  EXPECT_EQ(context.platform().systemAxisAwareFontSet(), nullptr);
   // Sets that matching returns are hidden too, so no step reaches a version-1 call.
-  FontSetRef matched =
-      context.systemFontSet()->matchProperty({FontPropertyId::Win32FamilyName, u"DejaVu Sans"});
+  FontSetRef matched = context.platform().systemFontSet()->matchProperty(
+      {FontPropertyId::Win32FamilyName, u"DejaVu Sans"});
   if (matched) {
-    EXPECT_EQ(matched->asFontSet1(), nullptr);
+    EXPECT_EQ(matched->asAxisAware(), nullptr);
   }
 }
 
@@ -59,7 +59,7 @@ TEST(WindowsBackend, SystemFontSetOffersVersion1WithoutTheSwitch) {
   auto backend = createWindowsBackend();
   RendererContext context(*backend);
   ASSERT_EQ(context.initialize(), kOk);
-  EXPECT_NE(context.systemFontSet1(), nullptr);
+  EXPECT_NE(context.platform().systemAxisAwareFontSet(), nullptr);
 }
 
 TEST(WindowsBackend, PrivateBytesSwitch) {

@@ -99,7 +99,7 @@ TEST_F(WindowsFontSetTest, PropertyAbsentFromFontIsNull) {
 
 TEST_F(WindowsFontSetTest, MatchesByPropertyAndAxisValuesWithVersion1) {
   KFP_SKIP_UNDER_WINE("IDWriteFontSet1::GetMatchingFonts returns E_NOTIMPL");
-  const FontSet1* set1 = systemSet_->asFontSet1();
+  const AxisAwareFontSet* set1 = systemSet_->asAxisAware();
   ASSERT_NE(set1, nullptr);
   const AxisValue bold[] = {{kWghtTag, 700}};
   for (const MatchRow& row : kPropertyMatches) {
@@ -151,9 +151,9 @@ TEST_F(WindowsFontSetTest, FiltersToTheFirstFont) {
   FontSetRef family = systemSet_->matchProperty({FontPropertyId::Win32FamilyName, u"DejaVu Sans"});
   ASSERT_TRUE(family);
   ASSERT_GT(family->fontCount(), 1u);
-  ASSERT_NE(family->asFontSet1(), nullptr);
+  ASSERT_NE(family->asAxisAware(), nullptr);
   const uint32_t first[] = {0};
-  FontSetRef filtered = family->asFontSet1()->filteredFonts(first);
+  FontSetRef filtered = family->asAxisAware()->filteredFonts(first);
   ASSERT_TRUE(filtered);
   ASSERT_EQ(filtered->fontCount(), 1u);
   EXPECT_EQ(firstFontProperty(*filtered, FontPropertyId::PostScriptName),
@@ -212,7 +212,7 @@ TEST_P(WindowsFontResolutionTest, ResolvesAndNamesTheFamily) {
   auto backend = createWindowsBackend();
   RendererContext context(*backend);
   ASSERT_EQ(context.initialize(), kOk);
-  ASSERT_EQ(context.systemFontSet1() == nullptr, hideVersion1);
+  ASSERT_EQ(context.platform().systemAxisAwareFontSet() == nullptr, hideVersion1);
 
   struct Row {
     const char* name;
@@ -242,7 +242,7 @@ TEST_P(WindowsFontResolutionTest, ResolvesAndNamesTheFamily) {
     SCOPED_TRACE(row.name);
     ::kfp::testing::activateFonts(context.registry(), {{u"id", row.font}});
     ResolvedFont entry;
-    resolveFontEntry(context, u"id", entry);
+    resolveFontEntry(context.platform(), context.registry(), u"id", entry);
     EXPECT_EQ(entry.found, row.found);
     EXPECT_EQ(entry.error, row.error);
     if (!row.found) continue;
@@ -265,7 +265,7 @@ TEST_P(WindowsFontResolutionTest, FamilyNameAloneResolves) {
   font.weight = 700;
   ::kfp::testing::activateFonts(context.registry(), {{u"id", font}});
   ResolvedFont entry;
-  resolveFontEntry(context, u"id", entry);
+  resolveFontEntry(context.platform(), context.registry(), u"id", entry);
   ASSERT_TRUE(entry.found);
   EXPECT_EQ(entry.familyName, u"DejaVu Serif");
   // Wine lacks every DirectWrite family match, so only GDI's face lookup finds it there.

@@ -74,20 +74,22 @@ class WindowsGraphicsTest : public ::testing::Test {
   }
   void SetUp() override {
     ASSERT_EQ(initialized_, kOk);
-    ASSERT_TRUE(context_->graphics());
-    const ResolvedFont& entry = context_->resolvedFonts().resolveFont(*context_, u"dejavu");
+    ASSERT_TRUE(context_->platform().graphics());
+    const ResolvedFont& entry = context_->resolvedFonts().resolveFont(
+        context_->platform(), context_->registry(), u"dejavu");
     if (!entry.found || entry.kind != FontKind::DirectWrite) {
       GTEST_SKIP() << "DejaVu Sans is not installed";
     }
   }
 
   static LayoutResult layout(const std::u16string& text, float width = 300) {
-    return measureLayout(*context_, u"dejavu", text, 28, width, 1);
+    return measureLayout(context_->platform(), context_->registry(), context_->resolvedFonts(),
+                         u"dejavu", text, 28, width, 1);
   }
 
   // Draws through the graphics seam, step by step, and copies the locked BGRA pixels out.
   static bool draw(const TextLayout& text, uint32_t width, uint32_t height, float dpi, Drawn* out) {
-    Graphics& graphics = *context_->graphics();
+    Graphics& graphics = *context_->platform().graphics();
     std::unique_ptr<Bitmap> bitmap = graphics.createBitmap(width, height);
     if (!bitmap) return false;
     {
@@ -183,14 +185,15 @@ TEST_F(WindowsGraphicsTest, BitmapsOfManySizes) {
   const Row rows[] = {{1, 1}, {3, 2}, {450, 51}, {16384, 1}};
   for (const Row& row : rows) {
     SCOPED_TRACE(std::to_string(row.width) + "x" + std::to_string(row.height));
-    std::unique_ptr<Bitmap> bitmap = context_->graphics()->createBitmap(row.width, row.height);
+    std::unique_ptr<Bitmap> bitmap =
+        context_->platform().graphics()->createBitmap(row.width, row.height);
     ASSERT_TRUE(bitmap);
     BitmapLock lock;
     ASSERT_TRUE(bitmap->lock(&lock));
     EXPECT_NE(lock.data, nullptr);
     EXPECT_GE(lock.stride, 4 * row.width);
   }
-  EXPECT_EQ(context_->graphics()->createBitmap(0, 5), nullptr);
+  EXPECT_EQ(context_->platform().graphics()->createBitmap(0, 5), nullptr);
 }
 
 TEST_F(WindowsGraphicsTest, RendersThroughTheRasterizer) {
@@ -203,12 +206,14 @@ TEST_F(WindowsGraphicsTest, RendersThroughTheRasterizer) {
     SCOPED_TRACE(std::string(row.text.begin(), row.text.end()) + " at " +
                  std::to_string(row.dpiScale));
     const LayoutResult measured =
-        measureLayout(*context_, u"dejavu", row.text, 28, 120, row.dpiScale);
+        measureLayout(context_->platform(), context_->registry(), context_->resolvedFonts(),
+                      u"dejavu", row.text, 28, 120, row.dpiScale);
     ASSERT_TRUE(measured.resolved) << measured.error;
     std::vector<uint8_t> pixels;
     uint32_t width = 0;
     uint32_t height = 0;
-    ASSERT_TRUE(rasterizeLayout(*context_, measured, 120, row.dpiScale, pixels, width, height));
+    ASSERT_TRUE(
+        rasterizeLayout(context_->platform(), measured, 120, row.dpiScale, pixels, width, height));
     EXPECT_EQ(width, uint32_t(std::ceil(120 * row.dpiScale)));
     EXPECT_EQ(height, uint32_t(std::ceil(measured.height * row.dpiScale)));
     ASSERT_EQ(pixels.size(), size_t{width} * height);

@@ -50,7 +50,7 @@ class WindowsLocalizedStrings final : public LocalizedStrings {
 };
 
 // A DirectWrite font set, with its version-1 view when the platform offers one.
-class WindowsFontSet final : public FontSet, public FontSet1 {
+class WindowsFontSet final : public FontSet, public AxisAwareFontSet {
  public:
   // Nullptr for an empty pointer.
   static FontSetRef wrap(ComPtr<IDWriteFontSet> set);
@@ -61,7 +61,7 @@ class WindowsFontSet final : public FontSet, public FontSet1 {
                          int style) const override;
   std::shared_ptr<const LocalizedStrings> propertyValues(uint32_t index,
                                                          FontPropertyId id) const override;
-  const FontSet1* asFontSet1() const override { return set1_ ? this : nullptr; }
+  const AxisAwareFontSet* asAxisAware() const override { return set1_ ? this : nullptr; }
 
   FontSetRef matchProperty(const FontProperty& property,
                            std::span<const AxisValue> axisValues) const override;

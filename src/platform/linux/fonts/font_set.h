@@ -13,7 +13,7 @@
 
 namespace kfp::linux_backend {
 
-class LinuxFontSet final : public FontSet, public FontSet1 {
+class LinuxFontSet final : public FontSet, public AxisAwareFontSet {
  public:
   // `ids` in the set's order; each must be a valid id of `index`.
   LinuxFontSet(std::shared_ptr<const FontIndex> index, std::vector<uint32_t> ids);
@@ -27,7 +27,7 @@ class LinuxFontSet final : public FontSet, public FontSet1 {
                          int style) const override;
   std::shared_ptr<const LocalizedStrings> propertyValues(uint32_t index,
                                                          FontPropertyId id) const override;
-  const FontSet1* asFontSet1() const override { return this; }
+  const AxisAwareFontSet* asAxisAware() const override { return this; }
 
   FontSetRef matchProperty(const FontProperty& property,
                            std::span<const AxisValue> axisValues) const override;
