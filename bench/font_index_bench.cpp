@@ -253,7 +253,7 @@ void benchResolution(size_t sampleSize) {
       const std::u16string& postScript = index->record(id).postScriptName;
       Clock::time_point start = Clock::now();
       FontSetRef matched =
-          set->asAxisAware()->matchProperty({FontPropertyId::PostScriptName, postScript}, {});
+          set->asAxisAware()->matchProperty({FontPropertyId::kPostScriptName, postScript}, {});
       FontSetRef one = matched ? matched->asAxisAware()->filteredFonts({&first, 1}) : nullptr;
       auto collection = one ? createLinuxFontCollection(*store, *one) : nullptr;
       std::u16string family = collection ? pickEnglish(collection->familyNames(0)) : u"";

@@ -175,7 +175,7 @@ void textLengthGrowth() {
     request.localeName = u"en-us";
     auto format = engine.createTextFormat(request);
     if (!format) return nullptr;
-    format->setWordWrapping(WordWrapping::EmergencyBreak);
+    format->setWordWrapping(WordWrapping::kEmergencyBreak);
     return engine.createTextLayout(text, *format, kWidth, 1e6f);
   };
   auto draw = [&](const TextLayout& layout) {

@@ -91,7 +91,7 @@ class SeamRenderer {
     description.localeName = u"en-us";
     auto format = engine_.createTextFormat(description);
     if (!format) return nullptr;
-    format->setWordWrapping(WordWrapping::EmergencyBreak);
+    format->setWordWrapping(WordWrapping::kEmergencyBreak);
     auto layout = engine_.createTextLayout(text, *format, kWidth, 100000.0f);
     if (!layout || !layout->getMetrics(metrics)) return nullptr;
     return layout;

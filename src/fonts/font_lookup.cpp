@@ -22,11 +22,11 @@ constexpr std::u16string_view kPreferredLocale = u"en-us";
 // Matching by family tries the typographic name first; naming an already matched font (below)
 // prefers the weight-stretch-style name.
 constexpr std::array<FontPropertyId, 3> kFamilyMatchOrder = {
-    FontPropertyId::TypographicFamilyName, FontPropertyId::WeightStretchStyleFamilyName,
-    FontPropertyId::Win32FamilyName};
+    FontPropertyId::kTypographicFamilyName, FontPropertyId::kWeightStretchStyleFamilyName,
+    FontPropertyId::kWin32FamilyName};
 constexpr std::array<FontPropertyId, 3> kFamilyNamingOrder = {
-    FontPropertyId::WeightStretchStyleFamilyName, FontPropertyId::TypographicFamilyName,
-    FontPropertyId::Win32FamilyName};
+    FontPropertyId::kWeightStretchStyleFamilyName, FontPropertyId::kTypographicFamilyName,
+    FontPropertyId::kWin32FamilyName};
 
 // The registered family name first, then the native one; empty names are skipped by callers.
 std::array<const std::u16string*, 2> familyNamesOf(const RegisteredFont& font) {
@@ -87,7 +87,7 @@ bool probeGdiFamily(const PlatformServices& platform, const RegisteredFont& font
         createGdiFont(platform.backend().gdi(), *name, font.weight, font.style != kStyleNormal,
                       kGdiProbeFontSize, kGdiProbeDpiScale);
     if (!probe) continue;
-    entry.kind = FontKind::Gdi;
+    entry.kind = FontKind::kGdi;
     entry.familyName = *name;
     entry.found = true;
     entry.error.clear();
@@ -125,7 +125,7 @@ bool adoptMatchedFonts(const PlatformServices& platform, const RegisteredFont& f
     entry.error = errors::kFontFamilyNameFailed;
     return false;
   }
-  entry.kind = FontKind::DirectWrite;
+  entry.kind = FontKind::kDirectWrite;
   entry.familyName = std::move(familyName);
   entry.fontCollection = std::move(collection);
   entry.found = true;
@@ -161,10 +161,10 @@ void resolveFontEntry(const PlatformServices& platform, const FontRegistry& regi
   entry.axisValues = font->axisValues;
 
   const bool matched =
-      matchFontProperty(platform, *font, FontPropertyId::PostScriptName, font->postScriptName,
+      matchFontProperty(platform, *font, FontPropertyId::kPostScriptName, font->postScriptName,
                         entry) ||
-      matchFontProperty(platform, *font, FontPropertyId::FullName, font->fullName, entry) ||
-      matchFontProperty(platform, *font, FontPropertyId::FullName, font->nativeFullName, entry) ||
+      matchFontProperty(platform, *font, FontPropertyId::kFullName, font->fullName, entry) ||
+      matchFontProperty(platform, *font, FontPropertyId::kFullName, font->nativeFullName, entry) ||
       matchFamilyNames(platform, *font, entry);
   if (!matched) probeGdiFamily(platform, *font, entry);
 

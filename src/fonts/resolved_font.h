@@ -10,13 +10,13 @@
 
 namespace kfp {
 
-enum class FontKind : uint32_t { DirectWrite = 0, Gdi = 1 };
+enum class FontKind : uint32_t { kDirectWrite = 0, kGdi = 1 };
 
 struct ResolvedFont {
   bool computed = false;
   bool found = false;
   std::string error;
-  FontKind kind = FontKind::DirectWrite;
+  FontKind kind = FontKind::kDirectWrite;
   std::u16string familyName;
   int weight = kNormalWeight;
   int stretch = kNormalStretch;

@@ -15,10 +15,9 @@ MemoryVerdict checkMemory(RendererContext& context) {
     backend.releaseFreeMemory();
     reading = backend.privateBytes();
   }
-  if (reading > kHardMemoryLimit) return MemoryVerdict::HardLimitExceeded;
-  // A second, separate reading: the first one may predate memory given back since.
-  if (backend.privateBytes() > kSoftMemoryLimit) context.clearResolvedFonts();
-  return MemoryVerdict::Ok;
+  if (reading > kHardMemoryLimit) return MemoryVerdict::kHardLimitExceeded;
+  if (reading > kSoftMemoryLimit) context.clearResolvedFonts();
+  return MemoryVerdict::kOk;
 }
 
 }  // namespace kfp

@@ -11,7 +11,7 @@ class RendererContext;
 constexpr uint64_t kSoftMemoryLimit = 0xC000000;   // 192 MiB
 constexpr uint64_t kHardMemoryLimit = 0x10000000;  // 256 MiB
 
-enum class MemoryVerdict { Ok, HardLimitExceeded };
+enum class MemoryVerdict { kOk, kHardLimitExceeded };
 
 // Clears the cache above the soft limit; reports the hard limit for the loop to act on.
 MemoryVerdict checkMemory(RendererContext& context);

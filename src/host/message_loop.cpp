@@ -16,7 +16,7 @@
 namespace kfp {
 namespace {
 
-enum class Next { Continue, Stop };
+enum class Next { kContinue, kStop };
 
 // Frame buffers (the request read and the RenderResult composed) above this size are given back
 // after their frame: a frame may be 64 MiB, and keeping that capacity would hold memory that the
@@ -41,7 +41,7 @@ void handleHello(const JsonObject& request, ByteWriter& out) {
                                 ? static_cast<int32_t>(version)
                                 : INT32_MIN;
   if (truncated == kProtocolVersion) {
-    writeFrame(out, kHelloAck, kHelloAckJson);
+    writeFrame(out, kHelloAck, helloAckJson());
   } else {
     writeError(out, errors::kProtocolMismatch);
   }
@@ -63,7 +63,7 @@ Next dispatch(LoopState& state, const Frame& frame, const JsonObject& request) {
     case kRender:
       if (!handleRender(context, request, out, state.renderReply, state.watermark)) {
         state.exitCode = kExitRenderWriteFailed;
-        return Next::Stop;
+        return Next::kStop;
       }
       break;
     case kSetGeneration:
@@ -74,7 +74,7 @@ Next dispatch(LoopState& state, const Frame& frame, const JsonObject& request) {
       break;
     case kShutdown:
       state.exitCode = kExitOk;
-      return Next::Stop;
+      return Next::kStop;
     case kClearCache:
       context.clearResolvedFonts();
       break;
@@ -91,7 +91,7 @@ Next dispatch(LoopState& state, const Frame& frame, const JsonObject& request) {
       writeError(out, errors::kUnknownMessage);
       break;
   }
-  return Next::Continue;
+  return Next::kContinue;
 }
 
 // Parses and dispatches one frame. Platform errors (bad JSON above all) are answered with
@@ -106,7 +106,7 @@ Next handleFrame(LoopState& state, const Frame& frame) {
   } catch (...) {
     writeError(state.out, errors::kInternalError);
   }
-  return Next::Continue;
+  return Next::kContinue;
 }
 
 void releaseLargeBuffers(Frame& frame) {
@@ -131,11 +131,11 @@ int runMessageLoop(Backend& backend, ByteReader& in, ByteWriter& out, LoopEnd en
     return code;
   };
   while (readFrame(in, frame)) {
-    if (checkMemory(context) == MemoryVerdict::HardLimitExceeded) {
+    if (checkMemory(context) == MemoryVerdict::kHardLimitExceeded) {
       writeErrorReply(out, kFatalError, errors::kMemoryHardLimit);
       return finish(kExitMemoryHardLimit);
     }
-    if (handleFrame(state, frame) == Next::Stop) return finish(state.exitCode);
+    if (handleFrame(state, frame) == Next::kStop) return finish(state.exitCode);
     releaseLargeBuffers(frame);
     releaseLargeBuffers(state.renderReply);
   }

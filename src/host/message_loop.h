@@ -3,19 +3,13 @@
 
 #include <string_view>
 
+#include "protocol/exit_codes.h"
+
 namespace kfp {
 
 class Backend;
 class ByteReader;
 class ByteWriter;
-
-enum ExitCode : int {
-  kExitOk = 0,
-  kExitBadHandles = 2,
-  kExitInitializeFailed = 3,
-  kExitRenderWriteFailed = 4,
-  kExitMemoryHardLimit = 75,
-};
 
 // How the loop ends once the session is over. kReturn releases every cache and returns the exit
 // code. kExitAtOnce ends the process from inside the loop with that code and releases nothing: the

@@ -9,8 +9,6 @@ namespace kfp {
 
 constexpr std::string_view kRendererVersion = "2";
 constexpr std::string_view kIdentityText = "KestFontPreviewRenderer ";
-constexpr std::string_view kHelloAckJson =
-    "{\"protocolVersion\":1,\"rendererVersion\":\"2\",\"pixelFormat\":\"A8\"}";
 constexpr std::string_view kEmptyObjectJson = "{}";
 
 }  // namespace kfp

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "host/messages.h"
 #include "host/reply_encoding.h"
 #include "protocol/frame.h"
 
@@ -17,6 +18,15 @@ bool writeErrorReply(ByteWriter& out, uint8_t type, std::string_view code) {
   end = std::copy(code.begin(), code.end(), end);
   end = std::copy(kTail.begin(), kTail.end(), end);
   return writeFrame(out, type, std::string_view(text, size_t(end - text)));
+}
+
+std::string helloAckJson() {
+  std::string out = "{\"protocolVersion\":";
+  appendUnsigned(out, kProtocolVersion);
+  out += ",\"rendererVersion\":";
+  appendQuotedJson(out, kRendererVersion);
+  out += ",\"pixelFormat\":\"A8\"}";
+  return out;
 }
 
 std::string fontsRegisteredJson(uint64_t fontCount) {

@@ -13,6 +13,8 @@ class ByteWriter;
 // an allocation failure too. Codes are short upper-case ASCII.
 bool writeErrorReply(ByteWriter& out, uint8_t type, std::string_view code);
 
+// {"protocolVersion":1,"rendererVersion":"2","pixelFormat":"A8"}, from the version constants.
+std::string helloAckJson();
 std::string fontsRegisteredJson(uint64_t fontCount);
 std::string fontChunkAckJson(uint64_t receivedCount);
 

@@ -30,7 +30,7 @@ struct LayoutResult {
   LayoutResult& operator=(const LayoutResult&) = delete;
 
   FontKind kind() const {
-    return std::holds_alternative<GdiLayout>(drawing) ? FontKind::Gdi : FontKind::DirectWrite;
+    return std::holds_alternative<GdiLayout>(drawing) ? FontKind::kGdi : FontKind::kDirectWrite;
   }
   // The engine's laid-out text, or null.
   const TextLayout* textLayout() const {

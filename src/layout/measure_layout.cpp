@@ -53,7 +53,7 @@ LayoutResult measureLayout(const PlatformServices& platform, const FontRegistry&
   if (!layoutParametersValid(text.size(), fontSize, width, dpiScale)) {
     return failure(errors::kInvalidLayout);
   }
-  if (entry.kind == FontKind::Gdi) {
+  if (entry.kind == FontKind::kGdi) {
     return measureGdiLayout(platform.backend().gdi(), entry, text, fontSize, width, dpiScale);
   }
   if (!platform.textEngine()) return failure(errors::kTextFormatFailed);
@@ -76,9 +76,9 @@ LayoutResult measureLayout(const PlatformServices& platform, const FontRegistry&
     return failure(errors::kFontAxisFailed);
   }
   // These only tune an already usable format; a refusal leaves the engine defaults.
-  (void)format->setWordWrapping(WordWrapping::EmergencyBreak);
-  (void)format->setTextAlignment(TextAlignment::Leading);
-  (void)format->setParagraphAlignment(ParagraphAlignment::Near);
+  (void)format->setWordWrapping(WordWrapping::kEmergencyBreak);
+  (void)format->setTextAlignment(TextAlignment::kLeading);
+  (void)format->setParagraphAlignment(ParagraphAlignment::kNear);
 
   std::unique_ptr<TextLayout> layout =
       engine.createTextLayout(text, *format, width, kMaxLayoutHeight);

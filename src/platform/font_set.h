@@ -14,11 +14,11 @@
 namespace kfp {
 
 enum class FontPropertyId : uint32_t {
-  WeightStretchStyleFamilyName = 1,
-  TypographicFamilyName = 2,
-  FullName = 4,
-  Win32FamilyName = 5,
-  PostScriptName = 6,
+  kWeightStretchStyleFamilyName = 1,
+  kTypographicFamilyName = 2,
+  kFullName = 4,
+  kWin32FamilyName = 5,
+  kPostScriptName = 6,
 };
 
 // A property to match; no locale, so every localized value of the font counts.

@@ -13,9 +13,9 @@
 
 namespace kfp {
 
-enum class WordWrapping : uint32_t { Wrap = 0, NoWrap = 1, EmergencyBreak = 2 };
-enum class TextAlignment : uint32_t { Leading = 0 };
-enum class ParagraphAlignment : uint32_t { Near = 0 };
+enum class WordWrapping : uint32_t { kWrap = 0, kNoWrap = 1, kEmergencyBreak = 2 };
+enum class TextAlignment : uint32_t { kLeading = 0 };
+enum class ParagraphAlignment : uint32_t { kNear = 0 };
 
 struct TextFormatDescription {
   std::u16string_view familyName;

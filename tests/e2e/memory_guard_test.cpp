@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "host/message_loop.h"
+#include "protocol/exit_codes.h"
 #include "protocol/frame.h"
 #include "protocol/message_types.h"
 #include "support/e2e_renderer.h"

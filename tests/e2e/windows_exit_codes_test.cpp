@@ -9,7 +9,7 @@
 #include <string>
 #include <utility>
 
-#include "host/message_loop.h"
+#include "protocol/exit_codes.h"
 #include "protocol/message_types.h"
 #include "support/e2e_renderer.h"
 

@@ -24,22 +24,22 @@ using testing::makeStrings;
 using testing::matchedFamily;
 
 // What one matching step finds.
-enum class Outcome { NoMatch, NoFonts, CollectionFails, NoFamilyName, Adopts };
+enum class Outcome { kNoMatch, kNoFonts, kCollectionFails, kNoFamilyName, kAdopts };
 
 FontSetRef fontsFor(Outcome outcome, const std::u16string& family) {
   switch (outcome) {
-    case Outcome::NoMatch:
+    case Outcome::kNoMatch:
       return nullptr;
-    case Outcome::NoFonts:
+    case Outcome::kNoFonts:
       return std::make_shared<FakeFontSet>(0, false);
-    case Outcome::CollectionFails:
+    case Outcome::kCollectionFails:
       return std::make_shared<FakeFontSet>(1, false);
-    case Outcome::NoFamilyName: {
+    case Outcome::kNoFamilyName: {
       auto fonts = std::make_shared<FakeFontSet>(1, false);
       fonts->collection = std::make_shared<FakeFontCollection>();
       return fonts;
     }
-    case Outcome::Adopts:
+    case Outcome::kAdopts:
       return matchedFamily(family);
   }
   return nullptr;
@@ -111,15 +111,15 @@ TEST_F(FontLookupTest, NothingMatchesTriesEveryNameInOrderAndKeepsRegisteredValu
 
   using P = FontPropertyId;
   const std::vector<std::pair<P, std::u16string>> expected = {
-      {P::PostScriptName, u"Fam-Bold"},
-      {P::FullName, u"Fam Bold"},
-      {P::FullName, u"NatFam Bold"},
-      {P::TypographicFamilyName, u"Fam"},
-      {P::WeightStretchStyleFamilyName, u"Fam"},
-      {P::Win32FamilyName, u"Fam"},
-      {P::TypographicFamilyName, u"NatFam"},
-      {P::WeightStretchStyleFamilyName, u"NatFam"},
-      {P::Win32FamilyName, u"NatFam"}};
+      {P::kPostScriptName, u"Fam-Bold"},
+      {P::kFullName, u"Fam Bold"},
+      {P::kFullName, u"NatFam Bold"},
+      {P::kTypographicFamilyName, u"Fam"},
+      {P::kWeightStretchStyleFamilyName, u"Fam"},
+      {P::kWin32FamilyName, u"Fam"},
+      {P::kTypographicFamilyName, u"NatFam"},
+      {P::kWeightStretchStyleFamilyName, u"NatFam"},
+      {P::kWin32FamilyName, u"NatFam"}};
   ASSERT_EQ(system().propertyCalls.size(), expected.size());
   for (size_t i = 0; i < expected.size(); ++i) {
     SCOPED_TRACE(i);
@@ -178,13 +178,13 @@ TEST(FontLookup, FirstSuccessfulStepWins) {
     size_t callsMade;
   };
   const Case cases[] = {
-      {"postscript", P::PostScriptName, u"Fam-Bold", 1},
-      {"full name", P::FullName, u"Fam Bold", 2},
-      {"native full name", P::FullName, u"NatFam Bold", 3},
-      {"typographic family", P::TypographicFamilyName, u"Fam", 4},
-      {"wss family", P::WeightStretchStyleFamilyName, u"Fam", 5},
-      {"win32 family", P::Win32FamilyName, u"Fam", 6},
-      {"native win32 family", P::Win32FamilyName, u"NatFam", 9},
+      {"postscript", P::kPostScriptName, u"Fam-Bold", 1},
+      {"full name", P::kFullName, u"Fam Bold", 2},
+      {"native full name", P::kFullName, u"NatFam Bold", 3},
+      {"typographic family", P::kTypographicFamilyName, u"Fam", 4},
+      {"wss family", P::kWeightStretchStyleFamilyName, u"Fam", 5},
+      {"win32 family", P::kWin32FamilyName, u"Fam", 6},
+      {"native win32 family", P::kWin32FamilyName, u"NatFam", 9},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -198,7 +198,7 @@ TEST(FontLookup, FirstSuccessfulStepWins) {
     resolveFontEntry(ctx.platform(), ctx.registry(), u"f", entry);
     EXPECT_TRUE(entry.found);
     EXPECT_TRUE(entry.error.empty());
-    EXPECT_EQ(entry.kind, FontKind::DirectWrite);
+    EXPECT_EQ(entry.kind, FontKind::kDirectWrite);
     EXPECT_EQ(entry.familyName, u"Installed");
     EXPECT_EQ(entry.fontCollection, fonts->collection);
     EXPECT_EQ(backend.textEngine->systemFonts->propertyCalls.size(), c.callsMade);
@@ -218,24 +218,24 @@ TEST(FontLookup, ErrorPrecedenceAcrossSteps) {
   };
   const std::string_view none;
   const Case cases[] = {
-      {"nothing anywhere", O::NoMatch, O::NoMatch, O::NoMatch, false, false, errors::kFontNotFound,
-       FontKind::DirectWrite},
-      {"only empty matches", O::NoFonts, O::NoFonts, O::NoFonts, false, false,
-       errors::kFontNotFound, FontKind::DirectWrite},
-      {"collection failure stands", O::CollectionFails, O::NoMatch, O::NoMatch, false, false,
-       errors::kFontCollectionCreateFailed, FontKind::DirectWrite},
-      {"empty match leaves earlier code", O::CollectionFails, O::NoFonts, O::NoFonts, false, false,
-       errors::kFontCollectionCreateFailed, FontKind::DirectWrite},
-      {"later failure overwrites", O::CollectionFails, O::NoFamilyName, O::NoMatch, false, false,
-       errors::kFontFamilyNameFailed, FontKind::DirectWrite},
-      {"later failure overwrites back", O::NoFamilyName, O::NoMatch, O::CollectionFails, false,
-       false, errors::kFontCollectionCreateFailed, FontKind::DirectWrite},
-      {"family success clears", O::CollectionFails, O::NoFamilyName, O::Adopts, false, true, none,
-       FontKind::DirectWrite},
-      {"gdi success clears", O::CollectionFails, O::NoMatch, O::NoMatch, true, true, none,
-       FontKind::Gdi},
-      {"gdi unused after success", O::Adopts, O::NoMatch, O::NoMatch, true, true, none,
-       FontKind::DirectWrite},
+      {"nothing anywhere", O::kNoMatch, O::kNoMatch, O::kNoMatch, false, false,
+       errors::kFontNotFound, FontKind::kDirectWrite},
+      {"only empty matches", O::kNoFonts, O::kNoFonts, O::kNoFonts, false, false,
+       errors::kFontNotFound, FontKind::kDirectWrite},
+      {"collection failure stands", O::kCollectionFails, O::kNoMatch, O::kNoMatch, false, false,
+       errors::kFontCollectionCreateFailed, FontKind::kDirectWrite},
+      {"empty match leaves earlier code", O::kCollectionFails, O::kNoFonts, O::kNoFonts, false,
+       false, errors::kFontCollectionCreateFailed, FontKind::kDirectWrite},
+      {"later failure overwrites", O::kCollectionFails, O::kNoFamilyName, O::kNoMatch, false, false,
+       errors::kFontFamilyNameFailed, FontKind::kDirectWrite},
+      {"later failure overwrites back", O::kNoFamilyName, O::kNoMatch, O::kCollectionFails, false,
+       false, errors::kFontCollectionCreateFailed, FontKind::kDirectWrite},
+      {"family success clears", O::kCollectionFails, O::kNoFamilyName, O::kAdopts, false, true,
+       none, FontKind::kDirectWrite},
+      {"gdi success clears", O::kCollectionFails, O::kNoMatch, O::kNoMatch, true, true, none,
+       FontKind::kGdi},
+      {"gdi unused after success", O::kAdopts, O::kNoMatch, O::kNoMatch, true, true, none,
+       FontKind::kDirectWrite},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -251,20 +251,20 @@ TEST(FontLookup, ErrorPrecedenceAcrossSteps) {
     font.familyName = u"Fam";
     testing::activateFonts(ctx.registry(), {{u"f", font}});
     FakeFontSet& system = *backend.textEngine->systemFonts;
-    system.onProperty(FontPropertyId::PostScriptName, u"PS", fontsFor(c.postScript, u"A"));
-    system.onProperty(FontPropertyId::FullName, u"Full", fontsFor(c.fullName, u"B"));
-    system.onProperty(FontPropertyId::Win32FamilyName, u"Fam", fontsFor(c.family, u"C"));
+    system.onProperty(FontPropertyId::kPostScriptName, u"PS", fontsFor(c.postScript, u"A"));
+    system.onProperty(FontPropertyId::kFullName, u"Full", fontsFor(c.fullName, u"B"));
+    system.onProperty(FontPropertyId::kWin32FamilyName, u"Fam", fontsFor(c.family, u"C"));
 
     ResolvedFont entry;
     resolveFontEntry(ctx.platform(), ctx.registry(), u"f", entry);
     EXPECT_EQ(entry.found, c.found);
     EXPECT_EQ(entry.error, c.error);
     EXPECT_EQ(entry.kind, c.kind);
-    if (c.kind == FontKind::Gdi) {
+    if (c.kind == FontKind::kGdi) {
       EXPECT_EQ(entry.familyName, u"Fam");
     }
     const bool directWriteAdopted =
-        c.postScript == O::Adopts || c.fullName == O::Adopts || c.family == O::Adopts;
+        c.postScript == O::kAdopts || c.fullName == O::kAdopts || c.family == O::kAdopts;
     EXPECT_EQ(gdi.createdFonts.empty(), directWriteAdopted);
   }
 }
@@ -297,7 +297,7 @@ TEST(FontLookup, GdiProbeAcceptsOnlyTheRequestedFace) {
     resolveFontEntry(ctx.platform(), ctx.registry(), u"f", entry);
     EXPECT_EQ(entry.found, c.found);
     if (c.found) {
-      EXPECT_EQ(entry.kind, FontKind::Gdi);
+      EXPECT_EQ(entry.kind, FontKind::kGdi);
       EXPECT_EQ(entry.familyName, c.family);
       EXPECT_TRUE(entry.error.empty());
       EXPECT_EQ(entry.fontCollection, nullptr);
@@ -394,34 +394,34 @@ TEST_F(FontLookupTest, FamilyNameChoice) {
       {"registered family", {u"fam", u"nat"}, {}, nullptr, u"Fam"},
       {"registered native family",
        {u"Nat", u"Wss"},
-       {{P::WeightStretchStyleFamilyName, makeStrings({{u"en-us", u"Wss"}})}},
+       {{P::kWeightStretchStyleFamilyName, makeStrings({{u"en-us", u"Wss"}})}},
        nullptr,
        u"Nat"},
       {"weight-stretch-style before typographic",
        {u"Wss", u"Typo"},
-       {{P::TypographicFamilyName, makeStrings({{u"en-us", u"Typo"}})},
-        {P::WeightStretchStyleFamilyName, makeStrings({{u"en-us", u"Wss"}})}},
+       {{P::kTypographicFamilyName, makeStrings({{u"en-us", u"Typo"}})},
+        {P::kWeightStretchStyleFamilyName, makeStrings({{u"en-us", u"Wss"}})}},
        nullptr,
        u"Wss"},
       {"property not in collection is passed over",
        {u"Typo"},
-       {{P::TypographicFamilyName, makeStrings({{u"en-us", u"Typo"}})},
-        {P::WeightStretchStyleFamilyName, makeStrings({{u"en-us", u"Wss"}})}},
+       {{P::kTypographicFamilyName, makeStrings({{u"en-us", u"Typo"}})},
+        {P::kWeightStretchStyleFamilyName, makeStrings({{u"en-us", u"Wss"}})}},
        nullptr,
        u"Typo"},
       {"win32 last",
        {u"Win"},
-       {{P::Win32FamilyName, makeStrings({{u"en-us", u"Win"}})}},
+       {{P::kWin32FamilyName, makeStrings({{u"en-us", u"Win"}})}},
        nullptr,
        u"Win"},
       {"en-us preferred",
        {u"Deutsch", u"English"},
-       {{P::WeightStretchStyleFamilyName,
+       {{P::kWeightStretchStyleFamilyName,
          makeStrings({{u"de-de", u"Deutsch"}, {u"EN-US", u"English"}})}},
        nullptr,
        u"English"},
       {"collection family unchecked", {}, {}, makeStrings({{u"ja-jp", u"Coll"}}), u"Coll"},
-      {"nothing", {}, {{P::Win32FamilyName, makeStrings({{u"en-us", u"Win"}})}}, nullptr, u""},
+      {"nothing", {}, {{P::kWin32FamilyName, makeStrings({{u"en-us", u"Win"}})}}, nullptr, u""},
   };
   init();
   for (const Case& c : cases) {

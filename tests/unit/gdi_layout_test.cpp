@@ -103,7 +103,7 @@ TEST(CreateGdiFontTest, FontDescription) {
 ResolvedFont gdiEntry(int style = kStyleNormal, int weight = 400) {
   ResolvedFont entry;
   entry.computed = entry.found = true;
-  entry.kind = FontKind::Gdi;
+  entry.kind = FontKind::kGdi;
   entry.familyName = u"Terminus";
   entry.weight = weight;
   entry.style = style;
@@ -175,7 +175,7 @@ TEST(MeasureGdiLayoutTest, KeepsWhatDrawingNeeds) {
     FakeGdi gdi;
     const LayoutResult r = measureGdiLayout(gdi, gdiEntry(c.style, 700), u"ab cd", 28, 300, 2);
     ASSERT_TRUE(r.resolved);
-    EXPECT_EQ(r.kind(), FontKind::Gdi);
+    EXPECT_EQ(r.kind(), FontKind::kGdi);
     ASSERT_NE(r.gdiLayout(), nullptr);
     EXPECT_EQ(r.gdiLayout()->text, u"ab cd");
     EXPECT_EQ(r.gdiLayout()->familyName, u"Terminus");

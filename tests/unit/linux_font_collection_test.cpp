@@ -62,7 +62,7 @@ TEST_F(InstalledCollections, OneFontCollectionKnowsItsFamilyNames) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(narrow(c.postScript));
-    auto collection = collectionOf({FontPropertyId::PostScriptName, c.postScript});
+    auto collection = collectionOf({FontPropertyId::kPostScriptName, c.postScript});
     ASSERT_NE(collection, nullptr);
     EXPECT_EQ(collection->familyCount(), 1u);
     auto names = collection->familyNames(0);
@@ -120,7 +120,7 @@ TEST_F(InstalledCollections, NamedInstanceFacesStartAtTheInstanceCoordinates) {
   const Case cases[] = {{u"Inter Thin", 100}, {u"Inter Extra Bold", 800}, {u"Inter", 400}};
   for (const Case& c : cases) {
     SCOPED_TRACE(narrow(c.fullName));
-    auto collection = collectionOf({FontPropertyId::FullName, c.fullName});
+    auto collection = collectionOf({FontPropertyId::kFullName, c.fullName});
     ASSERT_NE(collection, nullptr);
     auto face = collection->faceFor(u"Inter", 400, 5, kStyleNormal);
     ASSERT_NE(face, nullptr);

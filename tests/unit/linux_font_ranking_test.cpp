@@ -64,7 +64,7 @@ std::shared_ptr<FontIndex> makeIndex() {
 std::u16string firstPostScriptName(const FontSetRef& set) {
   if (!set || set->fontCount() == 0) return u"<none>";
   std::u16string name;
-  auto values = set->propertyValues(0, FontPropertyId::PostScriptName);
+  auto values = set->propertyValues(0, FontPropertyId::kPostScriptName);
   if (!values || !values->getString(0, &name)) return u"<unreadable>";
   return name;
 }
@@ -134,64 +134,67 @@ TEST(LinuxFontRanking, PropertyMatchRanksByClampedAxisDistance) {
   const float nan = std::numeric_limits<float>::quiet_NaN();
   const AxisCase cases[] = {
       {"no axes: the default instance",
-       {FontPropertyId::TypographicFamilyName, u"Var"},
+       {FontPropertyId::kTypographicFamilyName, u"Var"},
        {},
        u"Var-Regular"},
       {"nearest instance",
-       {FontPropertyId::TypographicFamilyName, u"Var"},
+       {FontPropertyId::kTypographicFamilyName, u"Var"},
        {{kWghtTag, 640}},
        u"Var-Bold"},
       {"clamped above the range",
-       {FontPropertyId::TypographicFamilyName, u"Var"},
+       {FontPropertyId::kTypographicFamilyName, u"Var"},
        {{kWghtTag, 2000}},
        u"Var-Black"},
       {"clamped below the range",
-       {FontPropertyId::TypographicFamilyName, u"Var"},
+       {FontPropertyId::kTypographicFamilyName, u"Var"},
        {{kWghtTag, -50}},
        u"Var-Thin"},
       {"last value of a tag wins",
-       {FontPropertyId::TypographicFamilyName, u"Var"},
+       {FontPropertyId::kTypographicFamilyName, u"Var"},
        {{kWghtTag, 100}, {kWghtTag, 900}},
        u"Var-Black"},
       {"NaN is ignored",
-       {FontPropertyId::TypographicFamilyName, u"Var"},
+       {FontPropertyId::kTypographicFamilyName, u"Var"},
        {{kWghtTag, nan}},
        u"Var-Regular"},
       {"static weight as wght",
-       {FontPropertyId::WeightStretchStyleFamilyName, u"Fam"},
+       {FontPropertyId::kWeightStretchStyleFamilyName, u"Fam"},
        {{kWghtTag, 690}},
        u"Fam-Bold"},
       {"static width as wdth",
-       {FontPropertyId::TypographicFamilyName, u"Fam"},
+       {FontPropertyId::kTypographicFamilyName, u"Fam"},
        {{kWdth, 75}},
        u"Fam-Condensed"},
       {"static italic as ital",
-       {FontPropertyId::TypographicFamilyName, u"Fam"},
+       {FontPropertyId::kTypographicFamilyName, u"Fam"},
        {{kItal, 1}},
        u"Fam-Italic"},
       {"no axes: the most normal face",
-       {FontPropertyId::TypographicFamilyName, u"Fam"},
+       {FontPropertyId::kTypographicFamilyName, u"Fam"},
        {},
        u"Fam-Regular"},
       {"unknown axis changes nothing",
-       {FontPropertyId::TypographicFamilyName, u"Fam"},
+       {FontPropertyId::kTypographicFamilyName, u"Fam"},
        {{axisTag('o', 'p', 's', 'z'), 72}},
        u"Fam-Regular"},
-      {"PostScript name, any case", {FontPropertyId::PostScriptName, u"FAM-bold"}, {}, u"Fam-Bold"},
+      {"PostScript name, any case",
+       {FontPropertyId::kPostScriptName, u"FAM-bold"},
+       {},
+       u"Fam-Bold"},
       {"full name in another language",
-       {FontPropertyId::FullName, u"voll fam-light"},
+       {FontPropertyId::kFullName, u"voll fam-light"},
        {},
        u"Fam-Light"},
       {"legacy family",
-       {FontPropertyId::Win32FamilyName, u"Fam Narrow"},
+       {FontPropertyId::kWin32FamilyName, u"Fam Narrow"},
        {{kWdth, 200}},
        u"Fam-Expanded"},
       {"WWS family does not know legacy names",
-       {FontPropertyId::WeightStretchStyleFamilyName, u"Fam Narrow"},
+       {FontPropertyId::kWeightStretchStyleFamilyName, u"Fam Narrow"},
        {},
        u"<none>"},
-      {"empty name", {FontPropertyId::PostScriptName, u""}, {}, u"<none>"},
-      {"a name nothing has", {FontPropertyId::FullName, u"Fam"}, {}, u"<none>"},
+      {"empty name", {FontPropertyId::kPostScriptName, u""}, {}, u"<none>"},
+      {"a name nothing has", {FontPropertyId::kFullName, u"Fam"}, {}, u"<none>"},
   };
   auto index = makeIndex();
   auto all = LinuxFontSet::scalableFonts(index);
@@ -232,7 +235,8 @@ TEST(LinuxFontSetContract, SubsetsPropertiesAndFilters) {
   auto index = makeIndex();
   // A subset only matches its own fonts.
   LinuxFontSet subset(index, {9, 1, 0});
-  EXPECT_EQ(subset.matchProperty({FontPropertyId::PostScriptName, u"Fam-Italic"})->fontCount(), 0u);
+  EXPECT_EQ(subset.matchProperty({FontPropertyId::kPostScriptName, u"Fam-Italic"})->fontCount(),
+            0u);
   EXPECT_EQ(subset.matchFamily(u"Fam", 700, 5, 0)->fontCount(), 2u);
 
   struct FilterCase {
@@ -254,7 +258,8 @@ TEST(LinuxFontSetContract, SubsetsPropertiesAndFilters) {
     ASSERT_EQ(filtered->fontCount(), filters[i].expected.size());
     for (uint32_t k = 0; k < filtered->fontCount(); ++k) {
       std::u16string name;
-      ASSERT_TRUE(filtered->propertyValues(k, FontPropertyId::PostScriptName)->getString(0, &name));
+      ASSERT_TRUE(
+          filtered->propertyValues(k, FontPropertyId::kPostScriptName)->getString(0, &name));
       EXPECT_EQ(narrow(name), narrow(filters[i].expected[k]));
     }
   }
@@ -264,11 +269,11 @@ TEST(LinuxFontSetContract, SubsetsPropertiesAndFilters) {
     std::vector<LocalizedStringList::Entry> expected;
   };
   const PropertyCase properties[] = {
-      {FontPropertyId::PostScriptName, {{u"en-us", u"Fam-Bold"}}},
-      {FontPropertyId::FullName, {{u"en-us", u"Fam Fam-Bold"}, {u"de", u"Voll Fam-Bold"}}},
-      {FontPropertyId::TypographicFamilyName, {{u"en-us", u"Fam"}}},
-      {FontPropertyId::WeightStretchStyleFamilyName, {{u"en-us", u"Fam"}}},
-      {FontPropertyId::Win32FamilyName, {{u"en-us", u"Fam"}}},
+      {FontPropertyId::kPostScriptName, {{u"en-us", u"Fam-Bold"}}},
+      {FontPropertyId::kFullName, {{u"en-us", u"Fam Fam-Bold"}, {u"de", u"Voll Fam-Bold"}}},
+      {FontPropertyId::kTypographicFamilyName, {{u"en-us", u"Fam"}}},
+      {FontPropertyId::kWeightStretchStyleFamilyName, {{u"en-us", u"Fam"}}},
+      {FontPropertyId::kWin32FamilyName, {{u"en-us", u"Fam"}}},
   };
   for (const PropertyCase& c : properties) {
     SCOPED_TRACE(int(c.id));
@@ -284,7 +289,7 @@ TEST(LinuxFontSetContract, SubsetsPropertiesAndFilters) {
       EXPECT_EQ(found, k);
     }
   }
-  EXPECT_EQ(subset.propertyValues(3, FontPropertyId::PostScriptName), nullptr);
+  EXPECT_EQ(subset.propertyValues(3, FontPropertyId::kPostScriptName), nullptr);
 }
 
 }  // namespace

@@ -55,30 +55,30 @@ TEST_F(SystemFontSet, PropertyMatchFindsExactNamesOnly) {
     std::u16string_view firstPostScript;  // "<no font>": nothing matches
   };
   const Case cases[] = {
-      {FontPropertyId::PostScriptName, u"DejaVuSans-Bold", u"DejaVuSans-Bold"},
-      {FontPropertyId::PostScriptName, u"DEJAVUSANS-bold", u"DejaVuSans-Bold"},
-      {FontPropertyId::FullName, u"DejaVu Sans Bold", u"DejaVuSans-Bold"},
-      {FontPropertyId::FullName, u"dejavu sans condensed bold", u"DejaVuSansCondensed-Bold"},
-      {FontPropertyId::TypographicFamilyName, u"DejaVu Sans", u"DejaVuSans"},
-      {FontPropertyId::WeightStretchStyleFamilyName, u"DejaVu Serif", u"DejaVuSerif"},
-      {FontPropertyId::Win32FamilyName, u"DejaVu Sans Condensed", u"DejaVuSansCondensed"},
-      {FontPropertyId::Win32FamilyName, u"DejaVu Sans Light", u"DejaVuSans-ExtraLight"},
-      {FontPropertyId::TypographicFamilyName, u"Noto Color Emoji", u"NotoColorEmoji"},
+      {FontPropertyId::kPostScriptName, u"DejaVuSans-Bold", u"DejaVuSans-Bold"},
+      {FontPropertyId::kPostScriptName, u"DEJAVUSANS-bold", u"DejaVuSans-Bold"},
+      {FontPropertyId::kFullName, u"DejaVu Sans Bold", u"DejaVuSans-Bold"},
+      {FontPropertyId::kFullName, u"dejavu sans condensed bold", u"DejaVuSansCondensed-Bold"},
+      {FontPropertyId::kTypographicFamilyName, u"DejaVu Sans", u"DejaVuSans"},
+      {FontPropertyId::kWeightStretchStyleFamilyName, u"DejaVu Serif", u"DejaVuSerif"},
+      {FontPropertyId::kWin32FamilyName, u"DejaVu Sans Condensed", u"DejaVuSansCondensed"},
+      {FontPropertyId::kWin32FamilyName, u"DejaVu Sans Light", u"DejaVuSans-ExtraLight"},
+      {FontPropertyId::kTypographicFamilyName, u"Noto Color Emoji", u"NotoColorEmoji"},
       // Nothing installed has these: fontconfig would substitute, the set must not.
-      {FontPropertyId::TypographicFamilyName, u"Arial", u"<no font>"},
-      {FontPropertyId::TypographicFamilyName, u"sans-serif", u"<no font>"},
-      {FontPropertyId::FullName, u"DejaVuSans Bold", u"<no font>"},
-      {FontPropertyId::PostScriptName, u"DejaVu Sans", u"<no font>"},
-      {FontPropertyId::TypographicFamilyName, u"DejaVu", u"<no font>"},
+      {FontPropertyId::kTypographicFamilyName, u"Arial", u"<no font>"},
+      {FontPropertyId::kTypographicFamilyName, u"sans-serif", u"<no font>"},
+      {FontPropertyId::kFullName, u"DejaVuSans Bold", u"<no font>"},
+      {FontPropertyId::kPostScriptName, u"DejaVu Sans", u"<no font>"},
+      {FontPropertyId::kTypographicFamilyName, u"DejaVu", u"<no font>"},
       // Bitmap-only faces are outside the engine's set.
-      {FontPropertyId::Win32FamilyName, u"Terminus", u"<no font>"},
-      {FontPropertyId::PostScriptName, u"TerminusBold", u"<no font>"},
+      {FontPropertyId::kWin32FamilyName, u"Terminus", u"<no font>"},
+      {FontPropertyId::kPostScriptName, u"TerminusBold", u"<no font>"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(narrow(c.value));
     FontSetRef matched = set_->asAxisAware()->matchProperty({c.id, c.value}, {});
     ASSERT_NE(matched, nullptr);
-    EXPECT_EQ(narrow(valueOf(matched, 0, FontPropertyId::PostScriptName)),
+    EXPECT_EQ(narrow(valueOf(matched, 0, FontPropertyId::kPostScriptName)),
               narrow(c.firstPostScript));
     EXPECT_EQ(set_->matchProperty({c.id, c.value})->fontCount(), matched->fontCount());
   }
@@ -110,7 +110,7 @@ TEST_F(SystemFontSet, FamilyMatchPutsTheRequestedStyleFirst) {
                  std::to_string(c.stretch) + "/" + std::to_string(c.style));
     FontSetRef matched = set_->matchFamily(c.family, c.weight, c.stretch, c.style);
     ASSERT_NE(matched, nullptr);
-    EXPECT_EQ(narrow(valueOf(matched, 0, FontPropertyId::PostScriptName)),
+    EXPECT_EQ(narrow(valueOf(matched, 0, FontPropertyId::kPostScriptName)),
               narrow(c.firstPostScript));
   }
 }
@@ -133,7 +133,7 @@ TEST_F(SystemFontSet, AxisValuesPickTheNearestInstance) {
   for (size_t i = 0; i < std::size(cases); ++i) {
     SCOPED_TRACE(i);
     FontSetRef matched = set_->asAxisAware()->matchProperty(
-        {FontPropertyId::TypographicFamilyName, u"Inter"}, cases[i].axisValues);
+        {FontPropertyId::kTypographicFamilyName, u"Inter"}, cases[i].axisValues);
     ASSERT_NE(matched, nullptr);
     ASSERT_GT(matched->fontCount(), 1u);
     auto linux = std::static_pointer_cast<const LinuxFontSet>(matched);
@@ -158,17 +158,17 @@ TEST_F(SystemFontSet, FirstFontFilterAndPropertyValues) {
     std::u16string_view expected;
   };
   const Case cases[] = {
-      {FontPropertyId::PostScriptName, u"DejaVuSans-Bold"},
-      {FontPropertyId::FullName, u"DejaVu Sans Bold"},
-      {FontPropertyId::TypographicFamilyName, u"DejaVu Sans"},
-      {FontPropertyId::WeightStretchStyleFamilyName, u"DejaVu Sans"},
-      {FontPropertyId::Win32FamilyName, u"DejaVu Sans"},
+      {FontPropertyId::kPostScriptName, u"DejaVuSans-Bold"},
+      {FontPropertyId::kFullName, u"DejaVu Sans Bold"},
+      {FontPropertyId::kTypographicFamilyName, u"DejaVu Sans"},
+      {FontPropertyId::kWeightStretchStyleFamilyName, u"DejaVu Sans"},
+      {FontPropertyId::kWin32FamilyName, u"DejaVu Sans"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(int(c.id));
     EXPECT_EQ(narrow(valueOf(one, 0, c.id)), narrow(c.expected));
   }
-  EXPECT_EQ(one->propertyValues(1, FontPropertyId::FullName), nullptr);
+  EXPECT_EQ(one->propertyValues(1, FontPropertyId::kFullName), nullptr);
   const uint32_t beyond = one->fontCount();
   EXPECT_EQ(one->asAxisAware()->filteredFonts({&beyond, 1}), nullptr);
 }

@@ -362,7 +362,7 @@ TEST_F(LinuxGdiTest, DrawnLineInksOnlyItsCell) {
 TEST_F(LinuxGdiTest, MeasuredAndDrawnThroughTheCore) {
   ResolvedFont entry;
   entry.found = true;
-  entry.kind = FontKind::Gdi;
+  entry.kind = FontKind::kGdi;
   entry.familyName = u"Terminus";
   const LayoutResult layout = measureGdiLayout(*gdi_, entry, u"Hello world, again", 16, 60, 1);
   ASSERT_TRUE(layout.resolved) << layout.error;

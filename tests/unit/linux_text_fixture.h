@@ -62,7 +62,7 @@ class LinuxTextFixture {
     description.fontSize = size;
     description.localeName = u"en-us";
     std::unique_ptr<TextFormat> result = engine_.createTextFormat(description);
-    if (result) result->setWordWrapping(WordWrapping::EmergencyBreak);
+    if (result) result->setWordWrapping(WordWrapping::kEmergencyBreak);
     return result;
   }
 

@@ -109,7 +109,7 @@ std::vector<std::string> breakModel(const std::string& text, float maxWidth,
 }
 
 TEST(LineBreaker, GreedyWrappingWithHangingSpacesAndEmergencyBreaks) {
-  constexpr auto kEmergency = WordWrapping::EmergencyBreak;
+  constexpr auto kEmergency = WordWrapping::kEmergencyBreak;
   const BreakCase cases[] = {
       {"empty paragraph is one line", "", 50, kEmergency, {""}},
       {"fits", "ab cd", 50, kEmergency, {"ab cd"}},
@@ -128,9 +128,9 @@ TEST(LineBreaker, GreedyWrappingWithHangingSpacesAndEmergencyBreaks) {
       {"plain wrap lets a long word overflow",
        "ab cdefghij kl",
        40,
-       WordWrapping::Wrap,
+       WordWrapping::kWrap,
        {"ab", "cdefghij", "kl"}},
-      {"no wrap keeps one line", "ab cd ef", 20, WordWrapping::NoWrap, {"ab cd ef"}},
+      {"no wrap keeps one line", "ab cd ef", 20, WordWrapping::kNoWrap, {"ab cd ef"}},
       {"tab advances to the next stop", "a\tb", 100, kEmergency, {"a\tb"}},
       {"tab on a stop advances a whole stop", "abcd\tb", 100, kEmergency, {"abcd\tb"}},
       {"tabs measure from where they start", "ab\tc\td", 100, kEmergency, {"ab\tc\td"}},
@@ -152,7 +152,7 @@ TEST(LineBreaker, RoundingInSummedAdvancesDoesNotWrapTextOfExactlyTheWidth) {
   for (float a : advances) sum += a;
   ASSERT_GT(sum, 1.0f);
   std::vector<LineSpan> spans;
-  breakLines({advances, flags, 1.0f, WordWrapping::EmergencyBreak, kModelTabStop}, spans);
+  breakLines({advances, flags, 1.0f, WordWrapping::kEmergencyBreak, kModelTabStop}, spans);
   EXPECT_EQ(spans.size(), 1u);
 }
 

@@ -34,7 +34,7 @@ class MeasureLayoutTest : public ::testing::Test {
     font.axisValues = {{kWghtTag, 300.0f}, {axisTag('o', 'p', 's', 'z'), 12.0f}};
     testing::activateFonts(ctx.registry(), {{u"f", font}});
     fonts = matchedFamily(u"Fam");
-    backend.textEngine->systemFonts->onProperty(FontPropertyId::PostScriptName, u"PS", fonts);
+    backend.textEngine->systemFonts->onProperty(FontPropertyId::kPostScriptName, u"PS", fonts);
   }
   FakeTextEngine& engine() { return *backend.textEngine; }
   LayoutResult measure(const std::u16string& text = u"Hello", float fontSize = 28,
@@ -61,7 +61,7 @@ TEST_F(MeasureLayoutTest, BuildsTheFormatAndLayoutFromTheEntry) {
   LayoutResult result = measure(u"Hello", 28, 300, 2);
   ASSERT_TRUE(result.resolved);
   EXPECT_TRUE(result.error.empty());
-  EXPECT_EQ(result.kind(), FontKind::DirectWrite);
+  EXPECT_EQ(result.kind(), FontKind::kDirectWrite);
   EXPECT_EQ(result.lineCount, 3u);
   EXPECT_EQ(result.height, 34.0f);
   ASSERT_NE(result.textLayout(), nullptr);
@@ -79,9 +79,9 @@ TEST_F(MeasureLayoutTest, BuildsTheFormatAndLayoutFromTheEntry) {
   EXPECT_EQ(format.localeName, u"en-us");
   ASSERT_EQ(format.axisCalls.size(), 1u);
   EXPECT_EQ(format.axisCalls[0], ctx.registry().findRegisteredFont(u"f")->axisValues);
-  EXPECT_EQ(format.wrapping, std::vector{WordWrapping::EmergencyBreak});
-  EXPECT_EQ(format.textAlignment, std::vector{TextAlignment::Leading});
-  EXPECT_EQ(format.paragraphAlignment, std::vector{ParagraphAlignment::Near});
+  EXPECT_EQ(format.wrapping, std::vector{WordWrapping::kEmergencyBreak});
+  EXPECT_EQ(format.textAlignment, std::vector{TextAlignment::kLeading});
+  EXPECT_EQ(format.paragraphAlignment, std::vector{ParagraphAlignment::kNear});
 
   ASSERT_EQ(engine().layouts.size(), 1u);
   EXPECT_EQ(engine().layouts[0].text, u"Hello");
@@ -219,7 +219,7 @@ TEST_F(MeasureLayoutTest, GdiEntriesAreValidatedThenMeasuredByTheGdiPath) {
   expectFailed(measure(u"Hello", 28, 8192.5f, 1, u"gdi"), errors::kInvalidLayout);
   LayoutResult result = measure(u"Hello", 28, 300, 1, u"gdi");
   EXPECT_TRUE(result.resolved);
-  EXPECT_EQ(result.kind(), FontKind::Gdi);
+  EXPECT_EQ(result.kind(), FontKind::kGdi);
   ASSERT_NE(result.gdiLayout(), nullptr);
   EXPECT_EQ(result.gdiLayout()->familyName, u"Terminus");
   EXPECT_EQ(result.textLayout(), nullptr);

@@ -53,7 +53,7 @@ TEST_F(ResolvedFontCacheTest, OutcomesAreRememberedUntilCleared) {
 
     // The font becomes resolvable, but the cached failure stands.
     registerFont(u"f", u"Real-PS");
-    backend.textEngine->systemFonts->onProperty(FontPropertyId::PostScriptName, u"Real-PS",
+    backend.textEngine->systemFonts->onProperty(FontPropertyId::kPostScriptName, u"Real-PS",
                                                 matchedFamily(u"Real"));
     ResolvedFont& second = ctx.resolvedFonts().resolveFont(ctx.platform(), ctx.registry(), u"f");
     EXPECT_EQ(&second, &first);
@@ -90,7 +90,7 @@ TEST_F(ResolvedFontCacheTest, ClearReleasesCollections) {
   {
     auto fonts = matchedFamily(u"Fam");
     collection = fonts->collection;
-    backend.textEngine->systemFonts->onProperty(FontPropertyId::PostScriptName, u"PS", fonts);
+    backend.textEngine->systemFonts->onProperty(FontPropertyId::kPostScriptName, u"PS", fonts);
     ASSERT_TRUE(ctx.resolvedFonts().resolveFont(ctx.platform(), ctx.registry(), u"f").found);
     backend.textEngine->systemFonts->propertyMatches.clear();
   }

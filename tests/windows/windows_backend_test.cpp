@@ -49,7 +49,7 @@ TEST(WindowsBackend, HideSwitchRemovesTheVersion1FontSet) {
   EXPECT_EQ(context.platform().systemAxisAwareFontSet(), nullptr);
   // Sets that matching returns are hidden too, so no step reaches a version-1 call.
   FontSetRef matched = context.platform().systemFontSet()->matchProperty(
-      {FontPropertyId::Win32FamilyName, u"DejaVu Sans"});
+      {FontPropertyId::kWin32FamilyName, u"DejaVu Sans"});
   if (matched) {
     EXPECT_EQ(matched->asAxisAware(), nullptr);
   }

@@ -40,7 +40,7 @@ class WindowsFontSetTest : public ::testing::Test {
   }
   void SetUp() override {
     ASSERT_TRUE(systemSet_);
-    FontSetRef dejaVu = systemSet_->matchProperty({FontPropertyId::PostScriptName, u"DejaVuSans"});
+    FontSetRef dejaVu = systemSet_->matchProperty({FontPropertyId::kPostScriptName, u"DejaVuSans"});
     if (!dejaVu || dejaVu->fontCount() == 0) GTEST_SKIP() << "DejaVu Sans is not installed";
   }
 
@@ -58,15 +58,15 @@ struct MatchRow {
 };
 
 constexpr MatchRow kPropertyMatches[] = {
-    {FontPropertyId::PostScriptName, u"DejaVuSans-Bold", FontPropertyId::PostScriptName,
+    {FontPropertyId::kPostScriptName, u"DejaVuSans-Bold", FontPropertyId::kPostScriptName,
      u"DejaVuSans-Bold"},
-    {FontPropertyId::PostScriptName, u"DejaVuSans-Oblique", FontPropertyId::FullName,
+    {FontPropertyId::kPostScriptName, u"DejaVuSans-Oblique", FontPropertyId::kFullName,
      u"DejaVu Sans Oblique"},
-    {FontPropertyId::FullName, u"DejaVu Sans Bold", FontPropertyId::PostScriptName,
+    {FontPropertyId::kFullName, u"DejaVu Sans Bold", FontPropertyId::kPostScriptName,
      u"DejaVuSans-Bold"},
-    {FontPropertyId::Win32FamilyName, u"DejaVu Sans", FontPropertyId::Win32FamilyName,
+    {FontPropertyId::kWin32FamilyName, u"DejaVu Sans", FontPropertyId::kWin32FamilyName,
      u"DejaVu Sans"},
-    {FontPropertyId::Win32FamilyName, u"DejaVu Sans Condensed", FontPropertyId::Win32FamilyName,
+    {FontPropertyId::kWin32FamilyName, u"DejaVu Sans Condensed", FontPropertyId::kWin32FamilyName,
      u"DejaVu Sans Condensed"},
 };
 
@@ -82,8 +82,8 @@ TEST_F(WindowsFontSetTest, MatchesByPropertyWithoutVersion1) {
 }
 
 TEST_F(WindowsFontSetTest, UnknownNamesMatchNothing) {
-  for (FontPropertyId id : {FontPropertyId::PostScriptName, FontPropertyId::FullName,
-                            FontPropertyId::Win32FamilyName}) {
+  for (FontPropertyId id : {FontPropertyId::kPostScriptName, FontPropertyId::kFullName,
+                            FontPropertyId::kWin32FamilyName}) {
     SCOPED_TRACE(static_cast<int>(id));
     FontSetRef matched = systemSet_->matchProperty({id, u"No Such Font Anywhere"});
     EXPECT_TRUE(!matched || matched->fontCount() == 0);
@@ -91,10 +91,10 @@ TEST_F(WindowsFontSetTest, UnknownNamesMatchNothing) {
 }
 
 TEST_F(WindowsFontSetTest, PropertyAbsentFromFontIsNull) {
-  FontSetRef matched = systemSet_->matchProperty({FontPropertyId::PostScriptName, u"DejaVuSans"});
+  FontSetRef matched = systemSet_->matchProperty({FontPropertyId::kPostScriptName, u"DejaVuSans"});
   ASSERT_TRUE(matched);
   // An out-of-range index is a failed call, not a crash.
-  EXPECT_EQ(matched->propertyValues(matched->fontCount() + 5, FontPropertyId::FullName), nullptr);
+  EXPECT_EQ(matched->propertyValues(matched->fontCount() + 5, FontPropertyId::kFullName), nullptr);
 }
 
 TEST_F(WindowsFontSetTest, MatchesByPropertyAndAxisValuesWithVersion1) {
@@ -110,15 +110,15 @@ TEST_F(WindowsFontSetTest, MatchesByPropertyAndAxisValuesWithVersion1) {
     EXPECT_EQ(firstFontProperty(*matched, row.checkId), row.expected);
   }
   // The axis values rank the family's fonts: weight 700 puts the bold face first.
-  FontSetRef family = set1->matchProperty({FontPropertyId::Win32FamilyName, u"DejaVu Sans"}, bold);
+  FontSetRef family = set1->matchProperty({FontPropertyId::kWin32FamilyName, u"DejaVu Sans"}, bold);
   ASSERT_TRUE(family);
-  EXPECT_EQ(firstFontProperty(*family, FontPropertyId::PostScriptName), u"DejaVuSans-Bold");
+  EXPECT_EQ(firstFontProperty(*family, FontPropertyId::kPostScriptName), u"DejaVuSans-Bold");
 }
 
 TEST_F(WindowsFontSetTest, MatchesByTypographicAndWeightStretchStyleFamily) {
   KFP_SKIP_UNDER_WINE("typographic and weight-stretch-style family names are absent");
   for (FontPropertyId id :
-       {FontPropertyId::TypographicFamilyName, FontPropertyId::WeightStretchStyleFamilyName}) {
+       {FontPropertyId::kTypographicFamilyName, FontPropertyId::kWeightStretchStyleFamilyName}) {
     SCOPED_TRACE(static_cast<int>(id));
     FontSetRef matched = systemSet_->matchProperty({id, u"DejaVu Sans"});
     ASSERT_TRUE(matched);
@@ -142,13 +142,13 @@ TEST_F(WindowsFontSetTest, MatchesFamilyPuttingTheRequestedFaceFirst) {
     FontSetRef matched =
         systemSet_->matchFamily(u"DejaVu Sans", row.weight, kNormalStretch, row.style);
     ASSERT_TRUE(matched);
-    EXPECT_EQ(firstFontProperty(*matched, FontPropertyId::PostScriptName), row.postScriptName);
+    EXPECT_EQ(firstFontProperty(*matched, FontPropertyId::kPostScriptName), row.postScriptName);
   }
 }
 
 TEST_F(WindowsFontSetTest, FiltersToTheFirstFont) {
   KFP_SKIP_UNDER_WINE("IDWriteFontSet1::GetFilteredFonts returns E_NOTIMPL");
-  FontSetRef family = systemSet_->matchProperty({FontPropertyId::Win32FamilyName, u"DejaVu Sans"});
+  FontSetRef family = systemSet_->matchProperty({FontPropertyId::kWin32FamilyName, u"DejaVu Sans"});
   ASSERT_TRUE(family);
   ASSERT_GT(family->fontCount(), 1u);
   ASSERT_NE(family->asAxisAware(), nullptr);
@@ -156,13 +156,13 @@ TEST_F(WindowsFontSetTest, FiltersToTheFirstFont) {
   FontSetRef filtered = family->asAxisAware()->filteredFonts(first);
   ASSERT_TRUE(filtered);
   ASSERT_EQ(filtered->fontCount(), 1u);
-  EXPECT_EQ(firstFontProperty(*filtered, FontPropertyId::PostScriptName),
-            firstFontProperty(*family, FontPropertyId::PostScriptName));
+  EXPECT_EQ(firstFontProperty(*filtered, FontPropertyId::kPostScriptName),
+            firstFontProperty(*family, FontPropertyId::kPostScriptName));
 }
 
 TEST_F(WindowsFontSetTest, CollectionFromMatchedFonts) {
   FontSetRef matched =
-      systemSet_->matchProperty({FontPropertyId::PostScriptName, u"DejaVuSans-Bold"});
+      systemSet_->matchProperty({FontPropertyId::kPostScriptName, u"DejaVuSans-Bold"});
   ASSERT_TRUE(matched);
   FontCollectionRef collection = engine_->createFontCollection(*matched);
   ASSERT_TRUE(collection);
@@ -191,7 +191,7 @@ TEST_F(WindowsFontSetTest, CollectionFromMatchedFonts) {
 
 TEST_F(WindowsFontSetTest, CollectionOfAFamilyHoldsOnlyThatFamily) {
   FontSetRef matched =
-      systemSet_->matchProperty({FontPropertyId::Win32FamilyName, u"DejaVu Sans Mono"});
+      systemSet_->matchProperty({FontPropertyId::kWin32FamilyName, u"DejaVu Sans Mono"});
   ASSERT_TRUE(matched);
   FontCollectionRef collection = engine_->createFontCollection(*matched);
   ASSERT_TRUE(collection);
@@ -246,7 +246,7 @@ TEST_P(WindowsFontResolutionTest, ResolvesAndNamesTheFamily) {
     EXPECT_EQ(entry.found, row.found);
     EXPECT_EQ(entry.error, row.error);
     if (!row.found) continue;
-    EXPECT_EQ(entry.kind, FontKind::DirectWrite);
+    EXPECT_EQ(entry.kind, FontKind::kDirectWrite);
     EXPECT_EQ(entry.familyName, row.familyName);
     ASSERT_TRUE(entry.fontCollection);
     EXPECT_TRUE(entry.fontCollection->findFamilyName(entry.familyName));
@@ -269,7 +269,7 @@ TEST_P(WindowsFontResolutionTest, FamilyNameAloneResolves) {
   ASSERT_TRUE(entry.found);
   EXPECT_EQ(entry.familyName, u"DejaVu Serif");
   // Wine lacks every DirectWrite family match, so only GDI's face lookup finds it there.
-  EXPECT_EQ(entry.kind, runningUnderWine() ? FontKind::Gdi : FontKind::DirectWrite);
+  EXPECT_EQ(entry.kind, runningUnderWine() ? FontKind::kGdi : FontKind::kDirectWrite);
 }
 
 INSTANTIATE_TEST_SUITE_P(Version1, WindowsFontResolutionTest, ::testing::Values(false, true),

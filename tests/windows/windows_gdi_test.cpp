@@ -198,7 +198,7 @@ TEST_F(WindowsGdiTest, LinesBreakOnRealExtents) {
 TEST_F(WindowsGdiTest, MeasuresAndDrawsIntoADibSection) {
   ResolvedFont entry;
   entry.found = true;
-  entry.kind = FontKind::Gdi;
+  entry.kind = FontKind::kGdi;
   entry.familyName = u"DejaVu Sans";
   struct Row {
     float dpiScale;

@@ -77,7 +77,7 @@ class WindowsGraphicsTest : public ::testing::Test {
     ASSERT_TRUE(context_->platform().graphics());
     const ResolvedFont& entry = context_->resolvedFonts().resolveFont(
         context_->platform(), context_->registry(), u"dejavu");
-    if (!entry.found || entry.kind != FontKind::DirectWrite) {
+    if (!entry.found || entry.kind != FontKind::kDirectWrite) {
       GTEST_SKIP() << "DejaVu Sans is not installed";
     }
   }

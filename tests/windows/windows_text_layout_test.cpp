@@ -92,7 +92,7 @@ class WindowsTextLayoutTest : public ::testing::Test {
   // A one-face collection of the installed font with that PostScript name, or nullptr.
   static FontCollectionRef collectionOf(std::u16string_view postScriptName) {
     if (!system_) return nullptr;
-    FontSetRef matched = system_->matchProperty({FontPropertyId::PostScriptName, postScriptName});
+    FontSetRef matched = system_->matchProperty({FontPropertyId::kPostScriptName, postScriptName});
     if (!matched || matched->fontCount() == 0) return nullptr;
     return engine_->createFontCollection(*matched);
   }
@@ -110,7 +110,7 @@ class WindowsTextLayoutTest : public ::testing::Test {
     request.fontSize = fontSize;
     request.localeName = u"en-us";
     std::unique_ptr<TextFormat> made = engine_->createTextFormat(request);
-    if (made) made->setWordWrapping(WordWrapping::EmergencyBreak);
+    if (made) made->setWordWrapping(WordWrapping::kEmergencyBreak);
     return made;
   }
 

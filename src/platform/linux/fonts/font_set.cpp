@@ -42,19 +42,19 @@ bool LinuxFontSet::contains(uint32_t recordId) const {
 std::vector<uint32_t> LinuxFontSet::fontsNamed(FontPropertyId id, std::u16string_view name) const {
   std::span<const uint32_t> found;
   switch (id) {
-    case FontPropertyId::PostScriptName:
+    case FontPropertyId::kPostScriptName:
       found = index_->byPostScriptName(name);
       break;
-    case FontPropertyId::FullName:
+    case FontPropertyId::kFullName:
       found = index_->byFullName(name);
       break;
-    case FontPropertyId::TypographicFamilyName:
+    case FontPropertyId::kTypographicFamilyName:
       found = index_->byTypographicFamily(name);
       break;
-    case FontPropertyId::WeightStretchStyleFamilyName:
+    case FontPropertyId::kWeightStretchStyleFamilyName:
       found = index_->byWwsFamily(name);
       break;
-    case FontPropertyId::Win32FamilyName:
+    case FontPropertyId::kWin32FamilyName:
       found = index_->byWin32Family(name);
       break;
   }
@@ -84,8 +84,8 @@ FontSetRef LinuxFontSet::matchFamily(std::u16string_view familyName, int weight,
   // widths and weights, the legacy name only its own four styles.
   std::vector<uint32_t> ids;
   for (FontPropertyId kind :
-       {FontPropertyId::WeightStretchStyleFamilyName, FontPropertyId::TypographicFamilyName,
-        FontPropertyId::Win32FamilyName}) {
+       {FontPropertyId::kWeightStretchStyleFamilyName, FontPropertyId::kTypographicFamilyName,
+        FontPropertyId::kWin32FamilyName}) {
     std::vector<uint32_t> named = fontsNamed(kind, familyName);
     ids.insert(ids.end(), named.begin(), named.end());
   }
@@ -105,17 +105,17 @@ std::shared_ptr<const LocalizedStrings> LinuxFontSet::propertyValues(uint32_t in
   if (index >= ids_.size()) return nullptr;
   const FontRecord& record = index_->record(ids_[index]);
   switch (id) {
-    case FontPropertyId::PostScriptName:
+    case FontPropertyId::kPostScriptName:
       if (record.postScriptName.empty()) return nullptr;
       return std::make_shared<LocalizedStringList>(
           std::vector<LocalizedStringList::Entry>{{u"en-us", record.postScriptName}});
-    case FontPropertyId::FullName:
+    case FontPropertyId::kFullName:
       return toLocalizedStrings(record.fullNames);
-    case FontPropertyId::TypographicFamilyName:
+    case FontPropertyId::kTypographicFamilyName:
       return toLocalizedStrings(record.typographicFamilyNames);
-    case FontPropertyId::WeightStretchStyleFamilyName:
+    case FontPropertyId::kWeightStretchStyleFamilyName:
       return toLocalizedStrings(record.wwsFamilyNames);
-    case FontPropertyId::Win32FamilyName:
+    case FontPropertyId::kWin32FamilyName:
       return toLocalizedStrings(record.win32FamilyNames);
   }
   return nullptr;

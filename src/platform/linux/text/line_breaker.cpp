@@ -21,7 +21,7 @@ class GreedyBreaker {
     uint32_t opportunity = nextOpportunity(0);
     while (pos < n_) {
       const uint32_t contentEnd = trimHanging(pos, opportunity);
-      if (in_.wrapping == WordWrapping::NoWrap || fits(extend(lineWidth, pos, contentEnd))) {
+      if (in_.wrapping == WordWrapping::kNoWrap || fits(extend(lineWidth, pos, contentEnd))) {
         lineWidth = extend(lineWidth, pos, opportunity);
         pos = opportunity;
         opportunity = nextOpportunity(pos);
@@ -33,7 +33,7 @@ class GreedyBreaker {
         lineWidth = 0;
         continue;
       }
-      if (in_.wrapping != WordWrapping::EmergencyBreak) {
+      if (in_.wrapping != WordWrapping::kEmergencyBreak) {
         lineWidth = extend(lineWidth, pos, opportunity);
         pos = opportunity;
         opportunity = nextOpportunity(pos);

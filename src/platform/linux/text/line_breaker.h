@@ -28,7 +28,7 @@ struct LineBreakInput {
   std::span<const float> advances;  // n entries; a cluster's advance sits on its first code unit
   std::span<const uint8_t> flags;   // n + 1 entries
   float maxWidth = 0;
-  WordWrapping wrapping = WordWrapping::EmergencyBreak;
+  WordWrapping wrapping = WordWrapping::kEmergencyBreak;
   float tabStop = 0;  // distance between incremental tab stops from the line start
 };
 
@@ -36,7 +36,7 @@ struct LineBreakInput {
 float tabStopAfter(float x, float tabStop);
 
 // Lines covering [0, n) in order; always at least one. A word wider than the line is broken at
-// emergency boundaries (at least one cluster per line) only with WordWrapping::EmergencyBreak.
+// emergency boundaries (at least one cluster per line) only with WordWrapping::kEmergencyBreak.
 void breakLines(const LineBreakInput& input, std::vector<LineSpan>& lines);
 
 }  // namespace kfp::linux_backend

@@ -80,7 +80,7 @@ class ParagraphPlacer {
     }
     if (!engine_.markLineBreaks(paragraph, scratch_.flags)) return false;
     // Grapheme boundaries only matter when a single word is wider than the line.
-    if (format_.wordWrapping() == WordWrapping::EmergencyBreak && total > maxWidth_ &&
+    if (format_.wordWrapping() == WordWrapping::kEmergencyBreak && total > maxWidth_ &&
         widestWord() > maxWidth_ && !engine_.markGraphemeBreaks(paragraph, scratch_.flags)) {
       return false;
     }

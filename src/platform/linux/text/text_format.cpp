@@ -52,9 +52,9 @@ bool LinuxTextFormat::setFontAxisValues(std::span<const AxisValue> values) {
 
 bool LinuxTextFormat::setWordWrapping(WordWrapping wrapping) {
   switch (wrapping) {
-    case WordWrapping::Wrap:
-    case WordWrapping::NoWrap:
-    case WordWrapping::EmergencyBreak:
+    case WordWrapping::kWrap:
+    case WordWrapping::kNoWrap:
+    case WordWrapping::kEmergencyBreak:
       wordWrapping_ = wrapping;
       return true;
   }
@@ -62,11 +62,11 @@ bool LinuxTextFormat::setWordWrapping(WordWrapping wrapping) {
 }
 
 bool LinuxTextFormat::setTextAlignment(TextAlignment alignment) {
-  return alignment == TextAlignment::Leading;
+  return alignment == TextAlignment::kLeading;
 }
 
 bool LinuxTextFormat::setParagraphAlignment(ParagraphAlignment alignment) {
-  return alignment == ParagraphAlignment::Near;
+  return alignment == ParagraphAlignment::kNear;
 }
 
 }  // namespace kfp::linux_backend

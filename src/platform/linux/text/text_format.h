@@ -36,7 +36,7 @@ class LinuxTextFormat : public TextFormat {
   float fontSize_;
   uint32_t simulations_;
   AxisValues axisValues_;
-  WordWrapping wordWrapping_ = WordWrapping::Wrap;
+  WordWrapping wordWrapping_ = WordWrapping::kWrap;
   hb_language_t language_;
 };
 
