@@ -17,6 +17,7 @@ add_library(kfp_windows_common OBJECT
   src/platform/windows/localized_strings.cpp
   src/platform/windows/process_memory.cpp
   src/platform/windows/text_engine.cpp
+  src/platform/windows/text_format.cpp
   src/platform/windows/text_layout.cpp)
 target_link_libraries(kfp_windows_common PUBLIC kfp_core)
 

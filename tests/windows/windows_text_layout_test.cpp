@@ -7,7 +7,8 @@
 #include <vector>
 
 #include "fonts/font_lookup_steps.h"
-#include "platform/windows/backend_parts.h"
+#include "platform/windows/font_collection.h"
+#include "platform/windows/text_layout.h"
 #include "platform/windows/windows_backend.h"
 #include "windows/windows_test_support.h"
 

@@ -1,5 +1,8 @@
-#include "platform/windows/backend_parts.h"
+#include "platform/windows/gdi.h"
+#include "platform/windows/graphics.h"
+#include "platform/windows/process_memory.h"
 #include "platform/windows/test_hooks.h"
+#include "platform/windows/text_engine.h"
 #include "platform/windows/windows_backend.h"
 
 namespace kfp {

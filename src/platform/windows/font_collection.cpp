@@ -1,4 +1,7 @@
-#include "platform/windows/backend_parts.h"
+#include "platform/windows/font_collection.h"
+
+#include "platform/windows/localized_strings.h"
+#include "platform/windows/wide_text.h"
 
 namespace kfp::windows_backend {
 

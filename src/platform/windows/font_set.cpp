@@ -1,5 +1,8 @@
-#include "platform/windows/backend_parts.h"
+#include "platform/windows/font_set.h"
+
+#include "platform/windows/localized_strings.h"
 #include "platform/windows/test_hooks.h"
+#include "platform/windows/wide_text.h"
 
 namespace kfp::windows_backend {
 namespace {

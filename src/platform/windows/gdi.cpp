@@ -1,6 +1,8 @@
+#include "platform/windows/gdi.h"
+
 #include <algorithm>
 
-#include "platform/windows/backend_parts.h"
+#include "platform/windows/wide_text.h"
 
 namespace kfp::windows_backend {
 namespace {

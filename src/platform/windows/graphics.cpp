@@ -1,4 +1,10 @@
-#include "platform/windows/backend_parts.h"
+#include "platform/windows/graphics.h"
+
+#include <d2d1.h>
+#include <wincodec.h>
+#include <windows.h>
+
+#include "platform/windows/text_layout.h"
 
 namespace kfp::windows_backend {
 namespace {

@@ -1,4 +1,6 @@
-#include "platform/windows/backend_parts.h"
+#include "platform/windows/localized_strings.h"
+
+#include "platform/windows/wide_text.h"
 
 namespace kfp::windows_backend {
 

@@ -1,4 +1,7 @@
-#include "platform/windows/backend_parts.h"
+#include "platform/windows/process_memory.h"
+
+#include <windows.h>
+
 #include "platform/windows/test_hooks.h"
 
 // After windows.h, which it needs.

@@ -1,4 +1,10 @@
-#include "platform/windows/backend_parts.h"
+#include "platform/windows/text_engine.h"
+
+#include "platform/windows/font_collection.h"
+#include "platform/windows/font_set.h"
+#include "platform/windows/text_format.h"
+#include "platform/windows/text_layout.h"
+#include "platform/windows/wide_text.h"
 
 namespace kfp::windows_backend {
 

@@ -1,0 +1,32 @@
+#pragma once
+// The DirectWrite text engine: the system font set, collections, formats and layouts.
+
+#include <memory>
+#include <string_view>
+
+#include "base/error.h"
+#include "platform/text_engine.h"
+#include "platform/windows/com_ptr.h"
+#include "platform/windows/dwrite_compat.h"
+
+namespace kfp::windows_backend {
+
+class WindowsTextEngine final : public TextEngine {
+ public:
+  // The shared DirectWrite factory and its version-3 view; a failure code when either is missing.
+  static HResult create(std::shared_ptr<TextEngine>* out);
+
+  FontSetRef getSystemFontSet() override;
+  FontCollectionRef createFontCollection(const FontSet& fonts) override;
+  std::unique_ptr<TextFormat> createTextFormat(const TextFormatDescription& request) override;
+  std::unique_ptr<TextLayout> createTextLayout(std::u16string_view text, const TextFormat& format,
+                                               float maxWidth, float maxHeight) override;
+
+ private:
+  WindowsTextEngine(ComPtr<IDWriteFactory> factory, ComPtr<IDWriteFactory3> factory3)
+      : factory_(std::move(factory)), factory3_(std::move(factory3)) {}
+  ComPtr<IDWriteFactory> factory_;
+  ComPtr<IDWriteFactory3> factory3_;
+};
+
+}  // namespace kfp::windows_backend
