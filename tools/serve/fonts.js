@@ -31,8 +31,6 @@ export function parseFontList(out) {
   return records;
 }
 
-// Scripts a font covers: those whose sample it can show whole, and emoji.
-const scriptTests = [...samples, ['Emoji', '😀🎉👍']];
 
 // [{ descriptor, family, style, ranges, sample, file, index, scripts, kinds, axes }], sorted by
 // family and style, ids "f0"...
@@ -71,7 +69,7 @@ export function listInstalledFonts({ env = process.env } = {}) {
       file: face.file,
       ranges,
       sample: sampleFor(ranges),
-      scripts: scriptTests.filter(([, text]) => covers(ranges, text)).map(([script]) => script),
+      scripts: samples.filter(([, text]) => covers(ranges, text)).map(([script]) => script),
       kinds: kindsOf(face, meta, variableFiles.has(face.file) || meta.axes.length > 0),
       axes: meta.axes,
     };

@@ -30,6 +30,7 @@ export const samples = [
   ['Japanese', 'いろはにほへと'],
   ['Han', '天地玄黃 宇宙洪荒'],
   ['Hangul', '안녕하세요 세계'],
+  ['Emoji', '😀 🎉 👍 🌍 🐈'],
 ];
 
 // Code points that need no glyph of their own for a text to count as covered: controls and
