@@ -31,6 +31,7 @@ let focusId = '';
 let scheduled = false;
 let retry = { delay: 0, timer: 0 };
 let ink = [0, 0, 0];
+let counterNote = '';
 
 // ---- start ----
 
@@ -93,7 +94,7 @@ function wire() {
     const pasted = e.clipboardData?.getData('text') ?? '';
     const field = $('text');
     const room = kMaxText - field.value.length + (field.selectionEnd - field.selectionStart);
-    if (pasted.length > room) showCounterNote(`Pasted text cut to ${kMaxText} characters`);
+    if (pasted.length > room) counterNote = `Pasted text cut to ${kMaxText} characters`;
   });
   $('size').addEventListener('input', changed);
   for (const b of document.querySelectorAll('.dpi button')) {
@@ -177,17 +178,13 @@ function changed() {
   if (state.font) drawDetail();
 }
 
+// The count, and after a paste that did not fit, a note saying so until the next edit.
 function updateCounter() {
   const n = state.text.length;
-  $('counter').textContent = `${n}/${kMaxText}`;
+  $('counter').textContent = counterNote ? `${n}/${kMaxText} · ${counterNote}` : `${n}/${kMaxText}`;
   $('counter').toggleAttribute('data-full', n >= kMaxText);
-  if (n >= kMaxText) $('counter').title = `The limit is ${kMaxText} characters`;
-}
-
-function showCounterNote(text) {
-  $('counter').textContent = `${kMaxText}/${kMaxText} · ${text}`;
-  $('counter').toggleAttribute('data-full', true);
-  announce(text);
+  if (counterNote) announce(counterNote);
+  counterNote = '';
 }
 
 // ---- filtering and grouping ----
