@@ -5,8 +5,8 @@
 // GET /coverage  ?text: which fonts can show the text, a bit per font in page order (base64)
 // GET /render    ?session&version&text&size&dpi&width&ids=f1,f2...&measure=f3,f4...&axes=wght:700,...
 //                streams records: u32 LE JSON length, JSON, u32 LE payload length, payload.
-//                First one height record per font of ids and measure ({ measured: true }),
-//                then one A8 bitmap per font of ids. `axes` (one id only) draws that font at
+//                One A8 bitmap per font of ids, and a height record ({ measured: true }) per
+//                font of measure, in the order they are ready. `axes` (one id only) draws that font at
 //                those variation-axis values.
 // A request of a newer version from the same session cancels the older ones (new generation).
 
@@ -235,32 +235,26 @@ export async function startServer({ port = 0, rendererPath, workers, fonts: give
       return;
     }
 
-    // Heights first: the page sizes its rows before any bitmap arrives.
-    const heights = new Map();
-    await pool(group([...ids, ...measureOnly]), 4, async ({ shown, sample, ids: groupIds }) => {
+    // Heights of rows about to come into view, measured beside the drawing of the rows in view:
+    // the page sizes them before their bitmaps are asked for.
+    const measuring = pool(group(measureOnly), 2, async ({ shown, sample, ids: groupIds }) => {
       try {
         const { items } = await service.measure({ ...layout, text: shown, fontIds: groupIds }, { signal });
         for (const item of items) {
-          if (!item?.resolved) continue;
-          heights.set(item.fontId, item.height);
-          await out.write(record({ version, fontId: item.fontId, measured: true, text: shown, sample, height: item.height, lines: item.lineCount }));
+          if (item?.resolved) await out.write(record({ version, fontId: item.fontId, measured: true, text: shown, sample, height: item.height, lines: item.lineCount }));
         }
       } catch (error) {
         if (error.code !== 'ABORT_ERR') throw error;
       }
-    }).catch(() => {}); // heights are a courtesy; the bitmaps below report the failure
-    if (signal.aborted) return res.end();
+    }).catch(() => {}); // heights are a courtesy; the bitmaps report failures
 
-    // Bitmaps, in batches whose pixels fit the budget, so a slow reader holds little in memory.
-    const pixelsOf = (id) => Math.ceil(layout.width * layout.dpiScale) * Math.ceil((heights.get(id) ?? layout.fontSize * 1.5) * layout.dpiScale);
+    // Bitmaps, in batches whose estimated pixels fit the budget, so a slow reader holds little.
+    const lineHeight = layout.fontSize * 1.4 * layout.dpiScale;
+    const pixelsOf = (shown) => Math.ceil(layout.width * layout.dpiScale) * lineHeight * Math.max(1, Math.ceil((shown.length * layout.fontSize * 0.6) / layout.width));
     const batches = [];
     for (const g of group(ids)) {
-      let batch = null;
-      for (const id of g.ids) {
-        if (!batch || (batch.ids.length && batch.pixels + pixelsOf(id) > limits.batchPixels)) batches.push((batch = { ...g, ids: [], pixels: 0 }));
-        batch.ids.push(id);
-        batch.pixels += pixelsOf(id);
-      }
+      const per = Math.max(1, Math.floor(limits.batchPixels / pixelsOf(g.shown)));
+      for (let at = 0; at < g.ids.length; at += per) batches.push({ ...g, ids: g.ids.slice(at, at + per) });
     }
     await pool(batches, 2, async ({ shown, sample, ids: batchIds }) => {
       const pending = new Set(batchIds);
@@ -275,6 +269,7 @@ export async function startServer({ port = 0, rendererPath, workers, fonts: give
         for (const fontId of pending) await out.write(record({ version, fontId, text: shown, sample, error: error.code ?? 'INTERNAL_ERROR' }));
       }
     });
+    await measuring;
     res.end();
   }
 
