@@ -30,10 +30,26 @@ export const samples = [
   ['Japanese', 'いろはにほへと'],
   ['Han', '天地玄黃 宇宙洪荒'],
   ['Hangul', '안녕하세요 세계'],
+  ['Emoji', '😀 🎉 👍 🌍 🐈'],
 ];
 
-// Code points that need no glyph of their own for a text to count as covered.
-const ignorable = (cp) => cp <= 0x20 || (cp >= 0x7f && cp <= 0xa0) || (cp >= 0x200b && cp <= 0x200f);
+// Code points that need no glyph of their own for a text to count as covered: controls and
+// blanks, joiners and direction marks, variation selectors, emoji skin-tone modifiers (drawn as
+// a swatch after the base when there is no ligature) and emoji tag characters.
+const ignorable = (cp) =>
+  cp <= 0x20 ||
+  (cp >= 0x7f && cp <= 0xa0) ||
+  cp === 0xad ||
+  cp === 0x34f ||
+  (cp >= 0x180b && cp <= 0x180f) ||
+  (cp >= 0x200b && cp <= 0x200f) ||
+  (cp >= 0x2028 && cp <= 0x202e) ||
+  (cp >= 0x2060 && cp <= 0x206f) ||
+  (cp >= 0xfe00 && cp <= 0xfe0f) ||
+  cp === 0xfeff ||
+  (cp >= 0x1f3fb && cp <= 0x1f3ff) ||
+  (cp >= 0xe0000 && cp <= 0xe007f) ||
+  (cp >= 0xe0100 && cp <= 0xe01ef);
 
 // A fontconfig charset ("20-7e a0 100-17f ...") as sorted [first, last] ranges.
 export function parseCharset(text) {

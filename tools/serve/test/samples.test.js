@@ -18,6 +18,16 @@ test('coverage of a text', { timeout: 60000 }, async (t) => {
     ['one missing character', latin, 'fine €', false],
     ['astral plane', parseCharset('1f600-1f64f'), '😀🙏', true],
     ['empty text', [], '', true],
+    ['emoji presentation selector needs no glyph', parseCharset('2764'), '\u2764\ufe0f', true],
+    ['text presentation selector needs no glyph', latin, '\u00a9\ufe0e', true],
+    ['skin-tone modifier needs no glyph', parseCharset('1f44d'), '\u{1f44d}\u{1f3fd}', true],
+    ['ZWJ sequence needs only its parts', parseCharset('1f468 1f469 1f467'), '\u{1f468}\u200d\u{1f469}\u200d\u{1f467}', true],
+    ['tag sequence needs only its base', parseCharset('1f3f4'), '\u{1f3f4}\u{e0067}\u{e0062}\u{e0073}\u{e0063}\u{e0074}\u{e007f}', true],
+    ['ideographic variation selector', parseCharset('845b'), '\u845b\u{e0100}', true],
+    ['word joiner and soft hyphen', latin, 'a\u2060b\u00adc', true],
+    ['emoji mixed with letters, emoji missing', latin, 'I \u2764\ufe0f it', false],
+    ['emoji mixed with letters, all there', parseCharset('20-7e 2764'), 'I \u2764\ufe0f it', true],
+    ['a modifier alone does not make the base covered', parseCharset('1f3fb-1f3ff'), '\u{1f44d}\u{1f3fd}', false],
   ];
   for (const [name, ranges, text, want] of cases) {
     await t.test(name, () => assert.equal(covers(ranges, text), want));

@@ -24,6 +24,7 @@ function parseRecords(bytes) {
   return records;
 }
 
+const bitmaps = (body) => parseRecords(Buffer.from(body)).filter((r) => !r.measured);
 const render = (params) => fetch(new URL(`/render?${new URLSearchParams(params)}`, server.url));
 const idOf = (family, style) => fonts.find((f) => f.family === family && f.style === style).id;
 
@@ -37,7 +38,7 @@ test('one record per known font, typed text or the font’s sample, A8 of width 
   assert.equal(r.payloadLength, r.width * r.height);
 
   const devanagari = await render({ session: 's1', version: 2, text: 'नमस्ते', ids: sans });
-  const [d] = parseRecords(Buffer.from(await devanagari.arrayBuffer()));
+  const [d] = bitmaps(await devanagari.arrayBuffer());
   assert.deepEqual([d.sample, d.text], ['Latin', 'The quick brown fox']);
 });
 
@@ -47,11 +48,79 @@ test('an older version of a session is refused; a newer one cancels it', { timeo
   const all = fonts.map((f) => f.id).join(',');
   const older = await render({ session: 's2', version: 6, text: 'older '.repeat(30), ids: all });
   const newer = await render({ session: 's2', version: 7, text: 'newer', ids: fonts[0].id });
-  const olderRecords = parseRecords(Buffer.from(await older.arrayBuffer()));
-  const newerRecords = parseRecords(Buffer.from(await newer.arrayBuffer()));
+  const olderRecords = bitmaps(await older.arrayBuffer());
+  const newerRecords = bitmaps(await newer.arrayBuffer());
   assert.ok(olderRecords.length < Math.min(fonts.length, 200), `cancelled after ${olderRecords.length} records`);
   assert.deepEqual(newerRecords.map((r) => [r.text, r.version]), [['newer', 7]]);
   // Another session is not affected by s2's versions.
   const other = await render({ session: 's3', version: 1, text: 'x', ids: fonts[0].id });
-  assert.equal(parseRecords(Buffer.from(await other.arrayBuffer())).length, 1);
+  assert.equal(bitmaps(await other.arrayBuffer()).length, 1);
+});
+
+const bitSet = (answer, index) => (Buffer.from(answer.bits, 'base64')[index >> 3] & (1 << (index & 7))) !== 0;
+
+test('coverage: one bit per font in page order, from the character sets', { timeout: 60000 }, async (t) => {
+  const indexOf = (family, style) => fonts.findIndex((f) => f.family === family && f.style === style);
+  const cases = [
+    ['Devanagari', 'नमस्ते', [['Noto Sans Devanagari', 'Regular', true], ['DejaVu Sans', 'Book', false]]],
+    ['emoji with selector and modifier', '❤️👍🏽', [['Noto Color Emoji', 'Regular', true], ['DejaVu Sans', 'Book', false]]],
+    ['emoji among letters', 'I ❤️ it', [['DejaVu Sans', 'Book', true], ['Noto Color Emoji', 'Regular', false]]],
+    ['empty text: every font', '', [['DejaVu Sans', 'Book', true], ['Noto Color Emoji', 'Regular', true]]],
+  ];
+  for (const [name, text, expected] of cases) {
+    await t.test(name, async () => {
+      const answer = await (await fetch(new URL(`/coverage?${new URLSearchParams({ text })}`, server.url))).json();
+      assert.equal(answer.text, text);
+      let count = 0;
+      for (let i = 0; i < fonts.length; i++) count += bitSet(answer, i);
+      assert.equal(answer.count, count);
+      for (const [family, style, want] of expected) {
+        const i = indexOf(family, style);
+        if (i >= 0) assert.equal(bitSet(answer, i), want, `${family} ${style}`);
+      }
+    });
+  }
+});
+
+test('measure-only ids get heights, no bitmaps; empty text draws each font’s sample', { timeout: 60000 }, async () => {
+  const [a, b, c] = fonts.slice(0, 3).map((f) => f.id);
+  const response = await render({ session: 'm1', version: 1, text: '', size: 20, ids: a, measure: `${b},${c},${a},nope` });
+  const records = parseRecords(Buffer.from(await response.arrayBuffer()));
+  const heights = records.filter((r) => r.measured);
+  assert.deepEqual(heights.map((r) => r.fontId).sort(), [b, c].sort(), 'a font being drawn is not measured too');
+  assert.ok(heights.every((r) => r.height > 0 && r.lines >= 1 && r.payloadLength === 0 && r.sample));
+  const drawn = records.filter((r) => !r.measured);
+  assert.deepEqual(drawn.map((r) => r.fontId), [a]);
+  assert.ok(drawn[0].text.length > 0 && drawn[0].sample, 'the font’s own sample, labelled');
+  // A measured height is the height the font is drawn at.
+  const drawnB = bitmaps(await (await render({ session: 'm1', version: 2, text: '', size: 20, ids: b })).arrayBuffer());
+  assert.equal(drawnB[0].height, heights.find((r) => r.fontId === b).height);
+});
+
+test('a variable font drawn at axis values; values are clamped and unknown axes ignored', { timeout: 60000 }, async (t) => {
+  const inter = fonts.find((f) => f.family === 'Inter' && f.style === 'Regular');
+  if (!inter) return t.skip('Inter is not installed');
+  const details = await (await fetch(new URL(`/font?id=${inter.id}`, server.url))).json();
+  assert.deepEqual(details.axes.find((a) => a.tag === 'wght'), { tag: 'wght', name: 'Weight', min: 100, default: 400, max: 900 });
+  assert.match(details.file, /\.ttf$/);
+  const draw = async (axes, version) => {
+    const [r] = bitmaps(await (await render({ session: 'ax', version, text: 'Hamburg', size: 40, ids: inter.id, axes })).arrayBuffer());
+    return r;
+  };
+  const thin = await draw('wght:100', 1);
+  const black = await draw('wght:900', 2);
+  const clamped = await draw('wght:5000,zzzz:3', 3);
+  assert.deepEqual([thin.axes, black.axes, clamped.axes], [{ wght: 100 }, { wght: 900 }, { wght: 900 }]);
+  assert.equal(thin.fontId, inter.id);
+  assert.ok(thin.payloadLength > 0 && black.payloadLength > 0);
+  // The ink differs: fetch the payloads themselves.
+  const ink = async (axes, version) => {
+    const body = Buffer.from(await (await render({ session: 'ax2', version, text: 'Hamburg', size: 40, ids: inter.id, axes })).arrayBuffer());
+    const jsonLength = body.readUInt32LE(0);
+    let sum = 0;
+    for (const v of body.subarray(8 + jsonLength)) sum += v;
+    return sum;
+  };
+  assert.ok((await ink('wght:900', 1)) > (await ink('wght:100', 2)) * 2, 'heavier weight, more ink');
+  assert.equal((await fetch(new URL('/font?id=nope', server.url))).status, 404);
 });
