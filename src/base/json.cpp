@@ -77,9 +77,9 @@ std::optional<uint32_t> findElement(const JsonDocument& doc, uint32_t array, uin
 // The node of element `index`, which must have `kind`; raises otherwise.
 const JsonDocument::Node& elementNode(const JsonDocument& doc, uint32_t array, uint32_t index,
                                       JsonDocument::Kind kind, uint32_t* elementIndex = nullptr) {
-  if (index >= doc.node(array).count) throwResult(kJsonIndexOutOfRange);
+  if (index >= doc.node(array).count) throw JsonError(kJsonIndexOutOfRange);
   const std::optional<uint32_t> element = findElement(doc, array, index, kind);
-  if (!element) throwResult(kJsonWrongType);
+  if (!element) throw JsonError(kJsonWrongType);
   if (elementIndex != nullptr) *elementIndex = *element;
   return doc.node(*element);
 }

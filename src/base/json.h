@@ -5,7 +5,7 @@
 // are UTF-16 (malformed UTF-8 becomes U+FFFD; \u escapes of lone surrogates are kept as they are).
 // Only an object is accepted at the root. Read operations follow two styles: named number and named
 // string reads never raise and fall back to a default; named array and element reads raise
-// hresult_error when the member is missing or has another type.
+// JsonError when the member is missing or has another type.
 //
 // Beyond RFC 8259, which is otherwise followed to the letter (no comments, no trailing commas, no
 // byte order mark, no raw control characters in strings, nothing after the root):
@@ -18,6 +18,7 @@
 //   JSON does not allow there). An empty text fails like any other non-object.
 
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <optional>
 #include <string>
@@ -30,13 +31,23 @@ namespace kfp {
 
 constexpr uint32_t kJsonMaxDepth = 512;
 
-// Result codes raised by the reader; all are caught as hresult_error. A wrong type raises
-// hresult_illegal_method_call, an index out of range hresult_out_of_bounds.
+// The reader's one way to fail: it raises JsonError with one of these codes, and the message loop
+// answers any of them with INVALID_JSON. Running out of memory raises std::bad_alloc instead.
 constexpr HResult kJsonSyntaxError = static_cast<HResult>(0x83750007u);     // not one JSON object
 constexpr HResult kJsonNumberTooLarge = static_cast<HResult>(0x83750008u);  // rounds to infinity
-constexpr HResult kJsonValueNotFound = static_cast<HResult>(0x83750009u);   // no such member
+constexpr HResult kJsonTextTooLong = kInvalidArgument;                      // 4 GiB or more
 constexpr HResult kJsonWrongType = static_cast<HResult>(0x8000000Eu);
 constexpr HResult kJsonIndexOutOfRange = static_cast<HResult>(0x8000000Bu);
+
+class JsonError : public std::exception {
+ public:
+  explicit JsonError(HResult code) : code_(code) {}
+  HResult code() const noexcept { return code_; }
+  const char* what() const noexcept override { return "invalid JSON"; }
+
+ private:
+  HResult code_;
+};
 
 class JsonDocument;
 class JsonArray;
@@ -44,7 +55,7 @@ class JsonArray;
 // A handle to an object inside a document. Cheap to copy; valid while its document lives.
 class JsonObject {
  public:
-  // Parses UTF-8 text whose root must be an object; raises hresult_error otherwise.
+  // Parses UTF-8 text whose root must be an object; raises JsonError otherwise.
   static JsonObject parse(std::string_view utf8);
   // An object without members.
   static JsonObject empty();
@@ -69,7 +80,7 @@ class JsonObject {
 class JsonArray {
  public:
   uint32_t size() const noexcept;
-  // Element i as an object; raises hresult_error for another type or an index out of range.
+  // Element i as an object; raises JsonError for another type or an index out of range.
   JsonObject objectAt(uint32_t index) const;
   // Element i as an object, string or number, or nothing for another type or an index out of
   // range: readers skip such elements, hostile input may hold millions of them, and a raised read

@@ -34,7 +34,7 @@ class JsonDocument {
     uint32_t value;
   };
 
-  // Raises hresult_error when `utf8` is not one JSON object.
+  // Raises JsonError when `utf8` is not one JSON object.
   static std::shared_ptr<const JsonDocument> parse(std::string_view utf8);
   // A document whose root is an object without members (shared; never modified).
   static const std::shared_ptr<const JsonDocument>& emptyObject();

@@ -36,7 +36,7 @@ class JsonParser {
     bool isObject;
   };
 
-  [[noreturn]] static void fail() { throwResult(kJsonSyntaxError); }
+  [[noreturn]] static void fail() { throw JsonError(kJsonSyntaxError); }
 
   void skipWhitespace() noexcept {
     while (p_ != end_ && (*p_ == ' ' || *p_ == '\n' || *p_ == '\r' || *p_ == '\t')) ++p_;
@@ -67,7 +67,7 @@ class JsonParser {
 std::shared_ptr<const JsonDocument> JsonParser::run() {
   const size_t size = static_cast<size_t>(end_ - p_);
   // Offsets and indices are 32-bit; every byte yields at most one node and one arena unit.
-  if (size >= std::numeric_limits<uint32_t>::max()) throwResult(kInvalidArgument);
+  if (size >= std::numeric_limits<uint32_t>::max()) throw JsonError(kJsonTextTooLong);
   doc_ = std::make_shared<JsonDocument>();
   doc_->arena_.reset(new char16_t[size + 1]);
   arenaEnd_ = doc_->arena_.get();
@@ -353,7 +353,7 @@ double JsonParser::parseNumber() {
     if (negativeExponent) exponent = -exponent;
   }
   if (!found) fail();  // a zero is never out of range
-  if (leading + exponent >= 0) throwResult(kJsonNumberTooLarge);
+  if (leading + exponent >= 0) throw JsonError(kJsonNumberTooLarge);
   return negative ? -0.0 : 0.0;
 }
 

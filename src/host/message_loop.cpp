@@ -101,7 +101,7 @@ Next handleFrame(LoopState& state, const Frame& frame) {
     const JsonObject request =
         frame.json.empty() ? JsonObject::empty() : JsonObject::parse(frame.json);
     return dispatch(state, frame, request);
-  } catch (const hresult_error&) {
+  } catch (const JsonError&) {
     writeError(state.out, errors::kInvalidJson);
   } catch (...) {
     writeError(state.out, errors::kInternalError);

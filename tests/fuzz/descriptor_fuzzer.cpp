@@ -28,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::abort();
       }
     }
-  } catch (const hresult_error&) {
+  } catch (const JsonError&) {
   }
   return 0;
 }

@@ -15,8 +15,8 @@
 
 namespace {
 
-using kfp::hresult_error;
 using kfp::JsonArray;
+using kfp::JsonError;
 using kfp::JsonObject;
 
 void check(bool condition) {
@@ -34,7 +34,7 @@ void walkArray(const JsonArray& array) {
       try {
         read();
         ++succeeded;
-      } catch (const hresult_error& e) {
+      } catch (const JsonError& e) {
         check(e.code() == kfp::kJsonWrongType || e.code() == kfp::kJsonIndexOutOfRange);
         if (e.code() == kfp::kJsonIndexOutOfRange) ++outOfRange;
       }
@@ -86,7 +86,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const size_t first = text.find_first_not_of(" \t\r\n");
     check(first != std::string_view::npos && text[first] == '{');
     walkObject(root);
-  } catch (const hresult_error& e) {
+  } catch (const JsonError& e) {
     check(e.code() == kfp::kJsonSyntaxError || e.code() == kfp::kJsonNumberTooLarge);
   }
   return 0;
