@@ -34,13 +34,12 @@ class FontRegistry {
   const RegisteredFont* findRegisteredFont(const std::u16string& fontId) const;
 
   uint64_t activeCount() const { return activeFonts_.size(); }
-  // The open registration: whether there is one, how many fonts it expects and has received.
-  bool registrationOpen() const { return registrationOpen_; }
-  uint64_t expectedCount() const { return expectedCount_; }
+  // How many fonts the open registration has received.
   uint64_t receivedCount() const { return receivedCount_; }
-  const FontMap& stagedFonts() const { return stagedFonts_; }
 
  private:
+  friend class FontRegistryProbe;  // tests read the staged state through it
+
   // Removes what a rejected batch had inserted, so that the staged set is as it was; returns false.
   bool rollBack(const JsonArray& fonts, uint32_t inserted);
 

@@ -10,6 +10,7 @@
 #include "base/error.h"
 #include "base/json.h"
 #include "fonts/font_registry.h"
+#include "support/font_registry_probe.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace kfp;
@@ -22,8 +23,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FontRegistry registry;
     registry.beginRegistration(kMaxRegisteredFonts);
     const bool accepted = registry.addFontBatch(fonts, size % 2 == 0);
-    if (!accepted && !registry.stagedFonts().empty()) std::abort();
-    for (const auto& [id, font] : registry.stagedFonts()) {
+    if (!accepted && !FontRegistryProbe::stagedFonts(registry).empty()) std::abort();
+    for (const auto& [id, font] : FontRegistryProbe::stagedFonts(registry)) {
       if (id.empty() || font.axisValues.empty() || font.weight < 1 || font.weight > 999) {
         std::abort();
       }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "base/json.h"
+#include "support/font_registry_probe.h"
 
 namespace kfp {
 namespace {
@@ -52,8 +53,8 @@ TEST(FontRegistry, BatchIsAllOrNothing) {
     const JsonArray fonts = fontsOf(c.items);
     EXPECT_EQ(registry.addFontBatch(fonts, c.isChunk), c.accepted);
     EXPECT_EQ(registry.receivedCount(), c.accepted ? fonts.size() : 0u);
-    EXPECT_EQ(registry.stagedFonts().size(), registry.receivedCount());
-    EXPECT_TRUE(registry.registrationOpen());
+    EXPECT_EQ(FontRegistryProbe::stagedFonts(registry).size(), registry.receivedCount());
+    EXPECT_TRUE(FontRegistryProbe::registrationOpen(registry));
   }
 }
 
@@ -67,9 +68,9 @@ TEST(FontRegistry, ChunksAccumulateAndRejectRepeatsAcrossChunks) {
   ASSERT_TRUE(registry.addFontBatch(fontsOf(descriptors(2, 1)), true));
   ASSERT_TRUE(registry.commitRegistration());
   EXPECT_EQ(registry.activeCount(), 3u);
-  EXPECT_FALSE(registry.registrationOpen());
-  EXPECT_TRUE(registry.stagedFonts().empty());
-  EXPECT_EQ(registry.expectedCount(), 0u);
+  EXPECT_FALSE(FontRegistryProbe::registrationOpen(registry));
+  EXPECT_TRUE(FontRegistryProbe::stagedFonts(registry).empty());
+  EXPECT_EQ(FontRegistryProbe::expectedCount(registry), 0u);
 }
 
 TEST(FontRegistry, StagedFontsStayInvisibleUntilCommit) {
@@ -100,8 +101,8 @@ TEST(FontRegistry, ClosedRegistryRefusesBatchesAndCommits) {
   registry.beginRegistration(2);
   ASSERT_TRUE(registry.addFontBatch(fontsOf(descriptors(0, 1)), true));
   registry.abandonRegistration();
-  EXPECT_FALSE(registry.registrationOpen());
-  EXPECT_TRUE(registry.stagedFonts().empty());
+  EXPECT_FALSE(FontRegistryProbe::registrationOpen(registry));
+  EXPECT_TRUE(FontRegistryProbe::stagedFonts(registry).empty());
   EXPECT_EQ(registry.receivedCount(), 0u);
   EXPECT_FALSE(registry.commitRegistration());
 }
@@ -133,7 +134,7 @@ TEST(FontRegistry, AddFontKeepsTheStagedSetAndTheCountsTogether) {
     for (size_t i = 0; i < c.ids.size(); ++i) {
       EXPECT_EQ(registry.addFont(c.ids[i], RegisteredFont{}), c.accepted[i]);
     }
-    EXPECT_EQ(registry.stagedFonts().size(), registry.receivedCount());
+    EXPECT_EQ(FontRegistryProbe::stagedFonts(registry).size(), registry.receivedCount());
     const bool complete = c.open && registry.receivedCount() == c.expected;
     EXPECT_EQ(registry.commitRegistration(), complete);
   }
