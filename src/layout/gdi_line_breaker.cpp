@@ -13,42 +13,43 @@ bool isParagraphBreak(char16_t c) {
 }
 
 // Breaks one paragraph [b, pend) into lines, appending them to out.
-bool breakParagraph(GdiDeviceContext& dc, std::u16string_view text, size_t b, size_t pend,
+bool breakParagraph(GdiDeviceContext& dc, std::u16string_view text, size_t start, size_t end,
                     int32_t maxWidthPx, std::vector<GdiLine>& out) {
-  if (b == pend) {
-    out.push_back({b, 0});
+  if (start == end) {
+    out.push_back({start, 0});
     return true;
   }
-  while (b < pend) {
-    const size_t rem = pend - b;
-    int fit = 0;
-    const int runLength = static_cast<int>(std::min<size_t>(rem, INT_MAX));
-    if (!dc.getTextExtentExPoint(text.data() + b, runLength, maxWidthPx, &fit)) return false;
+  while (start < end) {
+    const size_t remaining = end - start;
+    int fitUnits = 0;
+    const int runLength = static_cast<int>(std::min<size_t>(remaining, INT_MAX));
+    if (!dc.getTextExtentExPoint(text.data() + start, runLength, maxWidthPx, &fitUnits))
+      return false;
     // At least one code unit per line, so the walk always advances.
-    size_t take = std::min(rem, static_cast<size_t>(std::max(1, fit)));
+    size_t lineUnits = std::min(remaining, static_cast<size_t>(std::max(1, fitUnits)));
     // Keep a surrogate pair together unless it alone is the line.
-    if (take < rem && take > 1 && isLowSurrogate(text[b + take]) &&
-        isHighSurrogate(text[b + take - 1])) {
-      --take;
+    if (lineUnits < remaining && lineUnits > 1 && isLowSurrogate(text[start + lineUnits]) &&
+        isHighSurrogate(text[start + lineUnits - 1])) {
+      --lineUnits;
     }
 
-    size_t lineLength = take;
-    size_t advance = take;
-    if (take < rem) {
+    size_t lineLength = lineUnits;
+    size_t advance = lineUnits;
+    if (lineUnits < remaining) {
       // Break at the rightmost whitespace within what fits; the unit just beyond is not looked
       // at, so a word ending exactly at the limit moves down when an earlier break exists.
-      for (size_t k = take; k-- > 1;) {
-        if (isGdiWhitespace(text[b + k])) {
-          lineLength = k;
-          advance = k + 1;
+      for (size_t at = lineUnits; at-- > 1;) {
+        if (isGdiWhitespace(text[start + at])) {
+          lineLength = at;
+          advance = at + 1;
           break;
         }
       }
     }
-    out.push_back({b, lineLength});
-    b += advance;
+    out.push_back({start, lineLength});
+    start += advance;
     // Whitespace after a break belongs to no line.
-    while (b < pend && isGdiWhitespace(text[b])) ++b;
+    while (start < end && isGdiWhitespace(text[start])) ++start;
   }
   return true;
 }
@@ -78,15 +79,18 @@ bool breakGdiLines(GdiDeviceContext& dc, std::u16string_view text, int32_t maxWi
     return true;
   }
 
-  size_t b = 0;
+  size_t paragraphStart = 0;
   while (true) {
-    const auto found = std::find_if(text.begin() + b, text.end(), isParagraphBreak);
-    const size_t pend = static_cast<size_t>(found - text.begin());
-    if (!breakParagraph(dc, text, b, pend, maxWidthPx, result.lines)) return false;
-    if (pend == text.size()) break;
-    b = pend + ((text[pend] == u'\r' && pend + 1 < text.size() && text[pend + 1] == u'\n') ? 2 : 1);
+    const auto found = std::find_if(text.begin() + paragraphStart, text.end(), isParagraphBreak);
+    const size_t paragraphEnd = static_cast<size_t>(found - text.begin());
+    if (!breakParagraph(dc, text, paragraphStart, paragraphEnd, maxWidthPx, result.lines))
+      return false;
+    if (paragraphEnd == text.size()) break;
+    const bool crlf = text[paragraphEnd] == u'\r' && paragraphEnd + 1 < text.size() &&
+                      text[paragraphEnd + 1] == u'\n';
+    paragraphStart = paragraphEnd + (crlf ? 2 : 1);
     // A break at the very end of the text starts no further line.
-    if (b == text.size()) break;
+    if (paragraphStart == text.size()) break;
   }
   *out = std::move(result);
   return true;
