@@ -7,7 +7,6 @@
 #include <memory>
 #include <string>
 
-#include "base/error.h"
 #include "base/json.h"
 #include "base/utf8.h"
 

@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include "base/error.h"
 #include "base/json_document.h"
 
 namespace kfp {

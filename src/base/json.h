@@ -25,17 +25,16 @@
 #include <string_view>
 #include <vector>
 
-#include "base/error.h"
-
 namespace kfp {
 
 constexpr uint32_t kJsonMaxDepth = 512;
 
 // The reader's one way to fail: it raises JsonError with one of these codes, and the message loop
 // answers any of them with INVALID_JSON. Running out of memory raises std::bad_alloc instead.
+using HResult = int32_t;
 constexpr HResult kJsonSyntaxError = static_cast<HResult>(0x83750007u);     // not one JSON object
 constexpr HResult kJsonNumberTooLarge = static_cast<HResult>(0x83750008u);  // rounds to infinity
-constexpr HResult kJsonTextTooLong = kInvalidArgument;                      // 4 GiB or more
+constexpr HResult kJsonTextTooLong = static_cast<HResult>(0x80070057u);     // 4 GiB or more
 constexpr HResult kJsonWrongType = static_cast<HResult>(0x8000000Eu);
 constexpr HResult kJsonIndexOutOfRange = static_cast<HResult>(0x8000000Bu);
 

@@ -9,7 +9,6 @@
 #include <limits>
 #include <system_error>
 
-#include "base/error.h"
 #include "base/json_document.h"
 #include "base/utf8.h"
 

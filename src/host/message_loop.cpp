@@ -3,7 +3,6 @@
 #include <cstdlib>
 #include <new>
 
-#include "base/error.h"
 #include "base/json.h"
 #include "host/memory_guard.h"
 #include "host/messages.h"
@@ -118,7 +117,7 @@ void releaseLargeBuffers(Frame& frame) {
 
 int runMessageLoop(Backend& backend, ByteReader& in, ByteWriter& out, LoopEnd end) {
   RendererContext context(backend);
-  if (failed(context.initialize())) {
+  if (!context.initialize()) {
     writeError(out, errors::kInitializeFailed);
     return kExitInitializeFailed;
   }

@@ -14,17 +14,15 @@ RendererContext::~RendererContext() {
   if (registry_) registry_->clear();
 }
 
-HResult RendererContext::initialize() {
-  // Failures are reported as codes, an allocation failure included, so that the host gets its
+bool RendererContext::initialize() {
+  // Any failure, an allocation failure included, is a refusal, so that the host gets its
   // INITIALIZE_FAILED frame rather than a crashed process.
   try {
     registry_ = std::make_unique<FontRegistry>();
     resolvedFonts_ = std::make_unique<ResolvedFontCache>();
     return platform_.acquire();
-  } catch (const std::bad_alloc&) {
-    return kOutOfMemory;
   } catch (...) {
-    return kFail;
+    return false;
   }
 }
 

@@ -18,9 +18,9 @@ class RendererContext {
   RendererContext(const RendererContext&) = delete;
   RendererContext& operator=(const RendererContext&) = delete;
 
-  // Acquires the platform services in order; the code of the first failure, or of the last step.
-  // Nothing below may be used unless it succeeded.
-  HResult initialize();
+  // Acquires the platform services in order; false at the first failure, an allocation failure
+  // included. Nothing below may be used unless it succeeded.
+  bool initialize();
   // Empties the resolved-font cache and gives the freed memory back.
   void clearResolvedFonts();
   // Empties the resolved-font cache and keeps the freed memory for what comes next: a new font set

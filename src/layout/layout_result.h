@@ -1,5 +1,10 @@
 #pragma once
 // The outcome of laying out one text for one font. Move-only: it owns its text layout.
+//
+// The core's one way to fail: lookup, layout and drawing of one font never throw for a font's own
+// failure; they record the protocol's error code for that font (ResolvedFont::error,
+// LayoutResult::error), and the reply carries it in that font's item. Only running out of memory
+// throws, and the message loop answers it with INTERNAL_ERROR.
 
 #include <cstdint>
 #include <memory>

@@ -1,10 +1,14 @@
 #pragma once
-// Seam: the platform services the renderer context acquires at start.
+// The platform seam: the services the renderer acquires at start, and what they make.
+//
+// One way to fail across the seam: an operation that makes something returns nullptr when it
+// fails, and one that does something returns false. No seam operation throws, except that running
+// out of memory raises std::bad_alloc. Whatever a failure means for a reply (which error code, a
+// fallback, a default) is decided by the core, never by a backend.
 
 #include <cstdint>
 #include <memory>
 
-#include "base/error.h"
 #include "platform/gdi.h"
 #include "platform/graphics.h"
 #include "platform/text_engine.h"
@@ -14,8 +18,8 @@ namespace kfp {
 class Backend {
  public:
   virtual ~Backend() = default;
-  virtual HResult createTextEngine(std::shared_ptr<TextEngine>* out) = 0;
-  virtual HResult createGraphics(std::shared_ptr<Graphics>* out) = 0;
+  virtual std::shared_ptr<TextEngine> createTextEngine() = 0;
+  virtual std::shared_ptr<Graphics> createGraphics() = 0;
   virtual Gdi& gdi() = 0;
   // The process's private memory in bytes; 0 when it cannot be read.
   virtual uint64_t privateBytes() = 0;

@@ -2,14 +2,14 @@
 
 namespace kfp {
 
-HResult PlatformServices::acquire() {
-  HResult hr = backend_.createTextEngine(&textEngine_);
-  if (failed(hr)) return hr;
-  if (!textEngine_) return kFail;
+bool PlatformServices::acquire() {
+  textEngine_ = backend_.createTextEngine();
+  if (!textEngine_) return false;
   systemFontSet_ = textEngine_->getSystemFontSet();
-  if (!systemFontSet_) return kFail;
+  if (!systemFontSet_) return false;
   systemAxisAware_ = systemFontSet_->asAxisAware();
-  return backend_.createGraphics(&graphics_);
+  graphics_ = backend_.createGraphics();
+  return graphics_ != nullptr;
 }
 
 }  // namespace kfp

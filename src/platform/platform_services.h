@@ -16,9 +16,9 @@ class PlatformServices {
   PlatformServices(const PlatformServices&) = delete;
   PlatformServices& operator=(const PlatformServices&) = delete;
 
-  // Acquires the services in order; the code of the first failure, or of the last step. Nothing
-  // below may be used unless it succeeded.
-  HResult acquire();
+  // Acquires the services in order; false at the first that fails. Nothing below may be used
+  // unless it succeeded.
+  bool acquire();
 
   Backend& backend() const { return backend_; }
   TextEngine* textEngine() const { return textEngine_.get(); }

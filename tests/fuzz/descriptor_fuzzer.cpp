@@ -7,7 +7,6 @@
 #include <optional>
 #include <string_view>
 
-#include "base/error.h"
 #include "base/json.h"
 #include "fonts/font_registry.h"
 #include "support/font_registry_probe.h"

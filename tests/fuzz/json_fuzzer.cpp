@@ -8,7 +8,6 @@
 #include <string_view>
 #include <vector>
 
-#include "base/error.h"
 #include "base/json.h"
 #include "base/json_document.h"
 #include "base/utf8.h"

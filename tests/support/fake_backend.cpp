@@ -238,16 +238,14 @@ std::unique_ptr<RenderTarget> FakeGraphics::createRenderTarget(Bitmap&, float ta
   return std::make_unique<FakeRenderTarget>(*this);
 }
 
-HResult FakeBackend::createTextEngine(std::shared_ptr<TextEngine>* out) {
-  if (failed(textEngineResult)) return textEngineResult;
-  *out = textEngine;
-  return kOk;
+std::shared_ptr<TextEngine> FakeBackend::createTextEngine() {
+  if (failTextEngine) return nullptr;
+  return textEngine;
 }
 
-HResult FakeBackend::createGraphics(std::shared_ptr<Graphics>* out) {
-  if (failed(graphicsResult)) return graphicsResult;
-  *out = graphics;
-  return kOk;
+std::shared_ptr<Graphics> FakeBackend::createGraphics() {
+  if (failGraphics) return nullptr;
+  return graphics;
 }
 
 }  // namespace kfp::testing

@@ -197,8 +197,8 @@ class FakeBackend : public Backend {
       : textEngine(std::make_shared<FakeTextEngine>()),
         graphics(std::make_shared<FakeGraphics>()) {}
 
-  HResult createTextEngine(std::shared_ptr<TextEngine>* out) override;
-  HResult createGraphics(std::shared_ptr<Graphics>* out) override;
+  std::shared_ptr<TextEngine> createTextEngine() override;
+  std::shared_ptr<Graphics> createGraphics() override;
   Gdi& gdi() override { return gdiOverride ? *gdiOverride : defaultGdi; }
   uint64_t privateBytes() override { return privateBytesValue; }
   void releaseFreeMemory() override {
@@ -208,8 +208,8 @@ class FakeBackend : public Backend {
 
   std::shared_ptr<FakeTextEngine> textEngine;
   std::shared_ptr<FakeGraphics> graphics;
-  HResult textEngineResult = kOk;
-  HResult graphicsResult = kOk;
+  bool failTextEngine = false;
+  bool failGraphics = false;
   Gdi* gdiOverride = nullptr;  // tests set their own GDI-style backend here
   NullGdi defaultGdi;
   uint64_t privateBytesValue = 0;

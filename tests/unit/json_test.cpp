@@ -9,7 +9,6 @@
 #include <string>
 #include <string_view>
 
-#include "base/error.h"
 #include "base/utf8.h"
 
 namespace kfp {

@@ -25,7 +25,7 @@ constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 class MeasureLayoutTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_EQ(ctx.initialize(), kOk);
+    ASSERT_TRUE(ctx.initialize());
     RegisteredFont font;
     font.postScriptName = u"PS";
     font.weight = 300;

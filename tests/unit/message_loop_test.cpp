@@ -162,7 +162,7 @@ TEST(MessageLoop, FailedInitializationIsReportedOnceWithoutReading) {
   for (int step = 0; step < 2; ++step) {
     SCOPED_TRACE(step);
     FakeBackend backend;
-    (step == 0 ? backend.textEngineResult : backend.graphicsResult) = kFail;
+    (step == 0 ? backend.failTextEngine : backend.failGraphics) = true;
     const LoopRun result = run(backend, frameBytes(kPing, ""));
     EXPECT_EQ(result.exitCode, kExitInitializeFailed);
     ASSERT_EQ(result.replies.size(), 1u);

@@ -32,7 +32,7 @@ LayoutResult drawableLayout(float height) {
 
 class RasterizeLayoutTest : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_EQ(ctx.initialize(), kOk); }
+  void SetUp() override { ASSERT_TRUE(ctx.initialize()); }
   FakeGraphics& graphics() { return *backend.graphics; }
   bool rasterize(const LayoutResult& layout, float width, float dpiScale) {
     return rasterizeLayout(ctx.platform(), layout, width, dpiScale, pixels, pixelWidth,

@@ -18,7 +18,7 @@ using testing::matchedFamily;
 
 class ResolvedFontCacheTest : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_EQ(ctx.initialize(), kOk); }
+  void SetUp() override { ASSERT_TRUE(ctx.initialize()); }
   void registerFont(const std::u16string& id, const std::u16string& postScriptName) {
     RegisteredFont font;
     font.postScriptName = postScriptName;

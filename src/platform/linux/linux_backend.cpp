@@ -11,19 +11,15 @@ namespace {
 
 class LinuxBackend : public Backend {
  public:
-  HResult createTextEngine(std::shared_ptr<TextEngine>* out) override {
+  std::shared_ptr<TextEngine> createTextEngine() override {
     faces_ = FaceStore::create();
-    if (!faces_) return kFail;
+    if (!faces_) return nullptr;
     index_ = FontIndex::build();
-    if (!index_) return kFail;
-    *out = std::make_shared<LinuxTextEngine>(faces_, index_);
-    return kOk;
+    if (!index_) return nullptr;
+    return std::make_shared<LinuxTextEngine>(faces_, index_);
   }
 
-  HResult createGraphics(std::shared_ptr<Graphics>* out) override {
-    *out = createLinuxGraphics();
-    return *out ? kOk : kFail;
-  }
+  std::shared_ptr<Graphics> createGraphics() override { return createLinuxGraphics(); }
 
   Gdi& gdi() override {
     // The index exists once the text engine does; the GDI-style path is only reached after that.

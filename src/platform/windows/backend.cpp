@@ -11,14 +11,12 @@ namespace {
 
 class WindowsBackend final : public Backend {
  public:
-  HResult createTextEngine(std::shared_ptr<TextEngine>* out) override {
-    if (testFailInitialize()) return kFail;
-    return WindowsTextEngine::create(out);
+  std::shared_ptr<TextEngine> createTextEngine() override {
+    if (testFailInitialize()) return nullptr;
+    return WindowsTextEngine::create();
   }
 
-  HResult createGraphics(std::shared_ptr<Graphics>* out) override {
-    return createWindowsGraphics(out);
-  }
+  std::shared_ptr<Graphics> createGraphics() override { return createWindowsGraphics(); }
 
   Gdi& gdi() override { return *gdi_; }
 

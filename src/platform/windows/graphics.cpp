@@ -118,19 +118,21 @@ class WindowsGraphics final : public Graphics {
 
 }  // namespace
 
-HResult createWindowsGraphics(std::shared_ptr<Graphics>* out) {
+std::shared_ptr<Graphics> createWindowsGraphics() {
   ComPtr<ID2D1Factory> d2dFactory;
-  HRESULT hr = D2D1CreateFactory(D2D1_FACTORY_TYPE_MULTI_THREADED, __uuidof(ID2D1Factory), nullptr,
-                                 reinterpret_cast<void**>(d2dFactory.put()));
-  if (FAILED(hr)) return hr;
-  if (!d2dFactory) return kFail;
+  if (FAILED(D2D1CreateFactory(D2D1_FACTORY_TYPE_MULTI_THREADED, __uuidof(ID2D1Factory), nullptr,
+                               reinterpret_cast<void**>(d2dFactory.put()))) ||
+      !d2dFactory) {
+    return nullptr;
+  }
   ComPtr<IWICImagingFactory> wicFactory;
-  hr = CoCreateInstance(CLSID_WICImagingFactory2, nullptr, CLSCTX_INPROC_SERVER,
-                        __uuidof(IWICImagingFactory), reinterpret_cast<void**>(wicFactory.put()));
-  if (FAILED(hr)) return hr;
-  if (!wicFactory) return kFail;
-  *out = std::make_shared<WindowsGraphics>(std::move(d2dFactory), std::move(wicFactory));
-  return kOk;
+  if (FAILED(CoCreateInstance(CLSID_WICImagingFactory2, nullptr, CLSCTX_INPROC_SERVER,
+                              __uuidof(IWICImagingFactory),
+                              reinterpret_cast<void**>(wicFactory.put()))) ||
+      !wicFactory) {
+    return nullptr;
+  }
+  return std::make_shared<WindowsGraphics>(std::move(d2dFactory), std::move(wicFactory));
 }
 
 }  // namespace kfp::windows_backend

@@ -3,12 +3,11 @@
 
 #include <memory>
 
-#include "base/error.h"
 #include "platform/graphics.h"
 
 namespace kfp::windows_backend {
 
-// The Direct2D factory and the WIC imaging factory; a failure code when either is missing.
-HResult createWindowsGraphics(std::shared_ptr<Graphics>* out);
+// On the Direct2D factory and the WIC imaging factory; nullptr when either is missing.
+std::shared_ptr<Graphics> createWindowsGraphics();
 
 }  // namespace kfp::windows_backend

@@ -8,20 +8,19 @@
 
 namespace kfp::windows_backend {
 
-HResult WindowsTextEngine::create(std::shared_ptr<TextEngine>* out) {
+std::shared_ptr<TextEngine> WindowsTextEngine::create() {
   ComPtr<IUnknown> unknown;
-  HRESULT hr =
-      DWriteCreateFactory(DWRITE_FACTORY_TYPE_SHARED, __uuidof(IDWriteFactory), unknown.put());
-  if (FAILED(hr)) return hr;
-  if (!unknown) return kFail;
+  if (FAILED(DWriteCreateFactory(DWRITE_FACTORY_TYPE_SHARED, __uuidof(IDWriteFactory),
+                                 unknown.put())) ||
+      !unknown) {
+    return nullptr;
+  }
   ComPtr<IDWriteFactory> factory;
-  hr = unknown.queryInterface(&factory);
-  if (FAILED(hr)) return hr;
+  if (FAILED(unknown.queryInterface(&factory))) return nullptr;
   ComPtr<IDWriteFactory3> factory3;
-  hr = factory.queryInterface(&factory3);
-  if (FAILED(hr)) return hr;
-  out->reset(new WindowsTextEngine(std::move(factory), std::move(factory3)));
-  return kOk;
+  if (FAILED(factory.queryInterface(&factory3))) return nullptr;
+  return std::shared_ptr<TextEngine>(
+      new WindowsTextEngine(std::move(factory), std::move(factory3)));
 }
 
 FontSetRef WindowsTextEngine::getSystemFontSet() {

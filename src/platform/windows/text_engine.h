@@ -4,7 +4,6 @@
 #include <memory>
 #include <string_view>
 
-#include "base/error.h"
 #include "platform/text_engine.h"
 #include "platform/windows/com_ptr.h"
 #include "platform/windows/dwrite_compat.h"
@@ -13,8 +12,8 @@ namespace kfp::windows_backend {
 
 class WindowsTextEngine final : public TextEngine {
  public:
-  // The shared DirectWrite factory and its version-3 view; a failure code when either is missing.
-  static HResult create(std::shared_ptr<TextEngine>* out);
+  // On the shared DirectWrite factory and its version-3 view; nullptr when either is missing.
+  static std::shared_ptr<TextEngine> create();
 
   FontSetRef getSystemFontSet() override;
   FontCollectionRef createFontCollection(const FontSet& fonts) override;
