@@ -4,7 +4,7 @@
 // expectations. Requests it will drop silently (generation not above the watermark) are known
 // here, because the watermark only moves through setGeneration() on this same stream.
 
-import { spawn } from 'node:child_process';
+import { spawn as spawnProcess } from 'node:child_process';
 import { EventEmitter } from 'node:events';
 import { fileURLToPath } from 'node:url';
 
@@ -14,9 +14,13 @@ import { encodeFrame, FrameDecoder } from './frames.js';
 import { kMaxFontsPerChunk, kProtocolVersion, MessageType as T, typeName } from './messages.js';
 import { layoutJson } from './requests.js';
 
-export const defaultRendererPath = () =>
-  process.env.KFP_RENDERER ??
-  fileURLToPath(new URL('../../../build/release/kest-font-preview-renderer', import.meta.url));
+// $KFP_RENDERER, else this repository's build of the renderer for the platform.
+export const defaultRendererPath = ({ platform = process.platform, env = process.env } = {}) =>
+  env.KFP_RENDERER ??
+  fileURLToPath(new URL(platform === 'win32' ? '../../../build/windows/kest-font-preview-renderer.exe' : '../../../build/release/kest-font-preview-renderer', import.meta.url));
+
+// The renderer is a console program: a GUI host on Windows must not get a console window for it.
+export const kSpawnOptions = Object.freeze({ stdio: ['pipe', 'pipe', 'pipe'], windowsHide: true });
 
 const kStderrKept = 64 * 1024;
 
@@ -32,11 +36,11 @@ export class Renderer extends EventEmitter {
   #exit = null;
   #stderr = '';
 
-  constructor({ rendererPath = defaultRendererPath(), args = [], replyTimeout = 10000 } = {}) {
+  constructor({ rendererPath = defaultRendererPath(), args = [], replyTimeout = 10000, spawn = spawnProcess } = {}) {
     super();
     this.rendererPath = rendererPath;
     this.#replyTimeout = replyTimeout;
-    this.#child = spawn(rendererPath, args, { stdio: ['pipe', 'pipe', 'pipe'] });
+    this.#child = spawn(rendererPath, args, { ...kSpawnOptions });
     this.exited = new Promise((resolve) => {
       this.#child.once('close', (exitCode, signal) => resolve(this.#ended(exitCode, signal)));
     });

@@ -46,9 +46,10 @@ export class PreviewService extends EventEmitter {
     replyTimeout = 10000,
     maxStartFailures = 3,
     batchSize = undefined,
+    spawn = undefined,
   } = {}) {
     super();
-    this.#options = { rendererPath, args, replyTimeout, maxStartFailures, batchSize };
+    this.#options = { rendererPath, args, replyTimeout, maxStartFailures, batchSize, spawn };
     this.#workers = Array.from({ length: Math.max(1, workers) }, (_, index) => ({
       index,
       renderer: null,
