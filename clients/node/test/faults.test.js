@@ -41,7 +41,7 @@ test('death policy: what a dead or hung renderer costs the font it was on', { ti
     ['render, SIGKILL', 'render', ['kill@bad'], {}, ['ok', 'RENDERER_CRASHED', 'ok', 'ok'], ['SIGKILL', 'SIGKILL']],
     ['render, exit 0 mid-request', 'render', ['exit0@bad'], {}, ['ok', 'RENDERER_CRASHED', 'ok', 'ok'], [0, 0]],
     ['render, exit 4', 'render', ['exit4@bad'], {}, ['ok', 'RENDERER_CRASHED', 'ok', 'ok'], [4, 4]],
-    ['render, hang', 'render', ['hang@bad'], { replyTimeout: 300 }, ['ok', 'RENDERER_CRASHED', 'ok', 'ok'], ['SIGKILL', 'SIGKILL']],
+    ['render, hang', 'render', ['hang@bad'], { replyTimeout: 2000 }, ['ok', 'RENDERER_CRASHED', 'ok', 'ok'], ['SIGKILL', 'SIGKILL']],
     // Over the memory limit is the renderer's housekeeping: never a strike, however often.
     ['render, memory limit once', 'render', ['memory@bad', 'times=1'], {}, ['ok', 'ok', 'ok', 'ok'], [75]],
     ['render, memory limit 4 times', 'render', ['memory@bad', 'times=4'], {}, ['ok', 'ok', 'ok', 'ok'], [75, 75, 75, 75]],
