@@ -8,10 +8,13 @@ import os from 'node:os';
 
 import { AsyncQueue } from './async_queue.js';
 import { halves, planAfterDeath } from './death_policy.js';
-import { AbortError, ProtocolError, RendererExitError, TimeoutError } from './errors.js';
+import { AbortError, ProtocolError, RendererExitError, ServiceClosedError, TimeoutError } from './errors.js';
 import { ExitCode, kMaxFontsPerChunk } from './messages.js';
 import { defaultRendererPath, Renderer } from './renderer.js';
 import { splitFontIds } from './requests.js';
+import { checkFonts, checkRequest, checkRequestOptions, checkServiceOptions } from './validate.js';
+
+const asyncDispose = Symbol.asyncDispose ?? Symbol.for('nodejs.asyncDispose');
 
 const kPipelineDepth = 2; // tasks written ahead per worker, so a worker never waits for the host
 const kMaxBatch = 32;
@@ -49,8 +52,9 @@ export class PreviewService extends EventEmitter {
     spawn = undefined,
   } = {}) {
     super();
+    checkServiceOptions({ rendererPath, args, workers, replyTimeout, maxStartFailures, batchSize, spawn });
     this.#options = { rendererPath, args, replyTimeout, maxStartFailures, batchSize, spawn };
-    this.#workers = Array.from({ length: Math.max(1, workers) }, (_, index) => ({
+    this.#workers = Array.from({ length: workers }, (_, index) => ({
       index,
       renderer: null,
       started: false, // the renderer answered Hello
@@ -71,10 +75,13 @@ export class PreviewService extends EventEmitter {
     return this.#workers.filter((w) => w.renderer?.running).map((w) => w.renderer.pid);
   }
 
-  // Replaces the registered set on every worker; kept and replayed on each new worker. Resolves
-  // with the size of the active set; on an error the previous set stays registered everywhere.
-  async registerFonts(fonts) {
+  // Replaces the whole registered set on every worker (fonts of an earlier set that are not in this
+  // one are FONT_NOT_REGISTERED from then on); kept and replayed on each new worker. Resolves with
+  // the size of the active set; on an error the previous set stays registered everywhere.
+  async setFonts(fonts) {
     this.#checkOpen();
+    checkFonts(fonts);
+    fonts = [...fonts];
     const previous = { fonts: this.#fonts, version: this.#fontsVersion };
     await this.#bringUp(this.#workers[0]);
     this.#fonts = fonts;
@@ -92,6 +99,11 @@ export class PreviewService extends EventEmitter {
       }
       throw error;
     }
+  }
+
+  // The name of setFonts() before 0.2.0, which hid that the set is replaced.
+  registerFonts(fonts) {
+    return this.setFonts(fonts);
   }
 
   // A renderer that dies while it registers (one that crosses its memory limit while the new set is
@@ -131,7 +143,7 @@ export class PreviewService extends EventEmitter {
   // Heights and line counts, items in request order.
   measure(request, options = {}) {
     return new Promise((resolve, reject) => {
-      const items = new Array(request.fontIds.length);
+      const items = [];
       const generation = this.#generation + 1; // the one #open gives it
       this.#open('measure', request, options, {
         deliver: (index, item) => (items[index] = item),
@@ -155,6 +167,7 @@ export class PreviewService extends EventEmitter {
 
   // Every RenderResult, in request order.
   async renderAll(request, options = {}) {
+    checkRequest(request);
     const all = new Array(request.fontIds.length);
     const order = new Map();
     request.fontIds.forEach((id, i) => order.set(id, [...(order.get(id) ?? []), i]));
@@ -179,13 +192,21 @@ export class PreviewService extends EventEmitter {
     await Promise.all(this.#workers.map((w) => w.renderer?.shutdown()));
   }
 
-  #checkOpen() {
-    if (this.#closed) throw new Error('the preview service is closed');
+  // `await using service = new PreviewService(...)` closes it at the end of the block.
+  [asyncDispose]() {
+    return this.close();
   }
 
-  #open(kind, request, { signal, supersede = false } = {}, sink) {
+  #checkOpen() {
+    if (this.#closed) throw new ServiceClosedError();
+  }
+
+  #open(kind, request, options, sink) {
     this.#checkOpen();
-    if (!Array.isArray(request.fontIds)) throw new TypeError('request.fontIds must be an array of strings');
+    checkRequest(request);
+    checkRequestOptions(options);
+    request = { ...request, fontIds: [...request.fontIds] }; // the caller may change its own after the call
+    const { signal, supersede = false } = options ?? {};
     if (supersede) this.cancelAll(new AbortError('superseded by a newer request'));
     const req = {
       kind,
