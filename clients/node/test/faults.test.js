@@ -58,7 +58,7 @@ test('death policy: what a dead or hung renderer costs the font it was on', { ti
   for (const [name, kind, faults, options, want, wantRestarts] of cases) {
     await t.test(name, { timeout: 20000 }, async (t) => {
       const { service, restarts } = faultyService(t, faults, { batchSize: 4, ...options });
-      await service.registerFonts(ids.map((fontId) => ({ fontId })));
+      await service.setFonts(ids.map((fontId) => ({ fontId })));
       const results = await run(service, kind, ids);
       assert.deepEqual(results.map((r) => r.fontId), ids);
       assert.deepEqual(results.map(outcome), want);
@@ -78,7 +78,7 @@ test('a request the renderer refuses fails with its code and frees the worker', 
   for (const [name, kind, faults, fields, code] of cases) {
     await t.test(name, { timeout: 20000 }, async (t) => {
       const { service, restarts } = faultyService(t, faults, { batchSize: 1 });
-      await service.registerFonts(['a', 'bad', 'c'].map((fontId) => ({ fontId })));
+      await service.setFonts(['a', 'bad', 'c'].map((fontId) => ({ fontId })));
       const request = { ...fields, fontIds: ['a', 'bad', 'c'] };
       const pending = kind === 'measure' ? service.measure(request) : service.renderAll(request);
       await assert.rejects(pending, (e) => e.code === code);
@@ -92,13 +92,13 @@ test('a request the renderer refuses fails with its code and frees the worker', 
 test('a renderer that dies while registering is restarted, not counted as a failed start', { timeout: 60000 }, async (t) => {
   await t.test('during the first registration', { timeout: 20000 }, async (t) => {
     const { service, restarts } = faultyService(t, ['kill@register', 'times=3'], { maxStartFailures: 1 });
-    assert.equal(await service.registerFonts([{ fontId: 'a' }, { fontId: 'b' }]), 2);
+    assert.equal(await service.setFonts([{ fontId: 'a' }, { fontId: 'b' }]), 2);
     assert.deepEqual((await service.renderAll({ fontIds: ['a', 'b'] })).map(outcome), ['ok', 'ok']);
     assert.deepEqual(restarts, ['SIGKILL', 'SIGKILL', 'SIGKILL']);
   });
   await t.test('while a replacement registers the fonts again', { timeout: 20000 }, async (t) => {
     const { service, restarts } = faultyService(t, ['exit0@register', 'skip=1', 'times=3'], { maxStartFailures: 1 });
-    await service.registerFonts([{ fontId: 'a' }, { fontId: 'b' }]);
+    await service.setFonts([{ fontId: 'a' }, { fontId: 'b' }]);
     process.kill(service.pids[0], 'SIGKILL');
     await untilTrue(() => restarts.length === 1);
     assert.deepEqual((await service.measure({ fontIds: ['a', 'b'] })).items.map(outcome), ['ok', 'ok']);
@@ -106,7 +106,7 @@ test('a renderer that dies while registering is restarted, not counted as a fail
   });
   await t.test('every time: the request fails in bounded time', { timeout: 20000 }, async (t) => {
     const { service, restarts } = faultyService(t, ['kill@register']);
-    await assert.rejects(service.registerFonts([{ fontId: 'a' }]), (e) => e.code === 'RENDERER_EXITED' && /registering/.test(e.message));
+    await assert.rejects(service.setFonts([{ fontId: 'a' }]), (e) => e.code === 'RENDERER_EXITED' && /registering/.test(e.message));
     assert.ok(restarts.length > 1 && restarts.length <= 12, `${restarts.length} restarts`);
   });
 });
@@ -121,7 +121,7 @@ test('results received but not yet taken are dropped when the request is cancell
     await t.test(name, { timeout: 20000 }, async (t) => {
       // [a b] arrive in one read; [stall] is never answered, so the request stays open.
       const { service } = faultyService(t, ['hang@stall'], { batchSize: 2 });
-      await service.registerFonts(['a', 'b', 'stall'].map((fontId) => ({ fontId })));
+      await service.setFonts(['a', 'b', 'stall'].map((fontId) => ({ fontId })));
       const controller = new AbortController();
       const results = service.render({ fontIds: ['a', 'b', 'stall'] }, { signal: controller.signal });
       const first = await results.next();

@@ -44,7 +44,7 @@ test('groups of costly ids are answered whole, and fill most of a reply', { time
 test('the service answers every control-character id of a list past the reply limit', { timeout: 120000 }, async (t) => {
   const service = new PreviewService({ rendererPath, workers: 2 });
   t.after(() => service.close());
-  await service.registerFonts([{ fontId: 'sans', familyName: 'DejaVu Sans' }]);
+  await service.setFonts([{ fontId: 'sans', familyName: 'DejaVu Sans' }]);
   const id = '\u001f'.repeat(1000);
   const fontIds = [...new Array(1500).fill(id), 'sans', ...new Array(1500).fill(id)];
   const m = await service.measure({ text: 'a', fontIds });

@@ -29,7 +29,7 @@ test('every renderer is spawned with piped stdio and no window', { timeout: 6000
     const { calls, spawn } = recordingSpawn();
     const service = new PreviewService({ rendererPath: fakeRendererPath, workers: 2, batchSize: 1, spawn });
     t.after(() => service.close());
-    await service.registerFonts([{ fontId: 'a' }]);
+    await service.setFonts([{ fontId: 'a' }]);
     await service.renderAll({ fontIds: ['a', 'a'] });
     process.kill(service.pids[0], 'SIGKILL');
     await untilTrue(() => service.restarts === 1);
