@@ -163,8 +163,10 @@ export type RenderResult = ResolvedRenderResult | FailedRenderResult;
 export interface RgbaImage {
   width: number;
   height: number;
-  /** width × height pixels of red, green, blue and alpha, unpremultiplied. */
-  data: Uint8ClampedArray;
+  /** width × height pixels of red, green, blue and alpha, unpremultiplied. Typed as what
+   * Uint8ClampedArray.from gives, which is over an ArrayBuffer (not a SharedArrayBuffer) where the
+   * TypeScript version tells them apart, as ImageData requires. */
+  data: ReturnType<typeof Uint8ClampedArray.from>;
 }
 
 /** The color ([red, green, blue], 0 to 255; default black) on every pixel, the coverage as alpha.
