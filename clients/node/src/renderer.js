@@ -13,6 +13,7 @@ import { AbortError, invalid, ProtocolError, RendererError, RendererExitError, T
 import { encodeFrame, FrameDecoder } from './frames.js';
 import { kMaxFontsPerChunk, kProtocolVersion, MessageType as T, typeName } from './messages.js';
 import { layoutJson } from './requests.js';
+import { checkFonts } from './validate.js';
 
 // $KFP_RENDERER, else this repository's build of the renderer for the platform.
 export const defaultRendererPath = ({ platform = process.platform, env = process.env } = {}) =>
@@ -100,7 +101,8 @@ export class Renderer extends EventEmitter {
   }
 
   // Replaces the whole registered set, in one message or in chunks, whichever the size needs.
-  setFonts(fonts) {
+  async setFonts(fonts) {
+    checkFonts(fonts);
     return fonts.length <= kMaxFontsPerChunk ? this.registerFonts(fonts) : this.registerFontsChunked(fonts);
   }
 

@@ -149,6 +149,7 @@ test('errors of the low-level Renderer carry codes too', { timeout: 60000 }, asy
   const renderer = await Renderer.start({ rendererPath: fakeRendererPath });
   assert.throws(() => renderer.measure(null), coded(TypeError, 'INVALID_REQUEST'));
   assert.throws(() => renderer.render(undefined), coded(TypeError, 'INVALID_REQUEST'));
+  await assert.rejects(renderer.setFonts({ fontId: 'a' }), coded(TypeError, 'INVALID_FONTS'));
   assert.throws(() => renderer.sendRaw(3, 'x'.repeat(8 * 1024 * 1024 + 1)), coded(RangeError, 'REQUEST_TOO_LARGE'));
   await renderer[Symbol.asyncDispose]();
   assert.throws(() => renderer.clearCache(), coded(Error, 'RENDERER_EXITED'));
