@@ -1,5 +1,67 @@
 import { EventEmitter } from 'node:events';
 
+/** Codes of the renderer's Error and FatalError frames. */
+export type MessageErrorCode =
+  | 'INVALID_JSON'
+  | 'PROTOCOL_MISMATCH'
+  | 'UNKNOWN_MESSAGE'
+  | 'INTERNAL_ERROR'
+  | 'INITIALIZE_FAILED'
+  | 'INVALID_FONT_LIST'
+  | 'TOO_MANY_FONTS'
+  | 'INVALID_FONT_COUNT'
+  | 'INVALID_FONT_CHUNK'
+  | 'INCOMPLETE_FONT_REGISTRATION'
+  | 'MEMORY_HARD_LIMIT';
+
+/** `code` of a TypeError or RangeError thrown for an argument, before anything is sent. */
+export type ValidationErrorCode =
+  | 'INVALID_REQUEST'
+  | 'INVALID_FONT_IDS'
+  | 'INVALID_TEXT'
+  | 'INVALID_FONT_SIZE'
+  | 'INVALID_WIDTH'
+  | 'INVALID_DPI_SCALE'
+  | 'INVALID_REQUEST_ID'
+  | 'INVALID_LAYOUT_KEY'
+  | 'INVALID_FONTS'
+  | 'INVALID_OPTION'
+  | 'INVALID_BITMAP'
+  | 'INVALID_COLOR';
+
+/** `code` of every error the package throws or rejects with. */
+export type ErrorCode =
+  | 'RENDERER_EXITED'
+  | 'RENDERER_TIMEOUT'
+  | 'MALFORMED_REPLY'
+  | 'ABORT_ERR'
+  | 'SERVICE_CLOSED'
+  | 'REQUEST_TOO_LARGE'
+  | 'MEASURE_RESULT_DROPPED'
+  | MessageErrorCode
+  | ValidationErrorCode;
+
+/** Why one font has no result; the others of the request are not affected. */
+export type FontErrorCode =
+  | 'FONT_NOT_REGISTERED'
+  | 'FONT_NOT_FOUND'
+  | 'FONT_COLLECTION_CREATE_FAILED'
+  | 'FONT_FAMILY_NAME_FAILED'
+  | 'INVALID_LAYOUT'
+  | 'TEXT_FORMAT_FAILED'
+  | 'FONT_AXIS_FAILED'
+  | 'TEXT_LAYOUT_FAILED'
+  | 'TEXT_METRICS_FAILED'
+  | 'GDI_FONT_FAILED'
+  | 'GDI_MEASURE_FAILED'
+  | 'RASTERIZE_FAILED';
+
+/** The per-font codes of the renderer, and the service's own two. */
+export type ServiceFontErrorCode =
+  | 'RENDERER_CRASHED'
+  | 'REPLY_TOO_LARGE'
+  | FontErrorCode;
+
 export interface FontAxis {
   tag: string;
   min?: number;
@@ -20,10 +82,13 @@ export interface FontDescriptor {
   designVector?: number[];
 }
 
+/** The service refuses a field out of these ranges with a TypeError or RangeError whose code names
+ * it (INVALID_TEXT ...); the low-level Renderer sends what it is given. */
 export interface LayoutRequest {
+  /** Whole number, 0 to 2^53 - 1; default 0. */
   requestId?: number;
   layoutKey?: string;
-  /** At most 200 UTF-16 code units. */
+  /** At most 200 UTF-16 code units; default ''. */
   text?: string;
   /** DIPs, 4 to 256; default 28. */
   fontSize?: number;
@@ -39,13 +104,22 @@ export interface GenerationalLayoutRequest extends LayoutRequest {
   generation: number;
 }
 
-export interface MeasureItem {
+export interface ResolvedMeasureItem {
   fontId: string;
-  resolved: boolean;
-  height?: number;
-  lineCount?: number;
-  error?: string;
+  resolved: true;
+  /** DIPs, so that height × dpiScale is a whole number of pixels. */
+  height: number;
+  lineCount: number;
 }
+
+export interface FailedMeasureItem {
+  fontId: string;
+  resolved: false;
+  error: ServiceFontErrorCode;
+}
+
+/** Narrow on `resolved`. */
+export type MeasureItem = ResolvedMeasureItem | FailedMeasureItem;
 
 export interface MeasureResult {
   requestId: number;
@@ -54,22 +128,50 @@ export interface MeasureResult {
   items: MeasureItem[];
 }
 
-export interface RenderResult {
-  requestId?: number;
-  generation?: number;
-  layoutKey?: string;
+interface RenderResultBase {
+  requestId: number;
+  generation: number;
+  layoutKey: string;
   fontId: string;
-  resolved: boolean;
-  width?: number;
-  height?: number;
-  stride?: number;
-  textHeight?: number;
-  pixelFormat?: 'A8';
-  /** `height` rows of `stride` coverage bytes (0 no ink, 255 full ink), top row first. */
-  bitmap?: Buffer;
-  /** A per-font error code (FONT_NOT_FOUND, RASTERIZE_FAILED ... or RENDERER_CRASHED). */
-  error?: string;
 }
+
+export interface ResolvedRenderResult extends RenderResultBase {
+  resolved: true;
+  /** Pixels: ceil(request width × dpiScale). */
+  width: number;
+  /** Pixels: textHeight × dpiScale. */
+  height: number;
+  /** Bytes per row, at least `width`. */
+  stride: number;
+  /** DIPs. */
+  textHeight: number;
+  pixelFormat: 'A8';
+  /** `height` rows of `stride` coverage bytes (0 no ink, 255 full ink), top row first. */
+  bitmap: Buffer;
+}
+
+export interface FailedRenderResult extends RenderResultBase {
+  resolved: false;
+  /** RENDERER_CRASHED and REPLY_TOO_LARGE come from the service, the others from the renderer. */
+  error: ServiceFontErrorCode;
+}
+
+/** Narrow on `resolved`: `if (r.resolved) r.bitmap ... else r.error`. */
+export type RenderResult = ResolvedRenderResult | FailedRenderResult;
+
+/** What a8ToRgba gives: `new ImageData(data, width, height)` takes it as it is. */
+export interface RgbaImage {
+  width: number;
+  height: number;
+  /** width × height pixels of red, green, blue and alpha, unpremultiplied. Typed as what
+   * Uint8ClampedArray.from gives, which is over an ArrayBuffer (not a SharedArrayBuffer) where the
+   * TypeScript version tells them apart, as ImageData requires. */
+  data: ReturnType<typeof Uint8ClampedArray.from>;
+}
+
+/** The color ([red, green, blue], 0 to 255; default black) on every pixel, the coverage as alpha.
+ * Throws a TypeError with code INVALID_BITMAP or INVALID_COLOR. */
+export declare function a8ToRgba(result: ResolvedRenderResult, color?: readonly [number, number, number]): RgbaImage;
 
 export interface Frame {
   type: number;
@@ -83,6 +185,9 @@ export interface RendererOptions {
   args?: string[];
   /** Milliseconds to wait for an owed reply before the renderer is killed; default 10000. */
   replyTimeout?: number;
+  /** Starts the process; default `child_process.spawn`. It is called as
+   * `spawn(rendererPath, args, { stdio: ['pipe', 'pipe', 'pipe'], windowsHide: true })`. */
+  spawn?: (file: string, args: string[], options: { stdio: ['pipe', 'pipe', 'pipe']; windowsHide: true }) => import('node:child_process').ChildProcessWithoutNullStreams;
 }
 
 export interface RendererExit {
@@ -92,9 +197,12 @@ export interface RendererExit {
   fatal: string | null;
 }
 
-export declare function defaultRendererPath(): string;
+/** $KFP_RENDERER, else this repository's build: build/release/kest-font-preview-renderer, or
+ * build/windows/kest-font-preview-renderer.exe on Windows. */
+export declare function defaultRendererPath(platform?: { platform?: NodeJS.Platform; env?: Record<string, string | undefined> }): string;
 
-/** One renderer process and the whole protocol. */
+/** One renderer process and the whole protocol. Idle (no reply owed), it does not keep Node
+ * running. */
 export declare class Renderer extends EventEmitter {
   constructor(options?: RendererOptions);
   static start(options?: RendererOptions): Promise<Renderer>;
@@ -106,6 +214,9 @@ export declare class Renderer extends EventEmitter {
   readonly pendingReplies: number;
   readonly exited: Promise<RendererExit>;
   hello(protocolVersion?: number): Promise<{ protocolVersion: number; rendererVersion: string; pixelFormat: string }>;
+  /** Replaces the whole registered set, in chunks when it is over 250 fonts. */
+  setFonts(fonts: FontDescriptor[]): Promise<number>;
+  /** The RegisterFonts message (at most 50000 fonts): replaces the whole registered set. */
   registerFonts(fonts: FontDescriptor[]): Promise<number>;
   beginFonts(fontCount: number): Promise<void>;
   fontChunk(fonts: FontDescriptor[]): Promise<number>;
@@ -121,6 +232,8 @@ export declare class Renderer extends EventEmitter {
   sendRaw(type: number, json?: string | object, payload?: Uint8Array | null, options?: { replies?: number }): Promise<Frame[]>;
   shutdown(timeout?: number): Promise<RendererExit>;
   kill(signal?: NodeJS.Signals): void;
+  /** shutdown(), for `await using`. */
+  [Symbol.asyncDispose](): Promise<void>;
   on(event: 'exit', listener: (exit: RendererExit) => void): this;
   on(event: 'fatalError', listener: (code: string) => void): this;
 }
@@ -149,26 +262,43 @@ export interface RestartEvent extends RendererExit {
 
 /** Error code of a font that ended a worker twice in a row within one request. */
 export declare const kRendererCrashed: 'RENDERER_CRASHED';
+/** Error code of a font whose MeasureResult item alone is over the renderer's 8 MiB reply limit. */
+export declare const kReplyTooLarge: 'REPLY_TOO_LARGE';
+/** Most UTF-16 code units in a request's text. */
+export declare const kMaxTextLength: 200;
 
-/** A pool of renderers with registration replay, supervision and latest-wins cancellation. */
+/** A pool of renderers with registration replay, supervision and latest-wins cancellation.
+ * Options are checked here (INVALID_OPTION); idle, it does not keep Node running. */
 export declare class PreviewService extends EventEmitter {
   constructor(options?: PreviewServiceOptions);
   readonly workerCount: number;
   readonly restarts: number;
   readonly pids: number[];
+  /** Replaces the whole set of registered fonts: ids of an earlier set that are not in this one are
+   * FONT_NOT_REGISTERED from then on. Resolves with the size of the set; on an error the previous
+   * set stays. */
+  setFonts(fonts: FontDescriptor[]): Promise<number>;
+  /** @deprecated The name of setFonts() before 0.2.0; it too replaces the whole set. */
   registerFonts(fonts: FontDescriptor[]): Promise<number>;
+  /** Rejects with a TypeError or RangeError (code INVALID_...) for a bad field, before anything is sent. */
   measure(request: LayoutRequest, options?: RequestOptions): Promise<MeasureResult>;
+  /** Throws a TypeError or RangeError (code INVALID_...) at the call for a bad field. */
   render(request: LayoutRequest, options?: RequestOptions): AsyncIterableIterator<RenderResult>;
   renderAll(request: LayoutRequest, options?: RequestOptions): Promise<RenderResult[]>;
   cancelAll(reason?: Error): void;
   clearCache(): void;
   close(): Promise<void>;
+  /** close(), for `await using`. */
+  [Symbol.asyncDispose](): Promise<void>;
   on(event: 'restart', listener: (event: RestartEvent) => void): this;
 }
 
 export declare class RendererError extends Error {
   constructor(code: string, message?: string);
-  code: string;
+  code: MessageErrorCode | 'MEASURE_RESULT_DROPPED';
+}
+export declare class ServiceClosedError extends Error {
+  code: 'SERVICE_CLOSED';
 }
 export declare class ProtocolError extends Error {
   code: 'MALFORMED_REPLY';
@@ -192,8 +322,8 @@ export declare class FrameDecoder {
 }
 
 export declare const MessageType: Readonly<Record<string, number>>;
-export declare const MessageErrorCode: readonly string[];
-export declare const FontErrorCode: readonly string[];
+export declare const MessageErrorCode: readonly MessageErrorCode[];
+export declare const FontErrorCode: readonly FontErrorCode[];
 export declare const ExitCode: Readonly<{
   ended: 0;
   unusableStreams: 2;

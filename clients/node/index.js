@@ -1,6 +1,7 @@
-export { PreviewService, kRendererCrashed } from './src/service.js';
+export { PreviewService, kRendererCrashed, kReplyTooLarge } from './src/service.js';
 export { Renderer, defaultRendererPath } from './src/renderer.js';
-export { AbortError, ProtocolError, RendererError, RendererExitError, TimeoutError } from './src/errors.js';
+export { a8ToRgba } from './src/bitmap.js';
+export { AbortError, ProtocolError, RendererError, RendererExitError, ServiceClosedError, TimeoutError } from './src/errors.js';
 export { encodeFrame, FrameDecoder } from './src/frames.js';
 export {
   ExitCode,
@@ -11,3 +12,4 @@ export {
   MessageErrorCode,
   MessageType,
 } from './src/messages.js';
+export { kMaxTextLength } from './src/validate.js';

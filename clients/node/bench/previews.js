@@ -64,7 +64,7 @@ for (let round = 0; round < 2; round++) {
 
   for (const workers of [...new Set([1, cores])]) {
     const service = new PreviewService({ workers });
-    await service.registerFonts(fonts);
+    await service.setFonts(fonts);
     const name = `PreviewService, ${workers} worker${workers > 1 ? 's' : ''}`;
     const value = await rate(fonts.length, async () => {
       for await (const r of service.render({ ...layout, fontIds })) if (!r.fontId) throw new Error('no font id');

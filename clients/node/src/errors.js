@@ -46,3 +46,19 @@ export class AbortError extends Error {
     this.code = 'ABORT_ERR';
   }
 }
+
+// A call on a PreviewService after close().
+export class ServiceClosedError extends Error {
+  constructor(message = 'the preview service is closed') {
+    super(message);
+    this.name = 'ServiceClosedError';
+    this.code = 'SERVICE_CLOSED';
+  }
+}
+
+// A TypeError or RangeError whose `code` names what was wrong (INVALID_TEXT, INVALID_WIDTH ...).
+export function invalid(Type, code, message) {
+  const error = new Type(message);
+  error.code = code;
+  return error;
+}

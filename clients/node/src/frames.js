@@ -12,7 +12,9 @@ export function encodeFrame(type, json = '', payload = null) {
   const payloadLength = payload ? payload.length : 0;
   const length = 5 + jsonLength + payloadLength;
   if (jsonLength > kMaxJsonLength || length > kMaxFrameLength) {
-    throw new RangeError(`frame too large (${length} bytes, JSON ${jsonLength} bytes)`);
+    const error = new RangeError(`frame too large (${length} bytes, JSON ${jsonLength} bytes)`);
+    error.code = 'REQUEST_TOO_LARGE';
+    throw error;
   }
   const frame = Buffer.allocUnsafe(4 + length);
   frame.writeUInt32LE(length, 0);

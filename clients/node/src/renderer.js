@@ -4,21 +4,27 @@
 // expectations. Requests it will drop silently (generation not above the watermark) are known
 // here, because the watermark only moves through setGeneration() on this same stream.
 
-import { spawn } from 'node:child_process';
+import { spawn as spawnProcess } from 'node:child_process';
 import { EventEmitter } from 'node:events';
 import { fileURLToPath } from 'node:url';
 
 import { AsyncQueue } from './async_queue.js';
-import { AbortError, ProtocolError, RendererError, RendererExitError, TimeoutError } from './errors.js';
+import { AbortError, invalid, ProtocolError, RendererError, RendererExitError, TimeoutError } from './errors.js';
 import { encodeFrame, FrameDecoder } from './frames.js';
 import { kMaxFontsPerChunk, kProtocolVersion, MessageType as T, typeName } from './messages.js';
 import { layoutJson } from './requests.js';
+import { checkFonts } from './validate.js';
 
-export const defaultRendererPath = () =>
-  process.env.KFP_RENDERER ??
-  fileURLToPath(new URL('../../../build/release/kest-font-preview-renderer', import.meta.url));
+// $KFP_RENDERER, else this repository's build of the renderer for the platform.
+export const defaultRendererPath = ({ platform = process.platform, env = process.env } = {}) =>
+  env.KFP_RENDERER ??
+  fileURLToPath(new URL(platform === 'win32' ? '../../../build/windows/kest-font-preview-renderer.exe' : '../../../build/release/kest-font-preview-renderer', import.meta.url));
+
+// The renderer is a console program: a GUI host on Windows must not get a console window for it.
+export const kSpawnOptions = Object.freeze({ stdio: ['pipe', 'pipe', 'pipe'], windowsHide: true });
 
 const kStderrKept = 64 * 1024;
+const asyncDispose = Symbol.asyncDispose ?? Symbol.for('nodejs.asyncDispose');
 
 export class Renderer extends EventEmitter {
   #child;
@@ -31,12 +37,14 @@ export class Renderer extends EventEmitter {
   #failure = null;
   #exit = null;
   #stderr = '';
+  #ending = false; // shutdown() or kill() waits for the exit
+  #referenced = null;
 
-  constructor({ rendererPath = defaultRendererPath(), args = [], replyTimeout = 10000 } = {}) {
+  constructor({ rendererPath = defaultRendererPath(), args = [], replyTimeout = 10000, spawn = spawnProcess } = {}) {
     super();
     this.rendererPath = rendererPath;
     this.#replyTimeout = replyTimeout;
-    this.#child = spawn(rendererPath, args, { stdio: ['pipe', 'pipe', 'pipe'] });
+    this.#child = spawn(rendererPath, args, { ...kSpawnOptions });
     this.exited = new Promise((resolve) => {
       this.#child.once('close', (exitCode, signal) => resolve(this.#ended(exitCode, signal)));
     });
@@ -49,6 +57,7 @@ export class Renderer extends EventEmitter {
     this.#child.stderr.on('data', (chunk) => {
       if (this.#stderr.length < kStderrKept) this.#stderr += chunk.toString('utf8');
     });
+    this.#holdProcess();
   }
 
   // Spawns and completes the handshake.
@@ -85,8 +94,16 @@ export class Renderer extends EventEmitter {
     return this.#single(T.hello, { protocolVersion }, T.helloAck);
   }
 
+  // RegisterFonts: replaces the whole registered set (at most 250 fonts per message is not a limit
+  // here; 50000 is). The size of the new active set.
   async registerFonts(fonts) {
     return (await this.#single(T.registerFonts, { fonts }, T.fontsRegistered)).fontCount;
+  }
+
+  // Replaces the whole registered set, in one message or in chunks, whichever the size needs.
+  async setFonts(fonts) {
+    checkFonts(fonts);
+    return fonts.length <= kMaxFontsPerChunk ? this.registerFonts(fonts) : this.registerFontsChunked(fonts);
   }
 
   async beginFonts(fontCount) {
@@ -116,6 +133,7 @@ export class Renderer extends EventEmitter {
 
   // The MeasureResult, or null when the request is stale (the renderer drops it).
   measure(request) {
+    checkObject(request);
     const generation = request.generation ?? 0;
     const fontIds = stringIds(request.fontIds);
     if (generation <= this.#watermark) return Promise.resolve(null);
@@ -146,6 +164,7 @@ export class Renderer extends EventEmitter {
 
   // One RenderResult per font id, as each is drawn; nothing when the request is stale.
   render(request) {
+    checkObject(request);
     const generation = request.generation ?? 0;
     const fontIds = stringIds(request.fontIds);
     const results = new AsyncQueue();
@@ -212,6 +231,8 @@ export class Renderer extends EventEmitter {
   // Shutdown, end of input, then the exit; killed when it has not ended within `timeout` ms.
   async shutdown(timeout = 5000) {
     if (this.#exit) return this.#exit;
+    this.#ending = true;
+    this.#holdProcess();
     if (this.running) {
       this.#write(T.shutdown, {});
       this.#child.stdin.end();
@@ -227,7 +248,27 @@ export class Renderer extends EventEmitter {
   }
 
   kill(signal = 'SIGKILL') {
-    if (this.#exit === null) this.#child.kill(signal);
+    if (this.#exit !== null) return;
+    this.#ending = true;
+    this.#holdProcess();
+    this.#child.kill(signal);
+  }
+
+  // `await using renderer = await Renderer.start()` shuts it down at the end of the block.
+  [asyncDispose]() {
+    return this.shutdown().then(() => {});
+  }
+
+  // An idle renderer does not keep the host's event loop alive (a host that forgets to close it
+  // still ends, and the renderer then ends at the end of its input); one that owes a reply, or
+  // whose exit is awaited, does.
+  #holdProcess() {
+    const wanted = this.#pending.length > 0 || this.#ending;
+    if (wanted === this.#referenced) return;
+    this.#referenced = wanted;
+    const method = wanted ? 'ref' : 'unref';
+    this.#child[method]();
+    for (const stream of [this.#child.stdin, this.#child.stdout, this.#child.stderr]) stream?.[method]?.();
   }
 
   #single(type, json, replyType) {
@@ -252,6 +293,7 @@ export class Renderer extends EventEmitter {
 
   #expect(expectation) {
     this.#pending.push(expectation);
+    this.#holdProcess();
     if (!this.#timer) this.#armTimer();
   }
 
@@ -282,7 +324,10 @@ export class Renderer extends EventEmitter {
     }
     const head = this.#pending[0];
     if (!head) throw unexpected(frame, 'no reply');
-    if (head.accept(frame)) this.#pending.shift();
+    if (head.accept(frame)) {
+      this.#pending.shift();
+      this.#holdProcess();
+    }
   }
 
   // Gives up on this renderer: every owed reply fails with `error`, the process is killed.
@@ -290,13 +335,14 @@ export class Renderer extends EventEmitter {
     if (this.#failure) return;
     this.#failure = error;
     this.#failAll(error);
-    this.#child.kill('SIGKILL');
+    this.kill();
   }
 
   #failAll(error) {
     clearTimeout(this.#timer);
     this.#timer = null;
     for (const expectation of this.#pending.splice(0)) expectation.fail(error);
+    this.#holdProcess();
   }
 
   #exitError() {
@@ -314,6 +360,10 @@ export class Renderer extends EventEmitter {
     this.emit('exit', this.#exit);
     return this.#exit;
   }
+}
+
+function checkObject(request) {
+  if (request === null || typeof request !== 'object') throw invalid(TypeError, 'INVALID_REQUEST', 'the request must be an object');
 }
 
 const stringIds = (ids) => (Array.isArray(ids) ? ids.filter((id) => typeof id === 'string') : []);

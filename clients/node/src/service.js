@@ -7,15 +7,24 @@ import { EventEmitter } from 'node:events';
 import os from 'node:os';
 
 import { AsyncQueue } from './async_queue.js';
-import { AbortError, RendererExitError } from './errors.js';
+import { halves, planAfterDeath } from './death_policy.js';
+import { AbortError, ProtocolError, RendererExitError, ServiceClosedError, TimeoutError } from './errors.js';
 import { ExitCode, kMaxFontsPerChunk } from './messages.js';
 import { defaultRendererPath, Renderer } from './renderer.js';
 import { splitFontIds } from './requests.js';
+import { checkFonts, checkRequest, checkRequestOptions, checkServiceOptions } from './validate.js';
+
+const asyncDispose = Symbol.asyncDispose ?? Symbol.for('nodejs.asyncDispose');
 
 const kPipelineDepth = 2; // tasks written ahead per worker, so a worker never waits for the host
 const kMaxBatch = 32;
 const kStrikesToFail = 2;
+// Renderers in a row that answered Hello and then died while registering the fonts, after which
+// the requests in progress fail: a set that ends every renderer must not restart them forever,
+// while a renderer killed from outside now and then must not fail anything.
+const kRegistrationDeathsToFail = 8;
 export const kRendererCrashed = 'RENDERER_CRASHED';
+export const kReplyTooLarge = 'REPLY_TOO_LARGE';
 
 export class PreviewService extends EventEmitter {
   #options;
@@ -28,6 +37,9 @@ export class PreviewService extends EventEmitter {
   #watermark = 0;
   #closed = false;
   #startFailures = 0;
+  #registrationDeaths = 0;
+  #giveUps = 0;
+  #giveUpError = null;
   #restarts = 0;
 
   constructor({
@@ -37,12 +49,15 @@ export class PreviewService extends EventEmitter {
     replyTimeout = 10000,
     maxStartFailures = 3,
     batchSize = undefined,
+    spawn = undefined,
   } = {}) {
     super();
-    this.#options = { rendererPath, args, replyTimeout, maxStartFailures, batchSize };
-    this.#workers = Array.from({ length: Math.max(1, workers) }, (_, index) => ({
+    checkServiceOptions({ rendererPath, args, workers, replyTimeout, maxStartFailures, batchSize, spawn });
+    this.#options = { rendererPath, args, replyTimeout, maxStartFailures, batchSize, spawn };
+    this.#workers = Array.from({ length: workers }, (_, index) => ({
       index,
       renderer: null,
+      started: false, // the renderer answered Hello
       ready: false,
       fontsVersion: 0,
       inflight: [],
@@ -60,12 +75,15 @@ export class PreviewService extends EventEmitter {
     return this.#workers.filter((w) => w.renderer?.running).map((w) => w.renderer.pid);
   }
 
-  // Replaces the registered set on every worker; kept and replayed on each new worker. Resolves
-  // with the size of the active set; on an error the previous set stays registered everywhere.
-  async registerFonts(fonts) {
+  // Replaces the whole registered set on every worker (fonts of an earlier set that are not in this
+  // one are FONT_NOT_REGISTERED from then on); kept and replayed on each new worker. Resolves with
+  // the size of the active set; on an error the previous set stays registered everywhere.
+  async setFonts(fonts) {
     this.#checkOpen();
+    checkFonts(fonts);
+    fonts = [...fonts];
     const previous = { fonts: this.#fonts, version: this.#fontsVersion };
-    await this.#ensureStarted(this.#workers[0]);
+    await this.#bringUp(this.#workers[0]);
     this.#fonts = fonts;
     const version = ++this.#fontsVersion;
     const ready = this.#workers.filter((w) => w.ready && w.renderer.running);
@@ -83,24 +101,49 @@ export class PreviewService extends EventEmitter {
     }
   }
 
-  // A renderer that crosses its memory limit while the new set is staged beside the active one
-  // exits; like any renderer that died it is replaced, and the replacement holds only the new set.
+  // The name of setFonts() before 0.2.0, which hid that the set is replaced.
+  registerFonts(fonts) {
+    return this.setFonts(fonts);
+  }
+
+  // A renderer that dies while it registers (one that crosses its memory limit while the new set is
+  // staged beside the active one exits) is replaced like any other; the replacement registers the
+  // current set.
   async #registerOn(w, fonts) {
     const r = w.renderer;
     try {
       return await register(r, fonts);
     } catch (error) {
-      if (error.exitCode !== ExitCode.memoryHardLimit || this.#closed) throw error;
-      await new Promise((resolve) => setImmediate(resolve)); // after #exited has let `r` go
-      await this.#ensureStarted(w);
-      return w.fontCount;
+      if (!isDeath(error) || this.#closed) throw error;
+      await afterExit(r);
+      return this.#bringUp(w);
+    }
+  }
+
+  // Starts `w` until it is ready with the current set, through renderers that die on the way, until
+  // #exited gives up on them.
+  async #bringUp(w) {
+    const giveUps = this.#giveUps;
+    for (;;) {
+      this.#checkOpen();
+      const starting = this.#ensureStarted(w);
+      const r = w.renderer;
+      try {
+        await starting;
+        return w.fontCount;
+      } catch (error) {
+        if (!isDeath(error)) throw error;
+        await afterExit(r);
+        if (this.#closed) throw error;
+        if (this.#giveUps !== giveUps) throw this.#giveUpError;
+      }
     }
   }
 
   // Heights and line counts, items in request order.
   measure(request, options = {}) {
     return new Promise((resolve, reject) => {
-      const items = new Array(request.fontIds.length);
+      const items = [];
       const generation = this.#generation + 1; // the one #open gives it
       this.#open('measure', request, options, {
         deliver: (index, item) => (items[index] = item),
@@ -124,6 +167,7 @@ export class PreviewService extends EventEmitter {
 
   // Every RenderResult, in request order.
   async renderAll(request, options = {}) {
+    checkRequest(request);
     const all = new Array(request.fontIds.length);
     const order = new Map();
     request.fontIds.forEach((id, i) => order.set(id, [...(order.get(id) ?? []), i]));
@@ -148,13 +192,21 @@ export class PreviewService extends EventEmitter {
     await Promise.all(this.#workers.map((w) => w.renderer?.shutdown()));
   }
 
-  #checkOpen() {
-    if (this.#closed) throw new Error('the preview service is closed');
+  // `await using service = new PreviewService(...)` closes it at the end of the block.
+  [asyncDispose]() {
+    return this.close();
   }
 
-  #open(kind, request, { signal, supersede = false } = {}, sink) {
+  #checkOpen() {
+    if (this.#closed) throw new ServiceClosedError();
+  }
+
+  #open(kind, request, options, sink) {
     this.#checkOpen();
-    if (!Array.isArray(request.fontIds)) throw new TypeError('request.fontIds must be an array of strings');
+    checkRequest(request);
+    checkRequestOptions(options);
+    request = { ...request, fontIds: [...request.fontIds] }; // the caller may change its own after the call
+    const { signal, supersede = false } = options ?? {};
     if (supersede) this.cancelAll(new AbortError('superseded by a newer request'));
     const req = {
       kind,
@@ -244,8 +296,21 @@ export class PreviewService extends EventEmitter {
     w.inflight.push(task);
     const fontIds = task.indices.map((i) => req.request.fontIds[i]);
     const layout = { ...req.request, fontIds, generation: req.generation };
-    const settle = () => {
-      w.inflight.splice(w.inflight.indexOf(task), 1);
+    // False when the task was taken back already, by the exit of its worker.
+    const release = () => {
+      const at = w.inflight.indexOf(task);
+      if (at >= 0) w.inflight.splice(at, 1);
+      return at >= 0;
+    };
+    // A renderer that ended re-issues its tasks from its exit. One still running refused the task
+    // (an Error reply) or it could not be sent: the slot is freed, and the request fails with the
+    // code, except for a MeasureResult the renderer dropped as too large, which is halved.
+    const refused = (error) => {
+      if (w.renderer !== r || !r.running || !release()) return;
+      if (this.#live.has(req)) {
+        if (req.kind === 'measure' && error.code === 'MEASURE_RESULT_DROPPED') this.#replyDropped(req, task.indices);
+        else this.#cancel(req, error);
+      }
       this.#pump();
     };
     if (req.kind === 'measure') {
@@ -253,27 +318,45 @@ export class PreviewService extends EventEmitter {
         // null: stale, cancelled after it was queued here
         result?.items.forEach((item, k) => this.#deliver(req, task.indices[k], item));
         task.done = task.indices.length;
-        settle();
-      }, () => {}); // a lost worker re-issues its tasks from its exit
+        if (release()) this.#pump();
+      }, refused);
       return;
     }
     (async () => {
       for await (const result of r.render(layout)) {
         this.#deliver(req, task.indices[task.done++], result);
       }
-      settle();
-    })().catch(() => {});
+      if (release()) this.#pump();
+    })().catch(refused);
+  }
+
+  #replyDropped(req, indices) {
+    if (indices.length > 1) {
+      this.#queue.unshift(...halves(indices).map((part) => ({ req, indices: part, done: 0 })));
+      return;
+    }
+    this.#deliver(req, indices[0], this.#failedResult(req, indices[0], kReplyTooLarge));
+  }
+
+  #failedResult(req, index, error) {
+    const fontId = req.request.fontIds[index];
+    if (req.kind === 'measure') return { fontId, resolved: false, error };
+    const { requestId = 0, layoutKey = '' } = req.request;
+    return { requestId, generation: req.generation, layoutKey, fontId, resolved: false, error };
   }
 
   async #ensureStarted(w) {
     if (w.renderer) return w.starting;
     const r = new Renderer(this.#options);
     w.renderer = r;
+    w.started = false;
     w.ready = false;
     // After the replies that came before the exit have settled: only the rest is owed.
     r.once('exit', (exit) => setImmediate(() => this.#exited(w, r, exit)));
     w.starting = (async () => {
       await r.hello();
+      w.started = true;
+      this.#startFailures = 0;
       while (this.#fonts && w.fontsVersion !== this.#fontsVersion) {
         const version = this.#fontsVersion;
         w.fontCount = await register(r, this.#fonts);
@@ -281,7 +364,7 @@ export class PreviewService extends EventEmitter {
       }
       if (this.#watermark) r.setGeneration(this.#watermark);
       w.ready = true;
-      this.#startFailures = 0;
+      this.#registrationDeaths = 0;
       this.#pump();
     })();
     w.starting.catch(() => r.kill());
@@ -291,49 +374,58 @@ export class PreviewService extends EventEmitter {
   #exited(w, r, exit) {
     if (w.renderer !== r) return;
     const lost = w.inflight.splice(0);
-    const wasReady = w.ready;
+    const { started, ready } = w;
     w.renderer = null;
+    w.started = false;
     w.ready = false;
     w.fontsVersion = 0;
     if (this.#closed) return;
     this.#restarts++;
-    if (!wasReady) this.#startFailures++;
+    // A renderer that answered Hello has started: dying while it registers is a death.
+    if (!started) this.#startFailures++;
+    else if (!ready) this.#registrationDeaths++;
     this.emit('restart', { worker: w.index, ...exit, owed: lost.reduce((n, t) => n + t.indices.length - t.done, 0) });
     // Memory exhaustion is the renderer's housekeeping, not the font's fault.
-    const fontsFault = exit.exitCode !== ExitCode.memoryHardLimit && exit.exitCode !== ExitCode.ended;
+    const memoryExit = exit.exitCode === ExitCode.memoryHardLimit || exit.fatal === 'MEMORY_HARD_LIMIT';
     const requeue = [];
+    let givenUp = null;
     lost.forEach((task, position) => {
       const owed = task.indices.slice(task.done);
       if (!this.#live.has(task.req) || !owed.length) return;
-      if (position > 0 || !fontsFault) {
+      // Only the first task was being handled; the ones written behind it go out again as they were.
+      if (position > 0) {
         requeue.push({ req: task.req, indices: owed, done: 0 });
         return;
       }
-      // The first owed font of the first task was being drawn when the worker died. A Measure
-      // does not say which of its fonts it was on: retry one font per task to find out.
-      if (task.req.kind === 'measure' && owed.length > 1) {
-        for (const i of owed) requeue.push({ req: task.req, indices: [i], done: 0 });
-        return;
-      }
-      const [suspect, ...rest] = owed;
-      const strikes = (task.req.strikes.get(suspect) ?? 0) + 1;
-      task.req.strikes.set(suspect, strikes);
-      if (strikes >= kStrikesToFail) {
-        this.#deliver(task.req, suspect, { fontId: task.req.request.fontIds[suspect], resolved: false, error: kRendererCrashed });
-        if (rest.length) requeue.push({ req: task.req, indices: rest, done: 0 });
-      } else {
-        requeue.push({ req: task.req, indices: owed, done: 0 });
-      }
+      const plan = planAfterDeath(task.req.kind === 'render', memoryExit, owed, task.req.strikes, kStrikesToFail);
+      for (const indices of plan.retry) requeue.push({ req: task.req, indices, done: 0 });
+      if (plan.givenUp !== null) givenUp = { req: task.req, index: plan.givenUp };
     });
     this.#queue.unshift(...requeue);
-    if (this.#startFailures >= this.#options.maxStartFailures) {
+    if (givenUp) this.#deliver(givenUp.req, givenUp.index, this.#failedResult(givenUp.req, givenUp.index, kRendererCrashed));
+    const { maxStartFailures, rendererPath } = this.#options;
+    let gaveUp = null;
+    if (this.#startFailures >= maxStartFailures) gaveUp = `the renderer failed to start ${maxStartFailures} times (${rendererPath})`;
+    else if (this.#registrationDeaths >= kRegistrationDeathsToFail) gaveUp = `${kRegistrationDeathsToFail} renderers in a row died while registering the fonts`;
+    if (gaveUp) {
       this.#startFailures = 0;
-      const error = new RendererExitError(exit.exitCode, exit.signal, `the renderer failed to start ${this.#options.maxStartFailures} times (${this.#options.rendererPath})`);
-      this.cancelAll(error);
+      this.#registrationDeaths = 0;
+      this.#giveUps++;
+      this.#giveUpError = new RendererExitError(exit.exitCode, exit.signal, gaveUp);
+      this.cancelAll(this.#giveUpError);
       return;
     }
     this.#pump();
   }
+}
+
+// Failures after which the renderer is gone (or being killed), as opposed to a refusal.
+const isDeath = (error) => error instanceof RendererExitError || error instanceof TimeoutError || error instanceof ProtocolError;
+
+// Resolves once the service has handled the exit of `renderer`.
+async function afterExit(renderer) {
+  await renderer.exited;
+  await new Promise((resolve) => setImmediate(resolve));
 }
 
 function register(renderer, fonts) {

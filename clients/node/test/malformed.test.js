@@ -52,7 +52,7 @@ test('the service restarts a killed worker and reports a font that kills it twic
   const service = new PreviewService({ rendererPath: fakeRendererPath, args: ['poison=bad'], workers: 1 });
   const restarts = [];
   service.on('restart', (e) => restarts.push(e.signal));
-  await service.registerFonts([{ fontId: 'a' }, { fontId: 'bad' }, { fontId: 'c' }]);
+  await service.setFonts([{ fontId: 'a' }, { fontId: 'bad' }, { fontId: 'c' }]);
   const results = await service.renderAll({ text: 'x', fontIds: ['a', 'bad', 'c', 'a'] });
   assert.deepEqual(
     results.map((r) => [r.fontId, r.resolved, r.error]),

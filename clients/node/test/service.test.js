@@ -31,7 +31,7 @@ function assertMatchesReference(results) {
 test('results are complete, in request order and equal to one renderer’s', { timeout: 60000 }, async (t) => {
   const service = new PreviewService({ rendererPath, workers: 2 });
   t.after(() => service.close());
-  assert.equal(await service.registerFonts(fonts), fonts.length);
+  assert.equal(await service.setFonts(fonts), fonts.length);
   assertMatchesReference(await service.renderAll({ ...layout, fontIds }));
   const m = await service.measure({ ...layout, requestId: 3, layoutKey: 'k', fontIds });
   assert.deepEqual(m.items.map((i) => i.fontId), fontIds);
@@ -47,7 +47,7 @@ test('a worker killed mid-render is replaced: fonts re-registered, nothing lost 
   for (const signal of ['SIGKILL', 'SIGSEGV']) {
     const service = new PreviewService({ rendererPath, workers: 2 });
     t.after(() => service.close());
-    await service.registerFonts(fonts);
+    await service.setFonts(fonts);
     const restarts = [];
     service.on('restart', (e) => restarts.push(e));
     const results = [];
@@ -88,14 +88,14 @@ test('a worker over the memory hard limit (exit 75) is replaced and every font g
   t.after(() => service.close()); // a failure must not leave a renderer holding the test file open
   const restarts = [];
   service.on('restart', (e) => restarts.push(e));
-  assert.equal(await service.registerFonts(firstSet), firstSet.length);
+  assert.equal(await service.setFonts(firstSet), firstSet.length);
   const [firstPid] = service.pids;
   const results = [];
   let registered = null;
   for await (const r of service.render({ ...layout, fontIds: ids })) {
     results.push(r);
     // Batches are still owed: the second set goes out behind them on the same renderer.
-    registered ??= service.registerFonts(secondSet);
+    registered ??= service.setFonts(secondSet);
   }
   assert.equal(await registered, secondSet.length, 'the new set is registered on the replacement');
   assert.deepEqual(restarts.map((e) => [e.exitCode, e.fatal]), [[75, 'MEMORY_HARD_LIMIT']]);
@@ -113,7 +113,7 @@ test('a worker over the memory hard limit (exit 75) is replaced and every font g
 test('a hung worker is killed after the reply timeout and its fonts re-issued', { timeout: 60000 }, async (t) => {
   const service = new PreviewService({ rendererPath, workers: 1, replyTimeout: 4000 });
   t.after(() => service.close());
-  await service.registerFonts(fonts);
+  await service.setFonts(fonts);
   const [stopped] = service.pids;
   const restarts = [];
   service.on('restart', (e) => restarts.push(e));
@@ -127,7 +127,7 @@ test('a hung worker is killed after the reply timeout and its fonts re-issued', 
 test('latest wins: a superseded render delivers nothing after the new request starts', { timeout: 60000 }, async (t) => {
   const service = new PreviewService({ rendererPath, workers: 2 });
   t.after(() => service.close());
-  await service.registerFonts(fonts);
+  await service.setFonts(fonts);
   const first = service.render({ ...layout, text: 'first', fontIds }, { supersede: true });
   const firstResults = [];
   let afterCancel = 0;
@@ -151,7 +151,7 @@ test('latest wins: a superseded render delivers nothing after the new request st
 test('an AbortSignal cancels one request and leaves the others alone', { timeout: 60000 }, async (t) => {
   const service = new PreviewService({ rendererPath, workers: 2 });
   t.after(() => service.close());
-  await service.registerFonts(fonts);
+  await service.setFonts(fonts);
   const older = service.renderAll({ ...layout, fontIds });
   const controller = new AbortController();
   const aborted = service.measure({ ...layout, fontIds }, { signal: controller.signal });
@@ -167,7 +167,7 @@ test('an AbortSignal cancels one request and leaves the others alone', { timeout
 test('font lists are split so that no MeasureResult exceeds the reply limit', { timeout: 60000 }, async (t) => {
   const service = new PreviewService({ rendererPath, workers: 2 });
   t.after(() => service.close());
-  await service.registerFonts([{ fontId: 'sans', familyName: 'DejaVu Sans' }]);
+  await service.setFonts([{ fontId: 'sans', familyName: 'DejaVu Sans' }]);
   const id = 'u'.repeat(120);
   const m = await service.measure({ text: 'a', fontIds: [...new Array(50000).fill(id), 'sans'] });
   assert.equal(m.items.length, 50001);
@@ -179,7 +179,7 @@ test('font lists are split so that no MeasureResult exceeds the reply limit', { 
 test('a renderer that cannot start fails the request instead of retrying forever', { timeout: 60000 }, async (t) => {
   const service = new PreviewService({ rendererPath: '/nonexistent/renderer', workers: 2 });
   t.after(() => service.close());
-  await assert.rejects(service.registerFonts(fonts), RendererExitError);
+  await assert.rejects(service.setFonts(fonts), RendererExitError);
   await assert.rejects(service.measure({ ...layout, fontIds }), (e) => e.code === 'RENDERER_EXITED' && /failed to start 3 times/.test(e.message));
   await service.close();
 });
@@ -187,8 +187,8 @@ test('a renderer that cannot start fails the request instead of retrying forever
 test('a failed registration keeps the previous set on every worker', { timeout: 60000 }, async (t) => {
   const service = new PreviewService({ rendererPath, workers: 2 });
   t.after(() => service.close());
-  await service.registerFonts(fonts);
-  await assert.rejects(service.registerFonts([fonts[0], fonts[0]]), (e) => e.code === 'TOO_MANY_FONTS');
+  await service.setFonts(fonts);
+  await assert.rejects(service.setFonts([fonts[0], fonts[0]]), (e) => e.code === 'TOO_MANY_FONTS');
   process.kill(service.pids[0], 'SIGKILL'); // the replacement must get the kept set, not the failed one
   await untilTrue(() => service.restarts === 1);
   assertMatchesReference(await service.renderAll({ ...layout, fontIds }));
@@ -199,7 +199,7 @@ test('close leaves no process and no descriptor behind', { timeout: 60000 }, asy
   const before = openDescriptors();
   const service = new PreviewService({ rendererPath, workers: 3 });
   t.after(() => service.close());
-  await service.registerFonts(fonts);
+  await service.setFonts(fonts);
   await service.renderAll({ ...layout, fontIds });
   const pids = service.pids;
   assert.equal(pids.length, 3);
