@@ -167,7 +167,7 @@ export async function startServer({ port = 0, rendererPath, workers, fonts: give
   const fonts = givenFonts ?? listInstalledFonts();
   const byId = new Map(fonts.map((f, index) => [f.descriptor.fontId, { ...f, index }]));
   const service = new PreviewService({ rendererPath, workers });
-  await service.registerFonts(fonts.map((f) => f.descriptor));
+  await service.setFonts(fonts.map((f) => f.descriptor));
   const sessions = new Sessions(limits);
   const sweeper = setInterval(() => sessions.sweep(), Math.min(limits.sessionTtl, 60000));
   sweeper.unref();
@@ -397,7 +397,7 @@ function variationInstances({ rendererPath }) {
         service ??= new PreviewService({ rendererPath, workers: 1 });
         if (registered !== key) {
           registered = '';
-          await service.registerFonts([descriptor]);
+          await service.setFonts([descriptor]);
           registered = key;
         }
         try {
