@@ -229,7 +229,6 @@ export declare class Renderer extends EventEmitter {
   setGeneration(generation: number): void;
   ping(): Promise<void>;
   clearCache(): void;
-  sendRaw(type: number, json?: string | object, payload?: Uint8Array | null, options?: { replies?: number }): Promise<Frame[]>;
   shutdown(timeout?: number): Promise<RendererExit>;
   kill(signal?: NodeJS.Signals): void;
   /** shutdown(), for `await using`. */
@@ -273,7 +272,6 @@ export declare class PreviewService extends EventEmitter {
   constructor(options?: PreviewServiceOptions);
   readonly workerCount: number;
   readonly restarts: number;
-  readonly pids: number[];
   /** Replaces the whole set of registered fonts: ids of an earlier set that are not in this one are
    * FONT_NOT_REGISTERED from then on. Resolves with the size of the set; on an error the previous
    * set stays. */

@@ -14,6 +14,7 @@ import { encodeFrame, FrameDecoder } from './frames.js';
 import { kMaxFontsPerChunk, kProtocolVersion, MessageType as T, typeName } from './messages.js';
 import { layoutJson } from './requests.js';
 import { checkFonts } from './validate.js';
+import { kTestAccess } from './testing.js';
 
 // $KFP_RENDERER, else this repository's build of the renderer for the platform.
 export const defaultRendererPath = ({ platform = process.platform, env = process.env } = {}) =>
@@ -210,8 +211,11 @@ export class Renderer extends EventEmitter {
     this.#write(T.clearCache, {});
   }
 
-  // Any frame; resolves with the next `replies` frames whatever their types.
-  sendRaw(type, json = '', payload = null, { replies = 0 } = {}) {
+  get [kTestAccess]() {
+    return { sendRaw: (...args) => this.#sendRaw(...args) };
+  }
+
+  #sendRaw(type, json = '', payload = null, { replies = 0 } = {}) {
     this.#write(type, json, payload);
     if (!replies) return Promise.resolve([]);
     return new Promise((resolve, reject) => {

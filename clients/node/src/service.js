@@ -13,6 +13,7 @@ import { ExitCode, kMaxFontsPerChunk } from './messages.js';
 import { defaultRendererPath, Renderer } from './renderer.js';
 import { splitFontIds } from './requests.js';
 import { checkFonts, checkRequest, checkRequestOptions, checkServiceOptions } from './validate.js';
+import { kTestAccess } from './testing.js';
 
 const asyncDispose = Symbol.asyncDispose ?? Symbol.for('nodejs.asyncDispose');
 
@@ -70,9 +71,8 @@ export class PreviewService extends EventEmitter {
   get restarts() {
     return this.#restarts;
   }
-  // Process ids of the running workers (tests kill them).
-  get pids() {
-    return this.#workers.filter((w) => w.renderer?.running).map((w) => w.renderer.pid);
+  get [kTestAccess]() {
+    return { pids: () => this.#workers.filter((w) => w.renderer?.running).map((w) => w.renderer.pid) };
   }
 
   // Replaces the whole registered set on every worker (fonts of an earlier set that are not in this

@@ -7,6 +7,7 @@ import { test } from 'node:test';
 
 import { a8ToRgba, PreviewService, Renderer } from '../index.js';
 import { alive, fakeRendererPath, rendererPath } from './helpers.js';
+import { rendererPids, sendRaw } from '../src/testing.js';
 
 // Codes as index.d.ts lists them in ErrorCode, and as the README's table names them.
 const declarations = readFileSync(new URL('../index.d.ts', import.meta.url), 'utf8');
@@ -135,7 +136,7 @@ test('a closed service refuses every call with SERVICE_CLOSED; await using close
   const service = new PreviewService({ rendererPath, workers: 2 });
   await service.setFonts([{ fontId: 'sans', familyName: 'DejaVu Sans' }]);
   await service.renderAll(base);
-  const pids = service.pids;
+  const pids = rendererPids(service);
   assert.ok(pids.length > 0);
   await service[Symbol.asyncDispose]();
   assert.deepEqual(pids.filter(alive), []);
@@ -150,7 +151,7 @@ test('errors of the low-level Renderer carry codes too', { timeout: 60000 }, asy
   assert.throws(() => renderer.measure(null), coded(TypeError, 'INVALID_REQUEST'));
   assert.throws(() => renderer.render(undefined), coded(TypeError, 'INVALID_REQUEST'));
   await assert.rejects(renderer.setFonts({ fontId: 'a' }), coded(TypeError, 'INVALID_FONTS'));
-  assert.throws(() => renderer.sendRaw(3, 'x'.repeat(8 * 1024 * 1024 + 1)), coded(RangeError, 'REQUEST_TOO_LARGE'));
+  assert.throws(() => sendRaw(renderer, 3, 'x'.repeat(8 * 1024 * 1024 + 1)), coded(RangeError, 'REQUEST_TOO_LARGE'));
   await renderer[Symbol.asyncDispose]();
   assert.throws(() => renderer.clearCache(), coded(Error, 'RENDERER_EXITED'));
 });

@@ -8,6 +8,7 @@ import { test } from 'node:test';
 
 import { AbortError, PreviewService } from '../index.js';
 import { fakeRendererPath, untilTrue } from './helpers.js';
+import { rendererPids } from '../src/testing.js';
 
 const stateDir = mkdtempSync(path.join(os.tmpdir(), 'kfp-faults-'));
 process.on('exit', () => rmSync(stateDir, { recursive: true, force: true }));
@@ -102,7 +103,7 @@ test('a renderer that dies while registering is restarted, not counted as a fail
   await t.test('while a replacement registers the fonts again', { timeout: 20000 }, async (t) => {
     const { service, restarts } = faultyService(t, ['exit0@register', 'skip=1', 'times=3'], { maxStartFailures: 1 });
     await service.setFonts([{ fontId: 'a' }, { fontId: 'b' }]);
-    process.kill(service.pids[0], 'SIGKILL');
+    process.kill(rendererPids(service)[0], 'SIGKILL');
     await untilTrue(() => restarts.length === 1);
     assert.deepEqual((await service.measure({ fontIds: ['a', 'b'] })).items.map(outcome), ['ok', 'ok']);
     assert.deepEqual(restarts, ['SIGKILL', 0, 0, 0]);

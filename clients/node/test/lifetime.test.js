@@ -8,6 +8,7 @@ import { test } from 'node:test';
 import { rendererPath, untilTrue } from './helpers.js';
 
 const packageUrl = new URL('../index.js', import.meta.url).href;
+const testingUrl = new URL('../src/testing.js', import.meta.url).href;
 
 // Alive and not a zombie: a renderer left by a host that has ended is reaped by whoever adopts it.
 const running = (pid) => {
@@ -21,7 +22,7 @@ const running = (pid) => {
 // Runs `body` as a module in its own Node; resolves with what it printed, or rejects if it was
 // still running after `ms`.
 function host(body, ms = 20000) {
-  const script = `import { PreviewService, Renderer } from '${packageUrl}';\n${body}`;
+  const script = `import { PreviewService, Renderer } from '${packageUrl}';\nimport { rendererPids } from '${testingUrl}';\n${body}`;
   return new Promise((resolve, reject) => {
     execFile(process.execPath, ['--input-type=module', '-e', script], { timeout: ms, env: { ...process.env, KFP_RENDERER: rendererPath } }, (error, stdout, stderr) => {
       if (error) reject(new Error(`${error.killed ? 'still running, killed' : `exit ${error.code}`}: ${stderr}`));
@@ -38,7 +39,7 @@ test('a host ends on its own with idle renderers, and they end after it', { time
       const service = new PreviewService({ workers: 2 });
       await service.setFonts(${fonts});
       await service.renderAll({ text: 'a', fontIds: ['sans', 'sans', 'sans', 'sans'] });
-      console.log(service.pids.join(' '));`],
+      console.log(rendererPids(service).join(' '));`],
     ['a renderer after Hello, never shut down', `
       const renderer = await Renderer.start();
       await renderer.setFonts(${fonts});
@@ -66,7 +67,7 @@ test('a host is kept running while a reply is owed, and while close() is awaited
       const service = new PreviewService({ workers: 1 });
       await service.setFonts(${fonts});
       await service.close();
-      console.log('closed', service.pids.length);`, 'closed 0'],
+      console.log('closed', rendererPids(service).length);`, 'closed 0'],
     ['code after await shutdown()', `
       const renderer = await Renderer.start();
       const exit = await renderer.shutdown();

@@ -4,6 +4,7 @@ import { after, before, test } from 'node:test';
 
 import { MessageType, Renderer, RendererError } from '../index.js';
 import { inked, rendererPath } from './helpers.js';
+import { sendRaw } from '../src/testing.js';
 
 let renderer;
 before(async () => {
@@ -104,9 +105,9 @@ test('a MeasureResult over the reply limit is reported, not waited for', { timeo
 });
 
 test('unknown messages, bad JSON, ClearCache', { timeout: 60000 }, async () => {
-  const [unknown] = await renderer.sendRaw(99, '{}', null, { replies: 1 });
+  const [unknown] = await sendRaw(renderer, 99, '{}', null, { replies: 1 });
   assert.deepEqual([unknown.type, unknown.json], [MessageType.error, { error: 'UNKNOWN_MESSAGE' }]);
-  const [invalid] = await renderer.sendRaw(MessageType.ping, '{', null, { replies: 1 });
+  const [invalid] = await sendRaw(renderer, MessageType.ping, '{', null, { replies: 1 });
   assert.deepEqual(invalid.json, { error: 'INVALID_JSON' });
   renderer.clearCache();
   const m = await renderer.measure({ generation: 11, text: 'a', fontIds: ['sans'] });

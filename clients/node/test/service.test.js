@@ -4,6 +4,7 @@ import { test } from 'node:test';
 
 import { AbortError, PreviewService, Renderer, RendererExitError } from '../index.js';
 import { alive, installedFonts, openDescriptors, rendererPath, untilTrue } from './helpers.js';
+import { rendererPids } from '../src/testing.js';
 
 const fonts = installedFonts(120);
 const fontIds = fonts.map((f) => f.fontId);
@@ -38,7 +39,7 @@ test('results are complete, in request order and equal to one renderer’s', { t
   assert.deepEqual([m.requestId, m.layoutKey, m.generation > 0], [3, 'k', true]);
   assert.deepEqual(await service.measure({ fontIds: [] }), { requestId: 0, generation: m.generation + 1, layoutKey: '', items: [] });
   assert.deepEqual(await service.renderAll({ fontIds: [] }), []);
-  assert.equal(service.pids.length, 2);
+  assert.equal(rendererPids(service).length, 2);
   assert.equal(service.restarts, 0);
   await service.close();
 });
@@ -55,7 +56,7 @@ test('a worker killed mid-render is replaced: fonts re-registered, nothing lost 
     for await (const r of service.render({ ...layout, fontIds })) {
       results.push(r);
       if (!killed) {
-        process.kill(service.pids[0], signal);
+        process.kill(rendererPids(service)[0], signal);
         killed = true;
       }
     }
@@ -89,7 +90,7 @@ test('a worker over the memory hard limit (exit 75) is replaced and every font g
   const restarts = [];
   service.on('restart', (e) => restarts.push(e));
   assert.equal(await service.setFonts(firstSet), firstSet.length);
-  const [firstPid] = service.pids;
+  const [firstPid] = rendererPids(service);
   const results = [];
   let registered = null;
   for await (const r of service.render({ ...layout, fontIds: ids })) {
@@ -100,7 +101,7 @@ test('a worker over the memory hard limit (exit 75) is replaced and every font g
   assert.equal(await registered, secondSet.length, 'the new set is registered on the replacement');
   assert.deepEqual(restarts.map((e) => [e.exitCode, e.fatal]), [[75, 'MEMORY_HARD_LIMIT']]);
   assert.equal(alive(firstPid), false);
-  assert.notDeepEqual(service.pids, [firstPid]);
+  assert.notDeepEqual(rendererPids(service), [firstPid]);
   const order = new Map(ids.map((id, i) => [id, i]));
   results.sort((a, b) => order.get(a.fontId) - order.get(b.fontId));
   assert.deepEqual(results.map((r) => r.fontId), ids, 'every font answered exactly once');
@@ -114,7 +115,7 @@ test('a hung worker is killed after the reply timeout and its fonts re-issued', 
   const service = new PreviewService({ rendererPath, workers: 1, replyTimeout: 4000 });
   t.after(() => service.close());
   await service.setFonts(fonts);
-  const [stopped] = service.pids;
+  const [stopped] = rendererPids(service);
   const restarts = [];
   service.on('restart', (e) => restarts.push(e));
   process.kill(stopped, 'SIGSTOP');
@@ -189,7 +190,7 @@ test('a failed registration keeps the previous set on every worker', { timeout: 
   t.after(() => service.close());
   await service.setFonts(fonts);
   await assert.rejects(service.setFonts([fonts[0], fonts[0]]), (e) => e.code === 'TOO_MANY_FONTS');
-  process.kill(service.pids[0], 'SIGKILL'); // the replacement must get the kept set, not the failed one
+  process.kill(rendererPids(service)[0], 'SIGKILL'); // the replacement must get the kept set, not the failed one
   await untilTrue(() => service.restarts === 1);
   assertMatchesReference(await service.renderAll({ ...layout, fontIds }));
   await service.close();
@@ -201,7 +202,7 @@ test('close leaves no process and no descriptor behind', { timeout: 60000 }, asy
   t.after(() => service.close());
   await service.setFonts(fonts);
   await service.renderAll({ ...layout, fontIds });
-  const pids = service.pids;
+  const pids = rendererPids(service);
   assert.equal(pids.length, 3);
   await service.close();
   assert.deepEqual(pids.filter(alive), []);

@@ -6,6 +6,7 @@ import { test } from 'node:test';
 
 import { defaultRendererPath, PreviewService, Renderer } from '../index.js';
 import { fakeRendererPath, untilTrue } from './helpers.js';
+import { rendererPids } from '../src/testing.js';
 
 function recordingSpawn() {
   const calls = [];
@@ -31,7 +32,7 @@ test('every renderer is spawned with piped stdio and no window', { timeout: 6000
     t.after(() => service.close());
     await service.setFonts([{ fontId: 'a' }]);
     await service.renderAll({ fontIds: ['a', 'a'] });
-    process.kill(service.pids[0], 'SIGKILL');
+    process.kill(rendererPids(service)[0], 'SIGKILL');
     await untilTrue(() => service.restarts === 1);
     await service.renderAll({ fontIds: ['a', 'a'] });
     await service.close();

@@ -11,6 +11,7 @@ import puppeteer from 'puppeteer-core';
 
 import { Renderer } from '../../../clients/node/index.js';
 import { listInstalledFonts } from '../fonts.js';
+import { rendererPids } from '../../../clients/node/src/testing.js';
 import { startServer } from '../server.js';
 
 const buildDir = fileURLToPath(new URL('../../../build/', import.meta.url));
@@ -158,7 +159,7 @@ test('a font that cannot show the typed script shows its own sample, labelled', 
 
 test('the 2× toggle doubles the bitmap; a renderer restart only delays the previews', { timeout: 120000 }, async () => {
   await typeQuickly(['Restart 7']);
-  for (const pid of server.service.pids) process.kill(pid, 'SIGKILL');
+  for (const pid of rendererPids(server.service)) process.kill(pid, 'SIGKILL');
   await page.click('#dpi-2');
   const rows = await settledVisibleRows();
   const sans = rows.find((r) => r.family === 'DejaVu Sans' && r.style === 'Book');
