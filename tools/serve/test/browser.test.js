@@ -2,41 +2,31 @@
 // the per-font view with its axis sliders, keyboard use, themes, accessibility (axe-core), a
 // 20 000-font collection, and an unavailable server. Prints first-screen time and typing latency.
 import assert from 'node:assert/strict';
-import { mkdirSync, mkdtempSync, readFileSync, rmSync } from 'node:fs';
-import { tmpdir } from 'node:os';
+import { mkdirSync, readFileSync } from 'node:fs';
 import { join } from 'node:path';
 import { after, before, test } from 'node:test';
 import { fileURLToPath } from 'node:url';
 
-import puppeteer from 'puppeteer-core';
-
 import { listInstalledFonts } from '../fonts.js';
 import { startServer } from '../server.js';
+import { launchChromium } from './chromium.js';
 
 const buildDir = fileURLToPath(new URL('../../../build/', import.meta.url));
-const profile = mkdtempSync(join(tmpdir(), 'kfp-chromium-'));
 const axeSource = readFileSync(fileURLToPath(new URL('../node_modules/axe-core/axe.min.js', import.meta.url)), 'utf8');
 let server;
+let chromium;
 let browser;
 
 before(async () => {
   mkdirSync(buildDir, { recursive: true });
   server = await startServer({ workers: 2 });
-  browser = await puppeteer.launch({
-    executablePath: '/usr/bin/chromium',
-    headless: true,
-    args: [
-      '--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-      '--disable-background-networking', '--disable-component-update', '--disable-sync',
-      `--user-data-dir=${profile}`,
-    ],
-  });
+  chromium = await launchChromium();
+  browser = chromium.browser;
 });
 
 after(async () => {
-  await browser?.close();
+  await chromium?.close();
   await server?.close();
-  rmSync(profile, { recursive: true, force: true });
 });
 
 const phone = { width: 390, height: 844, deviceScaleFactor: 3, isMobile: true, hasTouch: true };

@@ -1,37 +1,28 @@
 // The live page in Debian's Chromium, headless: previews stream in, follow the text as it is
 // typed, and stay correct across a renderer restart; the font browser on phone and desktop.
 import assert from 'node:assert/strict';
-import { mkdirSync, mkdtempSync, readFileSync, rmSync } from 'node:fs';
-import { tmpdir } from 'node:os';
+import { mkdirSync, readFileSync } from 'node:fs';
 import { join } from 'node:path';
 import { after, before, test } from 'node:test';
 import { fileURLToPath } from 'node:url';
-
-import puppeteer from 'puppeteer-core';
 
 import { Renderer } from '../../../clients/node/index.js';
 import { listInstalledFonts } from '../fonts.js';
 import { rendererPids } from '../../../clients/node/src/testing.js';
 import { startServer } from '../server.js';
+import { launchChromium } from './chromium.js';
 
 const buildDir = fileURLToPath(new URL('../../../build/', import.meta.url));
-const profile = mkdtempSync(join(tmpdir(), 'kfp-chromium-'));
 const axeSource = readFileSync(fileURLToPath(new URL('../node_modules/axe-core/axe.min.js', import.meta.url)), 'utf8');
 let server;
+let chromium;
 let browser;
 let page;
 
 before(async () => {
   server = await startServer({ workers: 2 });
-  browser = await puppeteer.launch({
-    executablePath: '/usr/bin/chromium',
-    headless: true,
-    args: [
-      '--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-      '--disable-background-networking', '--disable-component-update', '--disable-sync',
-      `--user-data-dir=${profile}`,
-    ],
-  });
+  chromium = await launchChromium();
+  browser = chromium.browser;
   page = await browser.newPage();
   await page.setViewport({ width: 1000, height: 700 });
   await page.emulateMediaFeatures([{ name: 'prefers-color-scheme', value: 'light' }]);
@@ -39,9 +30,8 @@ before(async () => {
 });
 
 after(async () => {
-  await browser?.close();
+  await chromium?.close();
   await server?.close();
-  rmSync(profile, { recursive: true, force: true });
 });
 
 // Rows in the viewport, once every one of them shows the page's current version.
