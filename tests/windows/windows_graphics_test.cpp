@@ -11,6 +11,7 @@
 #include "layout/resolved_font_cache.h"
 #include "platform/windows/windows_backend.h"
 #include "raster/rasterize_layout.h"
+#include "support/installed_fonts.h"
 #include "support/registered_fonts.h"
 #include "windows/windows_test_support.h"
 
@@ -76,9 +77,7 @@ class WindowsGraphicsTest : public ::testing::Test {
     ASSERT_EQ(initialized_, kOk);
     ASSERT_TRUE(context_->graphics());
     const ResolvedFont& entry = context_->resolvedFonts().resolveFont(*context_, u"dejavu");
-    if (!entry.found || entry.kind != FontKind::DirectWrite) {
-      GTEST_SKIP() << "DejaVu Sans is not installed";
-    }
+    KFP_REQUIRE_INSTALLED_FONT(entry.found && entry.kind == FontKind::DirectWrite, "DejaVu Sans");
   }
 
   static LayoutResult layout(const std::u16string& text, float width = 300) {
