@@ -27,7 +27,7 @@ from fontTools.ttLib.tables.TupleVariation import TupleVariation
 
 NOTDEF_ADVANCE = 700
 SPACE_ADVANCE = 250
-# One-line tables of the cmap: character -> advance at 1000 units per em.
+# The mapped characters and their advances at 1000 units per em.
 ADVANCES = {}
 for c in "abcdefghijklmnopqrstuvwxyz":
     ADVANCES[c] = 500
