@@ -15,6 +15,7 @@
 #include <string>
 
 #include "support/e2e_renderer.h"
+#include "support/installed_fonts.h"
 
 namespace kfp::test {
 namespace {
@@ -79,9 +80,9 @@ class ChangedFontFileTest : public ::testing::Test {
 };
 
 TEST_F(ChangedFontFileTest, TheRendererOutlivesFontFilesChangedInUse) {
-  if (!fs::exists(kDejaVuSans) || !fs::exists(kDejaVuSansBold) || !fs::exists(kColorEmoji)) {
-    GTEST_SKIP() << "test fonts not installed";
-  }
+  KFP_REQUIRE_INSTALLED_FONT(
+      fs::exists(kDejaVuSans) && fs::exists(kDejaVuSansBold) && fs::exists(kColorEmoji),
+      "DejaVu Sans, DejaVu Sans Bold or Noto Color Emoji");
   const auto truncateTo = [](off_t size) {
     return [size](const fs::path& file) { ASSERT_EQ(truncate(file.c_str(), size), 0); };
   };

@@ -15,6 +15,7 @@
 
 #include "linux_text_fixture.h"
 #include "platform/linux/raster/graphics.h"
+#include "support/installed_fonts.h"
 
 // Pango keeps its font map and fontconfig's patterns for the life of the process; under
 // LeakSanitizer those process-lifetime allocations are not ours to report.
@@ -208,7 +209,7 @@ TEST(InkCompare, InkBoxMatchesPangoCairo) {
   auto graphics = createLinuxGraphics();
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::Message() << c.family << " at scale " << c.scale);
-    if (!LinuxTextFixture::available(c.path)) continue;
+    KFP_REQUIRE_INSTALLED_FONT(LinuxTextFixture::available(c.path), c.path);
     auto collection = fonts.collection({{c.path}});
     ASSERT_TRUE(collection);
     auto format =

@@ -10,6 +10,7 @@
 
 #include "platform/linux/files/face_store.h"
 #include "platform/linux/raster/glyph_cache.h"
+#include "support/installed_fonts.h"
 
 namespace kfp::linux_backend {
 namespace {
@@ -27,7 +28,8 @@ FontRecord recordOf(const char* path) {
 }
 
 TEST(FaceStore, SharesFacesAndMappingsWhileTheyAreHeld) {
-  if (!fs::exists(kDejaVuSans) || !fs::exists(kDejaVuSerif)) GTEST_SKIP() << "fonts missing";
+  KFP_REQUIRE_INSTALLED_FONT(fs::exists(kDejaVuSans) && fs::exists(kDejaVuSerif),
+                             "DejaVu Sans or Serif");
   auto store = FaceStore::create();
   ASSERT_NE(store, nullptr);
   FontRecord bold = recordOf(kDejaVuSans);
@@ -63,7 +65,7 @@ TEST(FaceStore, OpensABoundedNumberOfFacesPerFreeTypeLibrary) {
 class MappedFontFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!fs::exists(kDejaVuSans)) GTEST_SKIP() << "fonts missing";
+    KFP_REQUIRE_INSTALLED_FONT(fs::exists(kDejaVuSans), kDejaVuSans);
     copy_ = fs::path(::testing::TempDir()) / ("mapped_" + std::to_string(getpid()) + ".ttf");
     fs::copy_file(kDejaVuSans, copy_, fs::copy_options::overwrite_existing);
   }
@@ -120,7 +122,7 @@ TEST_F(MappedFontFileTest, OnlyAChangeOfTheMappedFileCounts) {
 }
 
 TEST(FaceStore, ChangedFilesAreMappedAnew) {
-  if (!fs::exists(kDejaVuSans)) GTEST_SKIP() << "fonts missing";
+  KFP_REQUIRE_INSTALLED_FONT(fs::exists(kDejaVuSans), kDejaVuSans);
   const fs::path copy =
       fs::path(::testing::TempDir()) / ("store_" + std::to_string(getpid()) + ".ttf");
   fs::copy_file(kDejaVuSans, copy, fs::copy_options::overwrite_existing);
@@ -138,7 +140,7 @@ TEST(FaceStore, ChangedFilesAreMappedAnew) {
 
 // FreeType reports 0 units per em for a CBDT-only face; the head table says 2048.
 TEST(FaceStore, BitmapOnlyFacesTakeTheirUnitsPerEmFromTheHeadTable) {
-  if (!fs::exists(kColorEmoji)) GTEST_SKIP() << "fonts missing";
+  KFP_REQUIRE_INSTALLED_FONT(fs::exists(kColorEmoji), kColorEmoji);
   auto store = FaceStore::create();
   auto emoji = store->face(recordOf(kColorEmoji));
   ASSERT_NE(emoji, nullptr);

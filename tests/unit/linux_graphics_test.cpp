@@ -13,6 +13,7 @@
 #include "platform/linux/raster/glyph_cache.h"
 #include "platform/linux/raster/glyph_rasterizer.h"
 #include "platform/linux/raster/graphics.h"
+#include "support/installed_fonts.h"
 
 namespace kfp::linux_backend {
 namespace {
@@ -180,7 +181,7 @@ class LinuxGraphicsTest : public ::testing::Test {
   void SetUp() override {
     for (const char* path : {fixture::kDejaVuSans, fixture::kInterVariable, fixture::kNotoArabic,
                              fixture::kNotoDevanagari, fixture::kNotoColorEmoji}) {
-      if (!LinuxTextFixture::available(path)) GTEST_SKIP() << path << " is not installed";
+      KFP_REQUIRE_INSTALLED_FONT(LinuxTextFixture::available(path), path);
     }
     graphics_ = createLinuxGraphics();
     ASSERT_TRUE(graphics_);

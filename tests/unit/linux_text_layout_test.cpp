@@ -19,6 +19,7 @@
 #include "platform/linux/text/hard_breaks.h"
 #include "platform/linux/text/line_breaker.h"
 #include "platform/linux/text/paragraph_layout.h"
+#include "support/installed_fonts.h"
 
 namespace kfp::linux_backend {
 namespace {
@@ -228,7 +229,7 @@ class LinuxTextLayoutTest : public ::testing::Test {
     for (const char* path :
          {fixture::kDejaVuSans, fixture::kDejaVuSansBold, fixture::kInterVariable,
           fixture::kNotoArabic, fixture::kNotoDevanagari}) {
-      if (!LinuxTextFixture::available(path)) GTEST_SKIP() << path << " is not installed";
+      KFP_REQUIRE_INSTALLED_FONT(LinuxTextFixture::available(path), path);
     }
     dejaVu_ = fixture_.collection({{fixture::kDejaVuSans}});
     ASSERT_TRUE(dejaVu_);
@@ -329,7 +330,7 @@ TEST(LinuxTextLayout, SpacesAfterAnEmergencyBreakHangInsteadOfFormingALine) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.path);
-    if (!LinuxTextFixture::available(c.path)) GTEST_SKIP() << c.path << " is not installed";
+    KFP_REQUIRE_INSTALLED_FONT(LinuxTextFixture::available(c.path), c.path);
     LinuxTextFixture fixture;
     auto format = fixture.format(fixture.collection({{c.path}}), c.family, c.fontSize);
     ASSERT_TRUE(format);
@@ -753,7 +754,8 @@ std::string withUnitsPerEm(uint16_t unitsPerEm) {
 }
 
 TEST(DesignUnitScale, FollowsTheEmHarfBuzzShapesWith) {
-  if (!LinuxTextFixture::available(fixture::kDejaVuSans)) GTEST_SKIP();
+  KFP_REQUIRE_INSTALLED_FONT(LinuxTextFixture::available(fixture::kDejaVuSans),
+                             fixture::kDejaVuSans);
   struct Case {
     const char* name;
     uint16_t unitsPerEm;

@@ -10,6 +10,7 @@
 #include "host/renderer_context.h"
 #include "platform/windows/windows_backend.h"
 #include "protocol/message_types.h"
+#include "support/installed_fonts.h"
 #include "support/registered_fonts.h"
 #include "windows/windows_test_support.h"
 
@@ -42,7 +43,7 @@ class WindowsFontSetTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(systemSet_);
     FontSetRef dejaVu = systemSet_->matchProperty({FontPropertyId::kPostScriptName, u"DejaVuSans"});
-    if (!dejaVu || dejaVu->fontCount() == 0) GTEST_SKIP() << "DejaVu Sans is not installed";
+    KFP_REQUIRE_INSTALLED_FONT(dejaVu && dejaVu->fontCount() > 0, "DejaVu Sans");
   }
 
   static inline Backend* backend_ = nullptr;

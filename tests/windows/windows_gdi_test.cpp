@@ -10,6 +10,7 @@
 #include "layout/gdi_layout.h"
 #include "platform/windows/windows_backend.h"
 #include "raster/rasterize_layout.h"
+#include "support/installed_fonts.h"
 #include "windows/windows_test_support.h"
 
 namespace kfp {
@@ -23,9 +24,8 @@ float dejaVuCellHeight(float pixelSize) {
 class WindowsGdiTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!createGdiFont(gdi(), u"DejaVu Sans", 400, false, 28, 1)) {
-      GTEST_SKIP() << "DejaVu Sans is not installed";
-    }
+    KFP_REQUIRE_INSTALLED_FONT(createGdiFont(gdi(), u"DejaVu Sans", 400, false, 28, 1),
+                               "DejaVu Sans");
   }
   Gdi& gdi() { return backend_->gdi(); }
 

@@ -11,6 +11,7 @@
 #include "layout/resolved_font_cache.h"
 #include "platform/windows/windows_backend.h"
 #include "raster/rasterize_layout.h"
+#include "support/installed_fonts.h"
 #include "support/registered_fonts.h"
 #include "windows/windows_test_support.h"
 
@@ -77,9 +78,7 @@ class WindowsGraphicsTest : public ::testing::Test {
     ASSERT_TRUE(context_->platform().graphics());
     const ResolvedFont& entry = context_->resolvedFonts().resolveFont(
         context_->platform(), context_->registry(), u"dejavu");
-    if (!entry.found || entry.kind != FontKind::kDirectWrite) {
-      GTEST_SKIP() << "DejaVu Sans is not installed";
-    }
+    KFP_REQUIRE_INSTALLED_FONT(entry.found && entry.kind == FontKind::kDirectWrite, "DejaVu Sans");
   }
 
   static LayoutResult layout(const std::u16string& text, float width = 300) {

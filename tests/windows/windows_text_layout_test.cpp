@@ -10,6 +10,7 @@
 #include "platform/windows/font_collection.h"
 #include "platform/windows/text_layout.h"
 #include "platform/windows/windows_backend.h"
+#include "support/installed_fonts.h"
 #include "windows/windows_test_support.h"
 
 namespace kfp {
@@ -101,7 +102,7 @@ class WindowsTextLayoutTest : public ::testing::Test {
 
   void SetUp() override {
     ASSERT_TRUE(engine_);
-    if (!dejaVu_) GTEST_SKIP() << "DejaVu Sans is not installed";
+    KFP_REQUIRE_INSTALLED_FONT(dejaVu_, "DejaVu Sans");
   }
 
   static std::unique_ptr<TextFormat> format(const FontCollectionRef& collection,
@@ -260,7 +261,7 @@ TEST_F(WindowsTextLayoutTest, AxisValuesAreAccepted) {
 TEST_F(WindowsTextLayoutTest, AxisValuesChangeAVariableFontsAdvances) {
   KFP_SKIP_UNDER_WINE("SetFontAxisValues is accepted but ignored");
   FontCollectionRef inter = collectionOf(u"Inter");
-  if (!inter) GTEST_SKIP() << "the variable Inter is not installed";
+  KFP_REQUIRE_INSTALLED_FONT(inter, "the variable Inter");
   // The same words wrap more often in the heaviest instance than in the lightest.
   auto linesAt = [&](float weight) {
     uint32_t total = 0;

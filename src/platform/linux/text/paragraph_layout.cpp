@@ -186,7 +186,12 @@ class ParagraphPlacer {
           }
           continue;
         }
-        if (glyph.id == kInvisibleGlyph) continue;
+        // Nothing to draw (a default ignorable, or a space the face has no glyph for), but the
+        // advance counts in the width, so it moves the pen as well.
+        if (glyph.id == kInvisibleGlyph) {
+          pen += advanceOf(glyph);
+          continue;
+        }
         layout_.glyphs.push_back({glyph.id, pen + float(glyph.xOffset) * unitScale_,
                                   line.baseline - float(glyph.yOffset) * unitScale_});
         pen += advanceOf(glyph);
