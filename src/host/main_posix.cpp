@@ -10,8 +10,12 @@
 #include <string>
 
 #include "host/message_loop.h"
+#include "platform/linux/confine/confinement.h"
 #include "platform/linux/linux_backend.h"
 #include "protocol/byte_stream.h"
+#ifdef KFP_TEST_HOOKS
+#include "platform/linux/confine/confinement_probe.h"
+#endif
 
 namespace kfp {
 namespace {
@@ -137,6 +141,10 @@ int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
   kfp::takeReliedSignals();
   if (fcntl(0, F_GETFD) < 0 || fcntl(1, F_GETFD) < 0) return kfp::kExitBadHandles;
+#ifdef KFP_TEST_HOOKS
+  // The probe's report goes to the standard error the host gave, which frames never use.
+  const int probeReportFd = fcntl(2, F_DUPFD_CLOEXEC, 3);
+#endif
   const int framesFd = kfp::takeFrameOutput();
   if (framesFd < 0) return kfp::kExitBadHandles;
 #ifdef F_SETPIPE_SZ
@@ -147,10 +155,24 @@ int main(int argc, char** argv) {
   kfp::FdReader in(0);
   kfp::FdWriter out(framesFd);
   const auto backend = kfp::createLinuxBackend();
+  // Once the font index is built and before the first frame: from here on the process reads
+  // fonts and its open descriptors, and nothing else.
+  const auto confine = [&] {
+    backend->privateBytes();  // opens /proc/self/statm while that is still allowed
+#ifdef KFP_TEST_HOOKS
+    kfp::confine::ConfinementLayers layers;
+    if (!kfp::confine::confinementSwitchedOff()) {
+      layers = kfp::confine::confineProcess(kfp::loadedFontDirectories(*backend));
+    }
+    kfp::confine::runConfinementProbe(probeReportFd, layers);
+#else
+    kfp::confine::confineProcess(kfp::loadedFontDirectories(*backend));
+#endif
+  };
 #ifdef KFP_SANITIZED
   // Sanitizer builds release everything, so that the leak check sees a clean exit.
-  return kfp::runMessageLoop(*backend, in, out, kfp::LoopEnd::kReturn);
+  return kfp::runMessageLoop(*backend, in, out, kfp::LoopEnd::kReturn, confine);
 #else
-  return kfp::runMessageLoop(*backend, in, out, kfp::LoopEnd::kExitAtOnce);
+  return kfp::runMessageLoop(*backend, in, out, kfp::LoopEnd::kExitAtOnce, confine);
 #endif
 }

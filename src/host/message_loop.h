@@ -1,6 +1,7 @@
 #pragma once
 // The message loop: one frame read, guarded, parsed, dispatched and answered at a time.
 
+#include <functional>
 #include <string_view>
 
 namespace kfp {
@@ -23,8 +24,10 @@ enum ExitCode : int {
 // would keep a host that restarts its renderer waiting.
 enum class LoopEnd { kReturn, kExitAtOnce };
 
+// `onReady` runs once initialisation has succeeded, before the first frame is read: the process
+// entry confines the process there.
 int runMessageLoop(Backend& backend, ByteReader& in, ByteWriter& out,
-                   LoopEnd end = LoopEnd::kReturn);
+                   LoopEnd end = LoopEnd::kReturn, const std::function<void()>& onReady = {});
 
 // The process entry's first decision, the same on every OS: an argument text containing
 // "--version" anywhere (case-sensitive) is answered with the identity line and exit code 0.

@@ -1,5 +1,7 @@
 #include "platform/linux/linux_backend.h"
 
+#include <unordered_set>
+
 #include "platform/linux/gdi/gdi.h"
 #include "platform/linux/process_memory.h"
 #include "platform/linux/raster/graphics.h"
@@ -40,6 +42,20 @@ class LinuxBackend : public Backend {
     releaseFreeHeap();
   }
 
+  std::vector<std::string> fontDirectories() const {
+    std::vector<std::string> directories;
+    if (!index_) return directories;
+    std::unordered_set<std::string_view> seen;
+    for (uint32_t id = 0; id < index_->size(); ++id) {
+      const std::string& path = index_->record(id).path;
+      const size_t slash = path.rfind('/');
+      if (slash == std::string::npos || slash == 0) continue;
+      const std::string_view directory(path.data(), slash);
+      if (seen.insert(directory).second) directories.emplace_back(directory);
+    }
+    return directories;
+  }
+
  private:
   std::shared_ptr<FaceStore> faces_;
   std::shared_ptr<const FontIndex> index_;
@@ -51,6 +67,11 @@ class LinuxBackend : public Backend {
 
 std::unique_ptr<Backend> createLinuxBackend() {
   return std::make_unique<linux_backend::LinuxBackend>();
+}
+
+std::vector<std::string> loadedFontDirectories(const Backend& backend) {
+  const auto* linuxBackend = dynamic_cast<const linux_backend::LinuxBackend*>(&backend);
+  return linuxBackend ? linuxBackend->fontDirectories() : std::vector<std::string>();
 }
 
 }  // namespace kfp
