@@ -15,8 +15,9 @@ ConfinementLayers confineProcess(const std::vector<std::string>& fontDirectories
   if (!layers.noNewPrivileges) return layers;
   std::vector<std::string> readable = fontDirectories;
 #ifdef KFP_SANITIZED
-  // The leak check reads the process's own maps and task list at exit.
-  readable.push_back("/proc/self");
+  // The leak check reads the process's maps and task list at exit, from a tracer task of its own
+  // (a path of /proc/<pid>, whose directory procfs may make anew: only a rule on /proc holds).
+  readable.push_back("/proc");
 #endif
   layers.landlockAbi = restrictFileSystem(readable);
   layers.systemCallFilter = restrictSystemCalls();

@@ -48,9 +48,9 @@ class Filter {
   bool ok_ = true;
 };
 
-// Writing, creating or truncating through a new descriptor; reading and O_PATH stay open.
-constexpr scmp_datum_t kWritingOpenFlags =
-    O_WRONLY | O_RDWR | O_CREAT | O_TRUNC | O_APPEND | O_TMPFILE;
+// Writing, creating or truncating through a new descriptor; reading, directories and O_PATH stay
+// open. (O_TMPFILE needs write access, and its bits include O_DIRECTORY: it is not in the mask.)
+constexpr scmp_datum_t kWritingOpenFlags = O_WRONLY | O_RDWR | O_CREAT | O_TRUNC | O_APPEND;
 
 void allowTheRenderersCalls(Filter& f) {
   const scmp_datum_t self = scmp_datum_t(getpid());
@@ -122,10 +122,11 @@ void killAttackOnlyCalls(Filter& f) {
           SCMP_SYS(add_key),
           SCMP_SYS(request_key)});
 #ifdef KFP_SANITIZED
-  // The leak check at exit stops the process under a tracer task of its own: clone, ptrace and
-  // waiting on it. Sanitizer builds only.
+  // Sanitizer builds only: the leak check at exit stops the process under a tracer task of its own
+  // (clone, ptrace, waiting on it), and the checks of pointers probe memory through a pipe.
   f.allow({SCMP_SYS(clone), SCMP_SYS(ptrace), SCMP_SYS(wait4), SCMP_SYS(prctl),
-           SCMP_SYS(sched_getaffinity), SCMP_SYS(getppid)});
+           SCMP_SYS(sched_getaffinity), SCMP_SYS(getppid), SCMP_SYS(pipe), SCMP_SYS(pipe2),
+           SCMP_SYS(getdents)});
 #else
   f.kill({SCMP_SYS(ptrace)});
   // clone makes a process unless it makes a thread of this one.
