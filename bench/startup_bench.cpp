@@ -1,6 +1,7 @@
 // Start-up cost of the renderer: spawn to HelloAck (process start, backend initialisation and the
 // installed-font index), beside a baseline of the same round trip through `cat` in the same run,
-// and the renderer's idle memory once it has answered.
+// and the renderer's idle memory once it has answered; then the confinement's share of it, through
+// the test twin started confined and not.
 
 #include <algorithm>
 #include <chrono>
@@ -71,5 +72,21 @@ int main() {
   std::printf("spawn to HelloAck: median %.2f ms (cat echo baseline %.2f ms, ratio %.1fx)\n", r, b,
               r / b);
   std::printf("idle anonymous memory after HelloAck: %.1f MiB\n", idleKiB / 1024.0);
+
+  std::vector<double> confined, unconfined;
+  for (int i = 0; i < kRounds; ++i) {
+    const double on = spawnToReply(KFP_RENDERER_TESTHOOKS_PATH, kHelloAck, nullptr);
+    setenv("KFP_TEST_CONFINEMENT", "off", 1);
+    const double off = spawnToReply(KFP_RENDERER_TESTHOOKS_PATH, kHelloAck, nullptr);
+    unsetenv("KFP_TEST_CONFINEMENT");
+    if (on < 0 || off < 0) return 1;
+    confined.push_back(on);
+    unconfined.push_back(off);
+  }
+  const double on = median(confined), off = median(unconfined);
+  std::printf(
+      "confinement (test twin): spawn to HelloAck median %.2f ms confined, %.2f ms not, "
+      "%+.2f ms\n",
+      on, off, on - off);
   return 0;
 }
