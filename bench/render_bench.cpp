@@ -288,12 +288,13 @@ double pipeFloor(size_t frameBytes) {
 }
 
 // The cost of the confinement: the test twin through its pipes, confined and not, in alternating
-// runs; the median of each figure.
+// runs (which goes first alternates too); the median of each figure.
 void printConfinementCost(const std::vector<BenchFont>& fonts) {
-  constexpr int kRuns = 5;
+  constexpr int kRuns = 7;
   std::vector<double> figures[2][3];  // [confined][measure, render 1, render 2]
   for (int run = 0; run < kRuns; ++run) {
-    for (const bool confined : {true, false}) {
+    for (const bool second : {false, true}) {
+      const bool confined = (run % 2 == 0) != second;
       if (!confined) setenv("KFP_TEST_CONFINEMENT", "off", 1);
       const PipeFigures pipe = measureThroughPipe(fonts, KFP_RENDERER_TESTHOOKS_PATH);
       unsetenv("KFP_TEST_CONFINEMENT");
