@@ -162,11 +162,11 @@ int main(int argc, char** argv) {
 #ifdef KFP_TEST_HOOKS
     kfp::confine::ConfinementLayers layers;
     if (!kfp::confine::confinementSwitchedOff()) {
-      layers = kfp::confine::confineProcess(kfp::loadedFontDirectories(*backend));
+      layers = kfp::confine::confineProcess(kfp::loadedFontPaths(*backend));
     }
     kfp::confine::runConfinementProbe(probeReportFd, layers);
 #else
-    kfp::confine::confineProcess(kfp::loadedFontDirectories(*backend));
+    kfp::confine::confineProcess(kfp::loadedFontPaths(*backend));
 #endif
   };
 #ifdef KFP_SANITIZED

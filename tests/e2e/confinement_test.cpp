@@ -146,6 +146,42 @@ TEST_F(ConfinementTest, ForbiddenOperationsAreRefusedOnceConfined) {
   }
 }
 
+// A font directory may hold links to font files elsewhere: the file a link leads to stays readable,
+// and nothing else beside it.
+TEST_F(ConfinementTest, AnIndexedLinkToAFontElsewhereStaysReadable) {
+  ASSERT_TRUE(fs::exists(kInstalledFont)) << "test font not installed";
+  const fs::path fonts = directory_ / "fonts", elsewhere = directory_ / "elsewhere";
+  fs::create_directories(fonts);
+  fs::create_directories(elsewhere);
+  fs::copy_file(kInstalledFont, elsewhere / "linked.ttf");
+  std::ofstream(elsewhere / "beside.txt") << "not a font";
+  fs::create_symlink(elsewhere / "linked.ttf", fonts / "linked.ttf");
+  const fs::path config = directory_ / "fonts.conf";
+  std::ofstream(config) << "<?xml version=\"1.0\"?>\n<fontconfig><dir>" << fonts.string()
+                        << "</dir><cachedir>" << (directory_ / "cache").string()
+                        << "</cachedir></fontconfig>\n";
+  setenv("FONTCONFIG_FILE", config.c_str(), 1);
+
+  RendererSession session(kRendererPath);
+  ASSERT_TRUE(session.started());
+  ASSERT_TRUE(
+      session.client().registerFontsAndWait({{.fontId = "f", .familyName = "DejaVu Sans"}}));
+  client::LayoutRequest request;
+  request.generation = 1;
+  request.text = "linked";
+  request.fontIds = {"f"};
+  const auto rendered = session.client().renderAndWait(request);
+  ASSERT_TRUE(rendered) << rendered.failure.what;
+  ASSERT_EQ(rendered.value->size(), 1u);
+  EXPECT_TRUE((*rendered.value)[0].resolved) << (*rendered.value)[0].error;
+  EXPECT_TRUE(session.expectCleanEnd());
+
+  std::string report;
+  EXPECT_EQ(probe("read:" + (elsewhere / "beside.txt").string(), true, &report), Outcome::kRefused)
+      << report;
+  unsetenv("FONTCONFIG_FILE");
+}
+
 // The layers this kernel offers are all in force, in the twin as in the product.
 TEST_F(ConfinementTest, EveryLayerTheKernelOffersIsApplied) {
   std::string report;

@@ -11,9 +11,10 @@ namespace kfp {
 
 std::unique_ptr<Backend> createLinuxBackend();
 
-// The directories that hold the font files a Linux backend indexed from the fontconfig
-// configuration it loaded, each once; empty before its text engine exists, or for another
-// backend. The process entry confines reading to them.
-std::vector<std::string> loadedFontDirectories(const Backend& backend);
+// What a Linux backend must keep reading once confined: the directories that hold the font files
+// it indexed from the fontconfig configuration it loaded, each once, and the indexed files that are
+// symbolic links (their targets may lie elsewhere). Empty before its text engine exists, or for
+// another backend.
+std::vector<std::string> loadedFontPaths(const Backend& backend);
 
 }  // namespace kfp

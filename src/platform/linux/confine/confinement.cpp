@@ -7,13 +7,13 @@
 
 namespace kfp::confine {
 
-ConfinementLayers confineProcess(const std::vector<std::string>& fontDirectories) {
+ConfinementLayers confineProcess(const std::vector<std::string>& fontPaths) {
   ConfinementLayers layers;
   // Landlock and an unprivileged seccomp filter both require it; it also keeps set-id programs
   // from lending their rights, should one ever be reached.
   layers.noNewPrivileges = prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0;
   if (!layers.noNewPrivileges) return layers;
-  std::vector<std::string> readable = fontDirectories;
+  std::vector<std::string> readable = fontPaths;
 #ifdef KFP_SANITIZED
   // The leak check reads the process's maps and task list at exit, from a tracer task of its own
   // (a path of /proc/<pid>, whose directory procfs may make anew: only a rule on /proc holds).

@@ -18,7 +18,8 @@ struct ConfinementLayers {
 
 // Confines the calling process for good. Call it single-threaded, after every descriptor the
 // process keeps (the frame streams, /proc/self/statm) is open and before untrusted input is read.
-ConfinementLayers confineProcess(const std::vector<std::string>& fontDirectories);
+// `fontPaths`: the directories and files that stay readable.
+ConfinementLayers confineProcess(const std::vector<std::string>& fontPaths);
 
 // One line naming the layers in force, for benchmarks and probes.
 std::string describe(const ConfinementLayers& layers);

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <linux/landlock.h>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -44,7 +45,7 @@ int abiVersion() {
 
 }  // namespace
 
-int restrictFileSystem(const std::vector<std::string>& readableDirectories) {
+int restrictFileSystem(const std::vector<std::string>& readablePaths) {
   const int abi = abiVersion();
   if (abi <= 0) return 0;
   RulesetAttributes attributes{kFsAbi1, 0, 0};
@@ -62,10 +63,14 @@ int restrictFileSystem(const std::vector<std::string>& readableDirectories) {
   }
   const int ruleset = int(syscall(SYS_landlock_create_ruleset, &attributes, attributesSize, 0));
   if (ruleset < 0) return 0;
-  for (const std::string& directory : readableDirectories) {
-    const int fd = open(directory.c_str(), O_PATH | O_CLOEXEC | O_DIRECTORY);
+  for (const std::string& path : readablePaths) {
+    const int fd = open(path.c_str(), O_PATH | O_CLOEXEC);
     if (fd < 0) continue;
-    const PathBeneathAttributes rule{kReadFile | kReadDirectory, fd};
+    struct stat info {};
+    // A rule on a file may only carry the rights of a file.
+    const uint64_t rights =
+        fstat(fd, &info) == 0 && S_ISDIR(info.st_mode) ? kReadFile | kReadDirectory : kReadFile;
+    const PathBeneathAttributes rule{rights, fd};
     syscall(SYS_landlock_add_rule, ruleset, LANDLOCK_RULE_PATH_BENEATH, &rule, 0);
     close(fd);
   }
