@@ -27,6 +27,10 @@ class Filter {
   void allow(std::initializer_list<int> calls) { add(SCMP_ACT_ALLOW, calls); }
   void kill(std::initializer_list<int> calls) { add(SCMP_ACT_KILL_PROCESS, calls); }
   void allowIf(int call, scmp_arg_cmp condition) { rule(SCMP_ACT_ALLOW, call, 1, &condition); }
+  void allowIf2(int call, scmp_arg_cmp first, scmp_arg_cmp second) {
+    const scmp_arg_cmp both[] = {first, second};
+    rule(SCMP_ACT_ALLOW, call, 2, both);
+  }
   void killIf(int call, scmp_arg_cmp condition) {
     rule(SCMP_ACT_KILL_PROCESS, call, 1, &condition);
   }
@@ -63,7 +67,12 @@ void allowTheRenderersCalls(Filter& f) {
   f.allowIf(SCMP_SYS(open), SCMP_A1(SCMP_CMP_MASKED_EQ, kWritingOpenFlags, 0));
   f.allow({SCMP_SYS(fstat), SCMP_SYS(stat), SCMP_SYS(lstat), SCMP_SYS(newfstatat), SCMP_SYS(statx),
            SCMP_SYS(fstatfs), SCMP_SYS(statfs), SCMP_SYS(access), SCMP_SYS(faccessat),
-           SCMP_SYS(faccessat2), SCMP_SYS(getdents64), SCMP_SYS(readlink), SCMP_SYS(fcntl)});
+           SCMP_SYS(faccessat2), SCMP_SYS(getdents64), SCMP_SYS(readlink)});
+  // Descriptor flags, and the owner of the file watch's SIGIO: this process only.
+  for (const int command : {F_GETFD, F_SETFD, F_GETFL, F_SETFL}) {
+    f.allowIf(SCMP_SYS(fcntl), SCMP_A1(SCMP_CMP_EQ, scmp_datum_t(command)));
+  }
+  f.allowIf2(SCMP_SYS(fcntl), SCMP_A1(SCMP_CMP_EQ, F_SETOWN), SCMP_A2(SCMP_CMP_EQ, self));
   // The allocator, the mappings of font files and the bus-error guard's zero pages: never new
   // executable memory.
   f.allowIf(SCMP_SYS(mmap), SCMP_A2(SCMP_CMP_MASKED_EQ, PROT_EXEC, 0));
@@ -73,7 +82,7 @@ void allowTheRenderersCalls(Filter& f) {
   f.allow({SCMP_SYS(inotify_init1), SCMP_SYS(inotify_add_watch), SCMP_SYS(inotify_rm_watch)});
   // Signal handling (SIGBUS, SIGIO), and the default action re-raised on the process itself only.
   f.allow({SCMP_SYS(rt_sigaction), SCMP_SYS(rt_sigprocmask), SCMP_SYS(rt_sigreturn),
-           SCMP_SYS(sigaltstack), SCMP_SYS(getpid), SCMP_SYS(gettid)});
+           SCMP_SYS(restart_syscall), SCMP_SYS(sigaltstack), SCMP_SYS(getpid), SCMP_SYS(gettid)});
   f.allowIf(SCMP_SYS(tgkill), SCMP_A0(SCMP_CMP_EQ, self));
   f.allowIf(SCMP_SYS(kill), SCMP_A0(SCMP_CMP_EQ, self));
   // The C and C++ runtimes: locks, time, randomness, limits and memory figures they look up.
@@ -85,41 +94,22 @@ void allowTheRenderersCalls(Filter& f) {
 }
 
 void killAttackOnlyCalls(Filter& f) {
-  // Running programs, tracing or reading other processes, new processes (threads fail instead),
-  // the network, mounts and name spaces, kernel code and BPF, and ways around the rest.
-  f.kill({SCMP_SYS(execve),
-          SCMP_SYS(execveat),
-          SCMP_SYS(process_vm_readv),
-          SCMP_SYS(process_vm_writev),
-          SCMP_SYS(fork),
-          SCMP_SYS(vfork),
-          SCMP_SYS(socket),
-          SCMP_SYS(socketpair),
-          SCMP_SYS(connect),
-          SCMP_SYS(bind),
-          SCMP_SYS(listen),
-          SCMP_SYS(accept),
-          SCMP_SYS(accept4),
-          SCMP_SYS(mount),
-          SCMP_SYS(umount2),
-          SCMP_SYS(pivot_root),
-          SCMP_SYS(chroot),
-          SCMP_SYS(setns),
-          SCMP_SYS(unshare),
-          SCMP_SYS(bpf),
-          SCMP_SYS(init_module),
-          SCMP_SYS(finit_module),
-          SCMP_SYS(delete_module),
-          SCMP_SYS(kexec_load),
-          SCMP_SYS(kexec_file_load),
-          SCMP_SYS(perf_event_open),
-          SCMP_SYS(userfaultfd),
-          SCMP_SYS(open_by_handle_at),
-          SCMP_SYS(process_madvise),
-          SCMP_SYS(pidfd_getfd),
-          SCMP_SYS(io_uring_setup),
-          SCMP_SYS(keyctl),
-          SCMP_SYS(add_key),
+  // Running programs.
+  f.kill({SCMP_SYS(execve), SCMP_SYS(execveat)});
+  // Reaching into other processes, or new processes (threads only fail: see clone below).
+  f.kill({SCMP_SYS(process_vm_readv), SCMP_SYS(process_vm_writev), SCMP_SYS(pidfd_getfd),
+          SCMP_SYS(process_madvise), SCMP_SYS(fork), SCMP_SYS(vfork)});
+  // The network and local sockets.
+  f.kill({SCMP_SYS(socket), SCMP_SYS(socketpair), SCMP_SYS(connect), SCMP_SYS(bind),
+          SCMP_SYS(listen), SCMP_SYS(accept), SCMP_SYS(accept4)});
+  // Mounts and name spaces, the usual first steps out of a sandbox.
+  f.kill({SCMP_SYS(mount), SCMP_SYS(umount2), SCMP_SYS(pivot_root), SCMP_SYS(chroot),
+          SCMP_SYS(setns), SCMP_SYS(unshare), SCMP_SYS(open_by_handle_at)});
+  // Kernel attack surface no renderer touches: BPF, modules, kexec, perf, userfaultfd, io_uring
+  // (which would also run calls past this filter), keyrings.
+  f.kill({SCMP_SYS(bpf), SCMP_SYS(init_module), SCMP_SYS(finit_module), SCMP_SYS(delete_module),
+          SCMP_SYS(kexec_load), SCMP_SYS(kexec_file_load), SCMP_SYS(perf_event_open),
+          SCMP_SYS(userfaultfd), SCMP_SYS(io_uring_setup), SCMP_SYS(keyctl), SCMP_SYS(add_key),
           SCMP_SYS(request_key)});
 #ifdef KFP_SANITIZED
   // Sanitizer builds only: the leak check at exit stops the process under a tracer task of its own
