@@ -197,9 +197,10 @@ struct PipeFigures {
   bool ok = false;
 };
 
-PipeFigures measureThroughPipe(const std::vector<BenchFont>& fonts) {
+PipeFigures measureThroughPipe(const std::vector<BenchFont>& fonts,
+                               const std::string& rendererPath = KFP_RENDERER_PATH) {
   PipeFigures figures;
-  auto renderer = client::Client::start({.rendererPath = KFP_RENDERER_PATH});
+  auto renderer = client::Client::start({.rendererPath = rendererPath});
   if (!renderer || !renderer->hello()) return figures;
   std::vector<client::FontDescriptor> descriptors;
   client::LayoutRequest request;
@@ -284,6 +285,39 @@ double pipeFloor(size_t frameBytes) {
   const double micros = std::chrono::duration<double, std::micro>(Clock::now() - start).count();
   child->waitForExit(std::chrono::milliseconds(10000));
   return micros / kFrames;
+}
+
+// The cost of the confinement: the test twin through its pipes, confined and not, in alternating
+// runs (which goes first alternates too); the median of each figure.
+void printConfinementCost(const std::vector<BenchFont>& fonts) {
+  constexpr int kRuns = 7;
+  std::vector<double> figures[2][3];  // [confined][measure, render 1, render 2]
+  for (int run = 0; run < kRuns; ++run) {
+    for (const bool second : {false, true}) {
+      const bool confined = (run % 2 == 0) != second;
+      if (!confined) setenv("KFP_TEST_CONFINEMENT", "off", 1);
+      const PipeFigures pipe = measureThroughPipe(fonts, KFP_RENDERER_TESTHOOKS_PATH);
+      unsetenv("KFP_TEST_CONFINEMENT");
+      if (!pipe.ok) {
+        std::printf("confinement cost: the test twin could not be driven\n");
+        return;
+      }
+      figures[confined][0].push_back(pipe.measure);
+      figures[confined][1].push_back(pipe.render[1]);
+      figures[confined][2].push_back(pipe.render[2]);
+    }
+  }
+  const auto median = [](std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+  };
+  std::printf("confinement through the pipe (test twin, median of %d runs, us per font):\n", kRuns);
+  const char* names[] = {"Measure", "Render scale 1", "Render scale 2"};
+  for (int i = 0; i < 3; ++i) {
+    const double on = median(figures[1][i]), off = median(figures[0][i]);
+    std::printf("%-16s confined %8.2f  unconfined %8.2f  %+6.1f %%\n", names[i], on, off,
+                (on / off - 1) * 100);
+  }
 }
 
 int run() {
@@ -400,6 +434,7 @@ int run() {
     std::printf("pipe floor, scale %d: %.2f us per %zu-byte frame\n", scale,
                 pipeFloor(pipe.frameBytes[scale]), pipe.frameBytes[scale]);
   }
+  printConfinementCost(fonts);
   return 0;
 }
 

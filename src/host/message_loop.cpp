@@ -115,12 +115,14 @@ void releaseLargeBuffers(Frame& frame) {
 
 }  // namespace
 
-int runMessageLoop(Backend& backend, ByteReader& in, ByteWriter& out, LoopEnd end) {
+int runMessageLoop(Backend& backend, ByteReader& in, ByteWriter& out, LoopEnd end,
+                   const std::function<void()>& onReady) {
   RendererContext context(backend);
   if (!context.initialize()) {
     writeError(out, errors::kInitializeFailed);
     return kExitInitializeFailed;
   }
+  if (onReady) onReady();
 
   LoopState state{context, out};
   Frame frame;

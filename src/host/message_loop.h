@@ -6,6 +6,7 @@
 // session ends the loop with one of the shared exit codes, after a FatalError frame where the
 // protocol has one. Nothing is written to stderr.
 
+#include <functional>
 #include <string_view>
 
 #include "protocol/exit_codes.h"
@@ -22,8 +23,10 @@ class ByteWriter;
 // would keep a host that restarts its renderer waiting.
 enum class LoopEnd { kReturn, kExitAtOnce };
 
+// `onReady` runs once initialisation has succeeded, before the first frame is read: the process
+// entry confines the process there.
 int runMessageLoop(Backend& backend, ByteReader& in, ByteWriter& out,
-                   LoopEnd end = LoopEnd::kReturn);
+                   LoopEnd end = LoopEnd::kReturn, const std::function<void()>& onReady = {});
 
 // The process entry's first decision, the same on every OS: an argument text containing
 // "--version" anywhere (case-sensitive) is answered with the identity line and exit code 0.

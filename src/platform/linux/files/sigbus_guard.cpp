@@ -2,6 +2,7 @@
 
 #include <signal.h>
 #include <sys/mman.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <map>
@@ -20,7 +21,30 @@ std::map<uintptr_t, GuardedRange>& guardedRanges() {
   return *ranges;
 }
 
+// A read past the end of a mapped file is a bus error the kernel raises with an address error
+// code; kill, sigqueue and tgkill give codes of zero or below.
+bool isMappingFault(const siginfo_t* info) {
+  return info->si_code == BUS_ADRERR || info->si_code == BUS_OBJERR;
+}
+
+// Anything not ours gets the default action: the handler is set aside and the signal raised
+// again, so that a foreign SIGBUS ends the process as it would without the guard. Nothing
+// survives that to find the guard disarmed.
+[[noreturn]] void takeDefaultAction(int signal) {
+  struct sigaction fallback {};
+  fallback.sa_handler = SIG_DFL;
+  sigemptyset(&fallback.sa_mask);
+  sigaction(signal, &fallback, nullptr);
+  sigset_t only;
+  sigemptyset(&only);
+  sigaddset(&only, signal);
+  sigprocmask(SIG_UNBLOCK, &only, nullptr);
+  raise(signal);
+  _exit(128 + signal);  // not reached: the default action of SIGBUS ends the process
+}
+
 void onSigbus(int signal, siginfo_t* info, void*) {
+  if (!isMappingFault(info)) takeDefaultAction(signal);
   const auto address = reinterpret_cast<uintptr_t>(info->si_addr);
   const auto& ranges = guardedRanges();
   auto it = ranges.upper_bound(address);
@@ -37,11 +61,7 @@ void onSigbus(int signal, siginfo_t* info, void*) {
       }
     }
   }
-  // Not ours: the default action, on the retried read.
-  struct sigaction fallback {};
-  fallback.sa_handler = SIG_DFL;
-  sigemptyset(&fallback.sa_mask);
-  sigaction(signal, &fallback, nullptr);
+  takeDefaultAction(signal);
 }
 
 bool installHandler() {
