@@ -117,12 +117,11 @@ std::string ProcessExit::describe() const {
   return "?";
 }
 
-std::unique_ptr<RendererProcess> RendererProcess::spawn(const std::string& path,
-                                                        const std::vector<std::string>& args,
-                                                        std::string* error) {
-  auto fail = [&](const char* what, int code) -> std::unique_ptr<RendererProcess> {
-    if (error) *error = std::string(what) + ": " + std::strerror(code);
-    return nullptr;
+Outcome<std::unique_ptr<RendererProcess>> RendererProcess::spawn(
+    const std::string& path, const std::vector<std::string>& args) {
+  auto fail = [&](const char* what, int code) -> Outcome<std::unique_ptr<RendererProcess>> {
+    return Error(ErrorKind::kStartFailed, codes::kStartFailed,
+                 std::string(what) + ": " + std::strerror(code));
   };
 
   int inPipe[2], outPipe[2], errPipe[2];

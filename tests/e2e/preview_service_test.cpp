@@ -13,12 +13,15 @@
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "protocol/message_types.h"
 #include "support/e2e_renderer.h"
+#include "testing/client_testing.h"
 
 namespace kfp::test {
 namespace {
@@ -29,6 +32,10 @@ using client::PreviewRequest;
 using client::PreviewService;
 using client::PreviewServiceOptions;
 using client::RenderResult;
+
+std::vector<int> pidsOf(const PreviewService& service) {
+  return client::testing::TestAccess::rendererPids(service);
+}
 
 const char* const kFamilies[] = {"DejaVu Sans", "DejaVu Serif", "DejaVu Sans Mono"};
 
@@ -118,25 +125,25 @@ TEST(PreviewServiceTest, ResultsArriveOnceInRequestOrder) {
     request.fontIds.push_back("unregistered");
 
     auto measured = service.measure(request);
-    ASSERT_TRUE(measured) << measured.failure.what;
-    ASSERT_EQ(measured.value->size(), request.fontIds.size());
+    ASSERT_TRUE(measured) << measured.error();
+    ASSERT_EQ(measured->size(), request.fontIds.size());
     for (size_t i = 0; i < fonts.size(); ++i) {
-      EXPECT_EQ((*measured.value)[i].fontId, request.fontIds[i]);
-      EXPECT_TRUE((*measured.value)[i].resolved) << (*measured.value)[i].error;
+      EXPECT_EQ((*measured)[i].fontId, request.fontIds[i]);
+      EXPECT_TRUE((*measured)[i].resolved) << (*measured)[i].error;
     }
-    EXPECT_EQ(measured.value->back().error, "FONT_NOT_REGISTERED");
+    EXPECT_EQ(measured->back().error, "FONT_NOT_REGISTERED");
 
     auto rendered = service.render(request);
-    ASSERT_TRUE(rendered) << rendered.failure.what;
-    ASSERT_EQ(rendered.value->size(), request.fontIds.size());
+    ASSERT_TRUE(rendered) << rendered.error();
+    ASSERT_EQ(rendered->size(), request.fontIds.size());
     for (size_t i = 0; i < fonts.size(); ++i) {
-      const RenderResult& r = (*rendered.value)[i];
+      const RenderResult& r = (*rendered)[i];
       EXPECT_EQ(r.fontId, request.fontIds[i]);
       ASSERT_TRUE(r.resolved) << r.error;
       EXPECT_EQ(r.layoutKey, "k");
       EXPECT_EQ(r.pixels.size(), size_t(r.stride) * r.height);
       // The same layout measured and drawn by any of the renderers agrees.
-      EXPECT_EQ(r.textHeight, (*measured.value)[i].height);
+      EXPECT_EQ(r.textHeight, (*measured)[i].height);
     }
     EXPECT_LE(service.stats().rendererStarts, c.workers);
     EXPECT_EQ(service.stats().rendererRestarts, 0u);
@@ -177,16 +184,16 @@ TEST(PreviewServiceTest, ARendererOverItsMemoryLimitIsReplacedAndEveryFontAnswer
     tally.add(index, item.resolved, item.error);
     if (firstPid == 0) {
       // The next batch registers the second set on this renderer first.
-      firstPid = service.rendererPids()[0];
+      firstPid = pidsOf(service)[0];
       service.setFonts(secondSet);
     }
   });
-  ASSERT_TRUE(result) << result.failure.what;
+  ASSERT_TRUE(result) << result.error();
   EXPECT_TRUE(tally.eachOnceAndResolved());
   // One renderer went over the limit; its replacement, holding only the second set, did not.
   EXPECT_EQ(service.stats().rendererRestarts, 1u);
   ASSERT_GT(firstPid, 0);
-  EXPECT_NE(service.rendererPids()[0], firstPid);
+  EXPECT_NE(pidsOf(service)[0], firstPid);
   EXPECT_TRUE(reaped(firstPid)) << firstPid;
 }
 
@@ -209,7 +216,7 @@ TEST(PreviewServiceTest, ARendererKilledInTheMiddleOfARenderIsReplacedAndNothing
   auto rendered = service.render(request, [&](size_t index, RenderResult&& result) {
     tally.add(index, result.resolved, result.error);
     highest = std::max(highest, index);
-    const int pid = service.rendererPids()[0];
+    const int pid = pidsOf(service)[0];
     const bool first = tally.total == 20;
     const bool second = killed.size() == 1 && pid > 0 && !killed.count(pid) &&
                         tally.total + 500 < fonts.size() &&
@@ -223,7 +230,7 @@ TEST(PreviewServiceTest, ARendererKilledInTheMiddleOfARenderIsReplacedAndNothing
       }
     }
   });
-  ASSERT_TRUE(rendered) << rendered.failure.what;
+  ASSERT_TRUE(rendered) << rendered.error();
   // The second kill needs the replacement up while much work is left; on a loaded machine the other
   // renderer may finish first.
   EXPECT_GE(killed.size(), 1u);
@@ -247,11 +254,11 @@ TEST(PreviewServiceTest, AHungRendererIsKilledAfterTheTimeoutAndReplaced) {
   auto rendered = service.render(request, [&](size_t index, RenderResult&& result) {
     tally.add(index, result.resolved, result.error);
     if (tally.total == 2 && stopped == 0) {
-      stopped = service.rendererPids()[0];
+      stopped = pidsOf(service)[0];
       if (stopped > 0) ::kill(stopped, SIGSTOP);
     }
   });
-  ASSERT_TRUE(rendered) << rendered.failure.what;
+  ASSERT_TRUE(rendered) << rendered.error();
   ASSERT_GT(stopped, 0);
   EXPECT_TRUE(reaped(stopped)) << "the stopped renderer was not killed";
   EXPECT_GE(service.stats().rendererRestarts, 1u);
@@ -271,7 +278,7 @@ TEST(PreviewServiceTest, CancelWhileResultsStreamDeliversNothingStale) {
   size_t delivered = 0;
   std::atomic<bool> cancelReturned{false};
   std::atomic<int> staleDeliveries{0};
-  client::Outcome<std::vector<RenderResult>> outcome;
+  std::optional<client::Outcome<std::vector<RenderResult>>> outcome;
   std::thread running([&] {
     outcome = service.render(first, [&](size_t, RenderResult&&) {
       if (cancelReturned) ++staleDeliveries;
@@ -292,8 +299,8 @@ TEST(PreviewServiceTest, CancelWhileResultsStreamDeliversNothingStale) {
   service.cancel();
   cancelReturned = true;
   running.join();
-  EXPECT_FALSE(outcome);
-  EXPECT_EQ(outcome.failure.what, "cancelled");
+  ASSERT_TRUE(outcome && !*outcome);
+  EXPECT_EQ(outcome->error().kind(), client::ErrorKind::kCancelled);
   EXPECT_EQ(staleDeliveries, 0);
   EXPECT_LT(delivered, fonts.size()) << "cancelled too late to prove anything";
 
@@ -306,7 +313,7 @@ TEST(PreviewServiceTest, CancelWhileResultsStreamDeliversNothingStale) {
     EXPECT_EQ(result.fontId, second.fontIds[index]);
     tally.add(index, result.resolved, result.error);
   });
-  ASSERT_TRUE(next) << next.failure.what;
+  ASSERT_TRUE(next) << next.error();
   EXPECT_TRUE(tally.eachOnceAndResolved());
   EXPECT_EQ(service.stats().rendererRestarts, 0u);
 }
@@ -318,7 +325,7 @@ TEST(PreviewServiceTest, ANewRequestSupersedesTheRunningOne) {
   PreviewService service(options);
   service.setFonts(fonts);
   std::atomic<size_t> delivered{0};
-  client::Outcome<std::vector<RenderResult>> older;
+  std::optional<client::Outcome<std::vector<RenderResult>>> older;
   std::thread running([&] {
     older = service.render(requestFor(fonts, "old"), [&](size_t, RenderResult&&) { ++delivered; });
   });
@@ -329,10 +336,11 @@ TEST(PreviewServiceTest, ANewRequestSupersedesTheRunningOne) {
   EXPECT_GE(delivered, 10u);  // no ASSERT: the running thread must be joined
   auto newer = service.measure(requestFor(fonts, "new"));
   running.join();
-  EXPECT_EQ(older.failure.what, "cancelled");
-  ASSERT_TRUE(newer) << newer.failure.what;
-  EXPECT_EQ(newer.value->size(), fonts.size());
-  for (const auto& item : *newer.value) EXPECT_TRUE(item.resolved) << item.fontId;
+  ASSERT_TRUE(older && !*older);
+  EXPECT_EQ(older->error().kind(), client::ErrorKind::kCancelled);
+  ASSERT_TRUE(newer) << newer.error();
+  EXPECT_EQ(newer->size(), fonts.size());
+  for (const auto& item : *newer) EXPECT_TRUE(item.resolved) << item.fontId;
 }
 
 TEST(PreviewServiceTest, FiftyThousandFontsArriveCompleteBeyondOneReply) {
@@ -357,11 +365,11 @@ TEST(PreviewServiceTest, FiftyThousandFontsArriveCompleteBeyondOneReply) {
   PreviewService service(options);
   service.setFonts(fonts);
   auto measured = service.measure(requestFor(fonts));
-  ASSERT_TRUE(measured) << measured.failure.what;
-  ASSERT_EQ(measured.value->size(), fonts.size());
+  ASSERT_TRUE(measured) << measured.error();
+  ASSERT_EQ(measured->size(), fonts.size());
   size_t wrong = 0;
   for (size_t i = 0; i < fonts.size(); ++i) {
-    const MeasureItem& item = (*measured.value)[i];
+    const MeasureItem& item = (*measured)[i];
     ASSERT_EQ(item.fontId, fonts[i].fontId) << i;
     wrong += i % 100 == 0 ? !item.resolved : item.error != "FONT_NOT_FOUND";
   }
@@ -378,18 +386,18 @@ TEST(PreviewServiceTest, ShutdownLeavesNoProcessAndNoDescriptor) {
     const auto fonts = dejaVuFonts(30);
     service.setFonts(fonts);
     ASSERT_TRUE(service.measure(requestFor(fonts)));
-    pids = service.rendererPids();
+    pids = pidsOf(service);
     ASSERT_GT(pids[1], 0);
     ::kill(pids[1], SIGKILL);  // one dies unseen; its replacement must be reaped too
     ASSERT_TRUE(service.render(requestFor(fonts)));
-    for (int pid : service.rendererPids()) pids.push_back(pid);
-    service.clearCache();
-    service.shutdown();
-    EXPECT_EQ(service.rendererPids(), std::vector<int>(3, 0));
+    for (int pid : pidsOf(service)) pids.push_back(pid);
+    EXPECT_TRUE(service.clearCache());
+    EXPECT_TRUE(service.shutdown());
+    EXPECT_EQ(pidsOf(service), std::vector<int>(3, 0));
     EXPECT_EQ(openDescriptors(), descriptorsBefore);
     // Usable again after a shutdown; the destructor ends these renderers.
     ASSERT_TRUE(service.measure(requestFor(fonts)));
-    for (int pid : service.rendererPids()) pids.push_back(pid);
+    for (int pid : pidsOf(service)) pids.push_back(pid);
   }
   for (int pid : pids) EXPECT_TRUE(reaped(pid)) << pid;
   EXPECT_EQ(openDescriptors(), descriptorsBefore);
@@ -400,15 +408,18 @@ TEST(PreviewServiceTest, AFontSetTheRendererRefusesFailsTheRequest) {
   service.setFonts(dejaVuFonts(50001));  // one more than a renderer takes
   auto measured = service.measure(requestFor(dejaVuFonts(3)));
   ASSERT_FALSE(measured);
-  EXPECT_EQ(measured.failure.what, "INVALID_FONT_COUNT");
+  EXPECT_EQ(measured.error().kind(), client::ErrorKind::kRendererError);
+  EXPECT_EQ(measured.error().code(), errors::kInvalidFontCount);
   EXPECT_EQ(service.stats().rendererRestarts, 0u);
 
   PreviewServiceOptions missing = optionsWith(1);
   missing.rendererPath = "/nonexistent/renderer";
   PreviewService broken(missing);
   auto none = broken.measure(requestFor(dejaVuFonts(3)));
-  EXPECT_FALSE(none);
-  EXPECT_NE(none.failure.what.find("could not be started"), std::string::npos) << none.failure.what;
+  ASSERT_FALSE(none);
+  EXPECT_EQ(none.error().kind(), client::ErrorKind::kStartFailed);
+  EXPECT_EQ(none.error().code(), client::codes::kStartFailed);
+  EXPECT_EQ(broken.stats().rendererStarts, 0u);
 }
 
 }  // namespace

@@ -1,0 +1,189 @@
+#include "renderer_session.h"
+
+#include <algorithm>
+#include <chrono>
+
+#include "protocol/message_types.h"
+
+namespace kfp::client {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// How often a worker waiting for a reply looks for a cancel.
+constexpr Milliseconds kCancelPoll{20};
+// How long a renderer whose output ended may take to exit by itself before it is killed.
+constexpr Milliseconds kExitGrace{2000};
+// The renderer's exit code after it went over its memory hard limit.
+constexpr int kMemoryExitCode = 75;
+
+}  // namespace
+
+std::optional<RendererSession::Prepared> RendererSession::greet(Starts& starts) {
+  auto started = Client::start({options_.rendererPath, options_.extraArgs, options_.replyTimeout});
+  if (!started) return Prepared{PrepareFailure::kStart, started.error()};
+  client_ = std::move(started).value();
+  starts.started = true;
+  starts.replaced = everStarted_;
+  pid_ = client_->pid();
+  everStarted_ = true;
+  registeredVersion_ = 0;
+  auto fail = [&](const Error& why) {
+    end();
+    return Prepared{PrepareFailure::kStart,
+                    Error(ErrorKind::kStartFailed, codes::kStartFailed, why.describe())};
+  };
+  if (auto sent = client_->hello(); !sent) return fail(sent.error());
+  Frame ack;
+  const ReadStatus status = client_->receive(ack);
+  if (status != ReadStatus::kFrame) return fail(readFailure(status));
+  if (ack.type != kHelloAck) {
+    return fail(Error(ErrorKind::kProtocol, codes::kUnexpectedReply, describeFrame(ack)));
+  }
+  return std::nullopt;
+}
+
+std::optional<RendererSession::Prepared> RendererSession::prepare(
+    const std::vector<FontDescriptor>& fonts, uint64_t version, Starts& starts) {
+  if (!client_) {
+    if (auto failed = greet(starts)) return failed;
+  }
+  if (registeredVersion_ == version) return std::nullopt;
+  auto registered = client_->registerFontsChunkedAndWait(fonts, options_.registrationChunk);
+  if (registered) {
+    registeredVersion_ = version;
+    return std::nullopt;
+  }
+  const Error& error = registered.error();
+  // A renderer over its memory limit exits rather than refusing: a set too large for any renderer
+  // ends the request after the start attempts, like a renderer that cannot start.
+  if (error.kind() == ErrorKind::kRendererError && error.code() == errors::kMemoryHardLimit) {
+    end();
+    return Prepared{PrepareFailure::kStart, error};
+  }
+  if (error.kind() == ErrorKind::kRendererError) return Prepared{PrepareFailure::kRefused, error};
+  end();
+  return Prepared{PrepareFailure::kStart, error};
+}
+
+BatchReport RendererSession::run(bool isRender, const LayoutRequest& layout,
+                                 BatchReceiver& receiver) {
+  Client& client = *client_;
+  BatchReport report;
+  const size_t count = layout.fontIds.size();
+
+  // A Ping after a Measure tells a dropped MeasureResult (the Pong comes first) from a slow one.
+  Status sent = isRender ? client.render(layout) : client.measure(layout);
+  if (sent && !isRender) sent = client.ping();
+  if (!sent) return died(report, false);
+
+  bool measured = false;
+  for (;;) {
+    // Waits in short steps so that a cancel is seen while the renderer works.
+    Frame frame;
+    ReadStatus status = ReadStatus::kTimeout;
+    const auto deadline = Clock::now() + options_.replyTimeout;
+    while (status == ReadStatus::kTimeout && !receiver.cancelled()) {
+      const auto left = std::chrono::duration_cast<Milliseconds>(deadline - Clock::now());
+      if (left <= Milliseconds(0)) break;
+      status = client.receive(frame, std::min(left, kCancelPoll));
+    }
+    if (status == ReadStatus::kTimeout && receiver.cancelled()) {
+      resync(layout.generation);
+      report.end = BatchEnd::kCancelled;
+      return report;
+    }
+    // Hung: a renderer that does not answer in time is killed and replaced.
+    if (status == ReadStatus::kTimeout) return died(report, true);
+    if (status != ReadStatus::kFrame) return died(report, false);
+
+    if (frame.type == kFatalError) {
+      report.memoryExit = decodeErrorCode(frame) == std::string(errors::kMemoryHardLimit);
+      continue;  // the exit follows
+    }
+    if (!isRender && frame.type == kPong) {
+      report.end = measured ? BatchEnd::kDone : BatchEnd::kReplyDropped;
+      return report;
+    }
+    if (!isRender && frame.type == kMeasureResult) {
+      auto result = decodeMeasureResult(frame);
+      if (!result || result->requestId != layout.requestId || result->items.size() != count) {
+        return refused(report);
+      }
+      for (size_t k = 0; k < count; ++k) {
+        if (result->items[k].fontId != layout.fontIds[k]) return refused(report);
+        if (!receiver.deliver(k, result->items[k])) {
+          resync(layout.generation);
+          report.end = BatchEnd::kCancelled;
+          return report;
+        }
+      }
+      report.answered = count;
+      measured = true;
+      continue;
+    }
+    if (isRender && frame.type == kRenderResult) {
+      auto result = decodeRenderResult(std::move(frame));
+      const size_t k = report.answered;
+      if (!result || result->requestId != layout.requestId || result->fontId != layout.fontIds[k]) {
+        return refused(report);
+      }
+      if (!receiver.deliver(k, *result)) {
+        resync(layout.generation);
+        report.end = BatchEnd::kCancelled;
+        return report;
+      }
+      if (++report.answered == count) return report;
+      continue;
+    }
+    // Anything else means the renderer and this service disagree about the stream.
+    return refused(report);
+  }
+}
+
+BatchReport RendererSession::refused(BatchReport report) {
+  report.end = BatchEnd::kRefused;
+  end();
+  return report;
+}
+
+BatchReport RendererSession::died(BatchReport report, bool atOnce) {
+  report.end = BatchEnd::kDied;
+  ProcessExit exit = atOnce ? client_->kill() : client_->waitForExit(kExitGrace);
+  if (exit.kind == ProcessExit::Kind::kRunning) exit = client_->kill();
+  if (exit.exitedWith(kMemoryExitCode)) report.memoryExit = true;
+  end();
+  return report;
+}
+
+void RendererSession::resync(uint64_t generation) {
+  if (client_->setGeneration(generation) && client_->ping()) {
+    for (;;) {
+      Frame skipped;
+      if (client_->receive(skipped) != ReadStatus::kFrame) break;
+      if (skipped.type == kPong) return;
+    }
+  }
+  end();
+}
+
+void RendererSession::skipGeneration(uint64_t generation) {
+  if (client_) (void)client_->setGeneration(generation);
+}
+
+void RendererSession::clearCache() {
+  if (client_) (void)client_->clearCache();
+}
+
+void RendererSession::stop(Milliseconds timeout) {
+  if (!client_) return;
+  client_->stop(timeout);
+  end();
+}
+
+void RendererSession::end() {
+  client_.reset();  // kills and reaps a renderer still running
+  pid_ = 0;
+}
+
+}  // namespace kfp::client

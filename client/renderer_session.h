@@ -1,0 +1,116 @@
+#pragma once
+// One renderer of the preview service's pool and the conversation with it: start and greet it,
+// register the font set, send one batch and read its replies, bring the stream back in step after
+// a cancel, and end it after a death. Which fonts to retry, and when to give up, is the
+// scheduler's business (preview_service.cpp); a session only reports how a batch ended.
+//
+// A session is used by one worker thread at a time; only pid() may be read from any thread.
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "kfp_client.h"
+#include "outcome.h"
+#include "replies.h"
+#include "requests.h"
+
+namespace kfp::client {
+
+struct SessionOptions {
+  std::string rendererPath;
+  std::vector<std::string> extraArgs;
+  Milliseconds replyTimeout{10000};
+  size_t registrationChunk = 250;
+};
+
+// Where a session hands a batch's results, and how it learns that the request was cancelled.
+class BatchReceiver {
+ public:
+  virtual bool cancelled() const = 0;
+  // The result for the batch's `k`-th font; false when the request was cancelled meanwhile, and
+  // then nothing was delivered.
+  virtual bool deliver(size_t k, MeasureItem& item) = 0;
+  virtual bool deliver(size_t k, RenderResult& result) = 0;
+
+ protected:
+  ~BatchReceiver() = default;
+};
+
+enum class BatchEnd {
+  kDone,          // every font of the batch was delivered
+  kReplyDropped,  // the Measure's Pong came first: the MeasureResult outgrew the reply limit
+  kCancelled,     // the request was cancelled; the stream is back in step or the renderer ended
+  kDied,          // the renderer ended or hung; it is ended now
+  kRefused,       // the renderer's reply did not match the request; it is ended now
+};
+
+struct BatchReport {
+  BatchEnd end = BatchEnd::kDone;
+  // How many of the batch's first fonts have their result; the others are owed.
+  size_t answered = 0;
+  // kDied: the renderer went over its memory limit (FatalError MEMORY_HARD_LIMIT or exit 75).
+  bool memoryExit = false;
+};
+
+// How preparing a renderer failed.
+enum class PrepareFailure {
+  kStart,    // it could not be started or did not greet: counts against the start attempts
+  kRefused,  // it is alive and refused the font set: any renderer would
+};
+
+class RendererSession {
+ public:
+  explicit RendererSession(const SessionOptions& options) : options_(options) {}
+
+  bool running() const { return client_ != nullptr; }
+  int pid() const { return pid_.load(); }
+
+  struct Prepared {
+    PrepareFailure failure;
+    Error error;
+  };
+  // Which process starts prepare() made: `started` when it started one, `replaced` when that
+  // process took the place of an earlier one.
+  struct Starts {
+    bool started = false;
+    bool replaced = false;
+  };
+  // Starts and greets a renderer if none is running, and registers `fonts` on it unless `version`
+  // is registered already.
+  std::optional<Prepared> prepare(const std::vector<FontDescriptor>& fonts, uint64_t version,
+                                  Starts& starts);
+
+  // Sends one batch (`layout` carries its font ids, request id and generation) and reads its
+  // replies, handing each result to `receiver`.
+  BatchReport run(bool isRender, const LayoutRequest& layout, BatchReceiver& receiver);
+
+  // Tells the renderer that `generation` is cancelled, so it skips what it still has queued.
+  void skipGeneration(uint64_t generation);
+  void clearCache();
+  // Shutdown, then a kill at the deadline; reaped either way.
+  void stop(Milliseconds timeout);
+  // Kills and reaps the renderer, if any.
+  void end();
+
+ private:
+  std::optional<Prepared> greet(Starts& starts);
+  // After a cancel: SetGeneration, a Ping, and every frame up to a Pong thrown away.
+  // A renderer that does not get there is ended.
+  void resync(uint64_t generation);
+  // The renderer is gone or must go: a hung one is killed at once; otherwise it has a short
+  // while to exit by itself, so that its exit code can tell a memory exit. Then it is reaped.
+  BatchReport died(BatchReport report, bool atOnce);
+  BatchReport refused(BatchReport report);
+
+  SessionOptions options_;
+  std::unique_ptr<Client> client_;
+  std::atomic<int> pid_{0};
+  bool everStarted_ = false;
+  uint64_t registeredVersion_ = 0;
+};
+
+}  // namespace kfp::client
