@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "protocol/frame.h"
 #include "protocol/message_types.h"
 
 namespace kfp::client {
@@ -85,6 +86,14 @@ Status Client::clearCache() {
 }
 
 Status Client::send(uint8_t type, std::string_view json, const std::vector<uint8_t>& payload) {
+  // Checked here rather than left to the frame writer, whose refusal looks like a broken pipe:
+  // a request too large to send is the host's to fix, and no renderer is at fault.
+  if (json.size() > kMaxJsonLength ||
+      kFrameHeaderSize - 4 + json.size() + payload.size() > kMaxFrameLength) {
+    return Error(ErrorKind::kInvalidRequest, codes::kRequestTooLarge,
+                 "a frame of " + std::to_string(json.size()) + " bytes of JSON text and " +
+                     std::to_string(payload.size()) + " of payload");
+  }
   if (!process_->writeFrame(type, json, payload)) {
     return Error(ErrorKind::kProtocol, codes::kWriteFailed);
   }

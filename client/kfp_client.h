@@ -5,9 +5,9 @@
 // wait at most the client's reply timeout. A host drives one renderer from one thread.
 //
 // Failures are Errors (outcome.h): a send fails with WRITE_FAILED when the renderer stopped
-// reading or the frame would break the frame limits. The *AndWait calls add the renderer's Error
-// codes, REPLY_TIMEOUT, STREAM_ENDED, MALFORMED_REPLY and UNEXPECTED_REPLY. receive() hands out the
-// process layer's ReadStatus.
+// reading, or REQUEST_TOO_LARGE, without writing anything, when the request does not fit in a
+// frame. The *AndWait calls add the renderer's Error codes, REPLY_TIMEOUT, STREAM_ENDED,
+// MALFORMED_REPLY and UNEXPECTED_REPLY. receive() hands out the process layer's ReadStatus.
 
 #include <memory>
 #include <string>
@@ -74,7 +74,7 @@ class Client {
   explicit Client(std::unique_ptr<RendererProcess> process, Milliseconds replyTimeout)
       : process_(std::move(process)), replyTimeout_(replyTimeout) {}
 
-  // One frame.
+  // One frame, or REQUEST_TOO_LARGE when it would break the frame limits.
   Status send(uint8_t type, std::string_view json, const std::vector<uint8_t>& payload = {});
   // The next frame if it has `type`; otherwise an Error naming what came instead.
   Outcome<Frame> expectFrame(uint8_t type);

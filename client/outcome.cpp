@@ -16,6 +16,8 @@ const char* errorKindName(ErrorKind kind) {
       return "timeout";
     case ErrorKind::kProtocol:
       return "protocol error";
+    case ErrorKind::kInvalidRequest:
+      return "invalid request";
     case ErrorKind::kInternal:
       return "internal error";
   }

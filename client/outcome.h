@@ -15,6 +15,7 @@
 //   kStartFailed     RENDERER_START_FAILED
 //   kTimeout         REPLY_TIMEOUT
 //   kProtocol        STREAM_ENDED, WRITE_FAILED, MALFORMED_REPLY, UNEXPECTED_REPLY
+//   kInvalidRequest  REQUEST_TOO_LARGE, CALLED_FROM_CALLBACK
 //   kInternal        INTERNAL
 // Per-font codes (RENDERER_CRASHED, REPLY_TOO_LARGE) are not failures of a call: they arrive in a
 // result's `error` field like the renderer's per-font codes.
@@ -30,12 +31,13 @@
 namespace kfp::client {
 
 enum class ErrorKind {
-  kCancelled,      // superseded by a newer request, or cancel()
-  kRendererError,  // the renderer answered with an Error frame
-  kStartFailed,    // no renderer could be started and greeted
-  kTimeout,        // a reply did not come within the reply timeout
-  kProtocol,       // the stream broke: it ended, a write failed, a reply was malformed or unasked
-  kInternal,       // a fault of this library
+  kCancelled,       // superseded by a newer request, or cancel()
+  kRendererError,   // the renderer answered with an Error frame
+  kStartFailed,     // no renderer could be started and greeted
+  kTimeout,         // a reply did not come within the reply timeout
+  kProtocol,        // the stream broke: it ended, a write failed, a reply was malformed or unasked
+  kInvalidRequest,  // the host asked for something that cannot be done; no renderer is at fault
+  kInternal,        // a fault of this library
 };
 
 const char* errorKindName(ErrorKind kind);
@@ -52,6 +54,10 @@ inline constexpr std::string_view kWriteFailed = "WRITE_FAILED";
 inline constexpr std::string_view kMalformedReply = "MALFORMED_REPLY";
 // A well-formed frame that answers something else: another type, request id, font or count.
 inline constexpr std::string_view kUnexpectedReply = "UNEXPECTED_REPLY";
+// The request does not fit in one frame (a text or a font list beyond the frame limits).
+inline constexpr std::string_view kRequestTooLarge = "REQUEST_TOO_LARGE";
+// A result callback called back into the service for something that would wait for itself.
+inline constexpr std::string_view kCalledFromCallback = "CALLED_FROM_CALLBACK";
 inline constexpr std::string_view kInternal = "INTERNAL";
 }  // namespace codes
 

@@ -18,12 +18,32 @@ namespace {
 
 // Attempts to bring up one renderer within a request before the request fails.
 constexpr int kStartAttempts = 3;
+// Renderers in a row that started and then died while the font set was registered, before the
+// request fails: a set that kills every renderer must not restart them forever.
+constexpr int kRegistrationDeaths = 8;
 // A font that ended a renderer this many times in a row is given up on.
 constexpr int kStrikesToFail = 2;
 
 size_t defaultWorkerCount() {
   const unsigned cores = std::thread::hardware_concurrency();
   return cores == 0 ? 1 : cores;
+}
+
+PreviewServiceOptions clamped(PreviewServiceOptions options) {
+  options.measureBatch = std::max<size_t>(options.measureBatch, 1);
+  options.renderBatch = std::max<size_t>(options.renderBatch, 1);
+  options.registrationChunk =
+      std::clamp<size_t>(options.registrationChunk, 1, kMaxRegistrationChunk);
+  if (options.replyTimeout <= Milliseconds(0)) options.replyTimeout = Milliseconds(10000);
+  return options;
+}
+
+// The service whose result callback this thread is running, if any.
+thread_local const PreviewService* tCallbackOf = nullptr;
+
+Error calledFromCallback(const char* what) {
+  return Error(ErrorKind::kInvalidRequest, codes::kCalledFromCallback,
+               std::string(what) + " from a result callback would wait for that callback");
 }
 
 }  // namespace
@@ -54,11 +74,6 @@ struct PreviewService::Call {
     --busy;
     changed.notify_all();
   }
-  void fail(Error error) {
-    std::lock_guard lock(mutex);
-    if (!failure) failure = std::move(error);
-    changed.notify_all();
-  }
 };
 
 // Hands one batch's results to the call, by position in the request.
@@ -82,7 +97,7 @@ class PreviewService::Delivery final : public BatchReceiver {
 };
 
 PreviewService::PreviewService(PreviewServiceOptions options)
-    : options_(std::move(options)),
+    : options_(clamped(std::move(options))),
       workerCount_(options_.workers ? options_.workers : defaultWorkerCount()) {
   const SessionOptions session{options_.rendererPath, options_.extraArgs, options_.replyTimeout,
                                options_.registrationChunk};
@@ -118,6 +133,10 @@ std::vector<int> PreviewService::rendererPids() const {
   return pids;
 }
 
+bool PreviewService::inCallback() const {
+  return tCallbackOf == this;
+}
+
 void PreviewService::cancel() {
   std::lock_guard lock(deliveryMutex_);
   ++epoch_;
@@ -128,6 +147,7 @@ void PreviewService::cancel() {
 }
 
 Status PreviewService::clearCache() {
+  if (inCallback()) return calledFromCallback("clearCache()");
   cancel();
   std::lock_guard lock(callMutex_);
   for (auto& session : sessions_) session->clearCache();
@@ -135,6 +155,7 @@ Status PreviewService::clearCache() {
 }
 
 Status PreviewService::shutdown() {
+  if (inCallback()) return calledFromCallback("shutdown()");
   cancel();
   std::lock_guard lock(callMutex_);
   for (auto& session : sessions_) session->stop(options_.replyTimeout);
@@ -143,11 +164,13 @@ Status PreviewService::shutdown() {
 
 Outcome<std::vector<MeasureItem>> PreviewService::measure(const PreviewRequest& request,
                                                           const MeasureCallback& onItem) {
+  if (inCallback()) return calledFromCallback("measure()");
   return run<MeasureItem>(false, request, onItem);
 }
 
 Outcome<std::vector<RenderResult>> PreviewService::render(const PreviewRequest& request,
                                                           const RenderCallback& onResult) {
+  if (inCallback()) return calledFromCallback("render()");
   return run<RenderResult>(true, request, onResult);
 }
 
@@ -220,7 +243,9 @@ Outcome<std::vector<Result>> PreviewService::run(bool isRender, const PreviewReq
 bool PreviewService::deliver(Call& call, size_t index, void* result) {
   std::lock_guard lock(deliveryMutex_);
   if (epoch_ != call.epoch) return false;
+  tCallbackOf = this;
   call.deliverTo(index, result);
+  tCallbackOf = nullptr;
   return true;
 }
 
@@ -231,6 +256,7 @@ void PreviewService::finishFont(Call& call) {
 
 void PreviewService::workOn(RendererSession& session, Call& call) {
   int failedStarts = 0;
+  int registrationDeaths = 0;
   for (;;) {
     std::vector<size_t> batch;
     {
@@ -273,11 +299,21 @@ void PreviewService::workOn(RendererSession& session, Call& call) {
             return;
           }
           break;
+        case PrepareFailure::kDied:
+          // It started, so it is a death, not a failed start; with no fonts owed nobody is blamed.
+          if (++registrationDeaths >= kRegistrationDeaths) {
+            call.release(&batch, Error(ErrorKind::kStartFailed, codes::kStartFailed,
+                                       "renderers kept dying while the font set was registered: " +
+                                           failed->error.describe()));
+            return;
+          }
+          break;
       }
       call.release(&batch);
       continue;
     }
     failedStarts = 0;
+    registrationDeaths = 0;
     runBatch(session, call, batch);
   }
   // A cancelled request's leftovers must not be answered: raise the generation on this renderer.
@@ -305,10 +341,9 @@ void PreviewService::runBatch(RendererSession& session, Call& call,
     case BatchEnd::kCancelled:
       call.release(nullptr);
       return;
-    case BatchEnd::kRefused:
-      call.release(nullptr);
-      call.fail(Error(ErrorKind::kProtocol, codes::kUnexpectedReply,
-                      "the renderer's reply did not match the request"));
+    case BatchEnd::kUnsendable:
+      // The same request cannot be sent to any renderer: the request fails at once.
+      call.release(nullptr, report.error);
       return;
     case BatchEnd::kReplyDropped: {
       // Only a batch whose reply outgrew the limit loses it: halve it, or give up on a font whose

@@ -14,9 +14,12 @@
 //  - the renderer's code (kRendererError) when a renderer refused the font set;
 //  - RENDERER_START_FAILED (kStartFailed) when no renderer could be started three times running,
 //    or renderers kept dying while the font set was registered;
-//  - UNEXPECTED_REPLY (kProtocol) when a renderer's reply did not match the request;
+//  - REQUEST_TOO_LARGE (kInvalidRequest) when the request does not fit in a frame;
+//  - CALLED_FROM_CALLBACK (kInvalidRequest) for measure(), render(), clearCache() or shutdown()
+//    called from a result callback: each would wait for the request that runs the callback.
+//    A callback may call cancel(), setFonts(), stats() and options();
 //  - INTERNAL (kInternal) for a fault of the service's own bookkeeping.
-// A renderer that dies or hangs does not fail the call: it is replaced and
+// A renderer that dies, hangs or breaks the protocol does not fail the call: it is replaced and
 // its fonts are retried, and a font that ended two renderers gets RENDERER_CRASHED.
 
 #include <atomic>
@@ -47,11 +50,15 @@ struct PreviewServiceOptions {
   Milliseconds replyTimeout{10000};
   // Fonts per request sent to one renderer; smaller batches spread the work more evenly and lose
   // less when a renderer dies, larger ones cost fewer round trips. Measure batches are cut further
-  // so that no MeasureResult can exceed the reply limit.
+  // so that no MeasureResult can exceed the reply limit. 0 is taken as 1.
   size_t measureBatch = 256;
   size_t renderBatch = 32;
+  // Fonts per FontChunk while a set is registered; clamped to 1..kMaxRegistrationChunk.
   size_t registrationChunk = 250;
 };
+
+// The most fonts a renderer takes in one FontChunk.
+inline constexpr size_t kMaxRegistrationChunk = 250;
 
 // What one preview request asks for; the service fills in the request id and the generation.
 struct PreviewRequest : LayoutParameters {
@@ -105,6 +112,8 @@ class PreviewService {
   Status shutdown();
 
   size_t workerCount() const { return workerCount_; }
+  // The options as the service uses them, after clamping.
+  const PreviewServiceOptions& options() const { return options_; }
   PreviewServiceStats stats() const;
 
  private:
@@ -118,6 +127,8 @@ class PreviewService {
   void runBatch(RendererSession& session, Call& call, const std::vector<size_t>& batch);
   bool deliver(Call& call, size_t index, void* result);
   void finishFont(Call& call);
+  // True on a thread that is running one of this service's result callbacks.
+  bool inCallback() const;
   // The current font set and its version.
   std::pair<std::shared_ptr<const std::vector<FontDescriptor>>, uint64_t> fontSet() const;
   // The process ids of the running renderers (0 for a slot not started).

@@ -28,6 +28,7 @@ std::optional<RendererSession::Prepared> RendererSession::greet(Starts& starts) 
   pid_ = client_->pid();
   everStarted_ = true;
   registeredVersion_ = 0;
+  pongsOwed_ = 0;
   auto fail = [&](const Error& why) {
     end();
     return Prepared{PrepareFailure::kStart,
@@ -63,7 +64,7 @@ std::optional<RendererSession::Prepared> RendererSession::prepare(
   }
   if (error.kind() == ErrorKind::kRendererError) return Prepared{PrepareFailure::kRefused, error};
   end();
-  return Prepared{PrepareFailure::kStart, error};
+  return Prepared{PrepareFailure::kDied, error};
 }
 
 BatchReport RendererSession::run(bool isRender, const LayoutRequest& layout,
@@ -74,8 +75,19 @@ BatchReport RendererSession::run(bool isRender, const LayoutRequest& layout,
 
   // A Ping after a Measure tells a dropped MeasureResult (the Pong comes first) from a slow one.
   Status sent = isRender ? client.render(layout) : client.measure(layout);
-  if (sent && !isRender) sent = client.ping();
-  if (!sent) return died(report, false);
+  if (sent && !isRender) {
+    sent = client.ping();
+    if (sent) ++pongsOwed_;
+  }
+  if (!sent) {
+    if (sent.error().kind() == ErrorKind::kInvalidRequest) {
+      report.end = BatchEnd::kUnsendable;
+      report.error = sent.error();
+      return report;
+    }
+    // The renderer stopped reading; it may still be running.
+    return died(report, false);
+  }
 
   bool measured = false;
   for (;;) {
@@ -95,23 +107,30 @@ BatchReport RendererSession::run(bool isRender, const LayoutRequest& layout,
     }
     // Hung: a renderer that does not answer in time is killed and replaced.
     if (status == ReadStatus::kTimeout) return died(report, true);
+    // Bytes that are no frame: nothing after them can be trusted.
+    if (status == ReadStatus::kMalformed) return died(report, true);
     if (status != ReadStatus::kFrame) return died(report, false);
 
     if (frame.type == kFatalError) {
       report.memoryExit = decodeErrorCode(frame) == std::string(errors::kMemoryHardLimit);
       continue;  // the exit follows
     }
-    if (!isRender && frame.type == kPong) {
+    if (!isRender && frame.type == kPong && pongsOwed_ > 0) {
+      --pongsOwed_;
       report.end = measured ? BatchEnd::kDone : BatchEnd::kReplyDropped;
       return report;
     }
-    if (!isRender && frame.type == kMeasureResult) {
+    if (!isRender && frame.type == kMeasureResult && !measured) {
+      // Checked whole before anything is delivered: a reply that answers something else, or a
+      // second answer, is a protocol fault and the renderer is replaced.
       auto result = decodeMeasureResult(frame);
       if (!result || result->requestId != layout.requestId || result->items.size() != count) {
-        return refused(report);
+        return died(report, true);
       }
       for (size_t k = 0; k < count; ++k) {
-        if (result->items[k].fontId != layout.fontIds[k]) return refused(report);
+        if (result->items[k].fontId != layout.fontIds[k]) return died(report, true);
+      }
+      for (size_t k = 0; k < count; ++k) {
         if (!receiver.deliver(k, result->items[k])) {
           resync(layout.generation);
           report.end = BatchEnd::kCancelled;
@@ -126,7 +145,7 @@ BatchReport RendererSession::run(bool isRender, const LayoutRequest& layout,
       auto result = decodeRenderResult(std::move(frame));
       const size_t k = report.answered;
       if (!result || result->requestId != layout.requestId || result->fontId != layout.fontIds[k]) {
-        return refused(report);
+        return died(report, true);
       }
       if (!receiver.deliver(k, *result)) {
         resync(layout.generation);
@@ -137,14 +156,8 @@ BatchReport RendererSession::run(bool isRender, const LayoutRequest& layout,
       continue;
     }
     // Anything else means the renderer and this service disagree about the stream.
-    return refused(report);
+    return died(report, true);
   }
-}
-
-BatchReport RendererSession::refused(BatchReport report) {
-  report.end = BatchEnd::kRefused;
-  end();
-  return report;
 }
 
 BatchReport RendererSession::died(BatchReport report, bool atOnce) {
@@ -158,11 +171,13 @@ BatchReport RendererSession::died(BatchReport report, bool atOnce) {
 
 void RendererSession::resync(uint64_t generation) {
   if (client_->setGeneration(generation) && client_->ping()) {
-    for (;;) {
+    ++pongsOwed_;
+    while (pongsOwed_ > 0) {
       Frame skipped;
       if (client_->receive(skipped) != ReadStatus::kFrame) break;
-      if (skipped.type == kPong) return;
+      if (skipped.type == kPong) --pongsOwed_;
     }
+    if (pongsOwed_ == 0) return;
   }
   end();
 }
@@ -184,6 +199,7 @@ void RendererSession::stop(Milliseconds timeout) {
 void RendererSession::end() {
   client_.reset();  // kills and reaps a renderer still running
   pid_ = 0;
+  pongsOwed_ = 0;
 }
 
 }  // namespace kfp::client

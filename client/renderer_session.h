@@ -44,8 +44,8 @@ enum class BatchEnd {
   kDone,          // every font of the batch was delivered
   kReplyDropped,  // the Measure's Pong came first: the MeasureResult outgrew the reply limit
   kCancelled,     // the request was cancelled; the stream is back in step or the renderer ended
-  kDied,          // the renderer ended or hung; it is ended now
-  kRefused,       // the renderer's reply did not match the request; it is ended now
+  kDied,          // the renderer ended, hung or broke the protocol; it is ended now
+  kUnsendable,    // the request cannot be sent at all; `error` says why
 };
 
 struct BatchReport {
@@ -54,12 +54,14 @@ struct BatchReport {
   size_t answered = 0;
   // kDied: the renderer went over its memory limit (FatalError MEMORY_HARD_LIMIT or exit 75).
   bool memoryExit = false;
+  std::optional<Error> error;
 };
 
 // How preparing a renderer failed.
 enum class PrepareFailure {
   kStart,    // it could not be started or did not greet: counts against the start attempts
   kRefused,  // it is alive and refused the font set: any renderer would
+  kDied,     // it started and then died, hung or broke the protocol while registering
 };
 
 class RendererSession {
@@ -98,19 +100,21 @@ class RendererSession {
 
  private:
   std::optional<Prepared> greet(Starts& starts);
-  // After a cancel: SetGeneration, a Ping, and every frame up to a Pong thrown away.
+  // After a cancel: SetGeneration, a Ping, and every frame up to the last Pong owed thrown away.
   // A renderer that does not get there is ended.
   void resync(uint64_t generation);
-  // The renderer is gone or must go: a hung one is killed at once; otherwise it has a short
+  // The renderer is gone or must go: a protocol fault kills it at once; otherwise it has a short
   // while to exit by itself, so that its exit code can tell a memory exit. Then it is reaped.
   BatchReport died(BatchReport report, bool atOnce);
-  BatchReport refused(BatchReport report);
 
   SessionOptions options_;
   std::unique_ptr<Client> client_;
   std::atomic<int> pid_{0};
   bool everStarted_ = false;
   uint64_t registeredVersion_ = 0;
+  // Pings sent whose Pong has not been read yet. Every Measure is followed by a Ping, so a resync
+  // after a cancelled Measure owes two.
+  int pongsOwed_ = 0;
 };
 
 }  // namespace kfp::client
