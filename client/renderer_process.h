@@ -73,7 +73,10 @@ class RendererProcess {
   // Sends SIGKILL to a running child and reaps it.
   ProcessExit kill();
 
-  // What the child wrote to stderr so far. After the child has exited this includes everything.
+  // The first kStderrKept bytes the child wrote to stderr so far; the rest is read and dropped,
+  // so that a renderer that floods stderr cannot grow the host. After the child has exited this
+  // includes everything kept.
+  static constexpr size_t kStderrKept = 64 * 1024;
   const std::string& stderrText();
 
  private:

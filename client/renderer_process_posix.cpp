@@ -309,7 +309,8 @@ void RendererProcess::drainStderr(int waitMs) {
   for (;;) {
     const ssize_t n = ::read(errFd_, buffer, sizeof buffer);
     if (n > 0) {
-      stderr_.append(buffer, static_cast<size_t>(n));
+      const size_t room = kStderrKept - std::min(kStderrKept, stderr_.size());
+      stderr_.append(buffer, std::min(room, static_cast<size_t>(n)));
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
