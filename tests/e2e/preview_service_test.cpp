@@ -282,9 +282,12 @@ TEST(PreviewServiceTest, CancelWhileResultsStreamDeliversNothingStale) {
   std::thread running([&] {
     outcome = service.render(first, [&](size_t, RenderResult&&) {
       if (cancelReturned) ++staleDeliveries;
-      std::lock_guard lock(mutex);
+      std::unique_lock lock(mutex);
       ++delivered;
       enough.notify_all();
+      // From here on each result is held back a little: on a loaded machine the renderers could
+      // otherwise finish the request before this test's thread gets to cancel it.
+      if (delivered >= 30) enough.wait_for(lock, Milliseconds(20));
     });
   });
   {
@@ -327,7 +330,10 @@ TEST(PreviewServiceTest, ANewRequestSupersedesTheRunningOne) {
   std::atomic<size_t> delivered{0};
   std::optional<client::Outcome<std::vector<RenderResult>>> older;
   std::thread running([&] {
-    older = service.render(requestFor(fonts, "old"), [&](size_t, RenderResult&&) { ++delivered; });
+    older = service.render(requestFor(fonts, "old"), [&](size_t, RenderResult&&) {
+      // Held back after the tenth, so that the newer request comes while this one still runs.
+      if (++delivered >= 10) std::this_thread::sleep_for(Milliseconds(20));
+    });
   });
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
   while (delivered < 10 && std::chrono::steady_clock::now() < deadline) {
@@ -385,7 +391,17 @@ TEST(PreviewServiceTest, ShutdownLeavesNoProcessAndNoDescriptor) {
     PreviewService service(options);
     const auto fonts = dejaVuFonts(30);
     service.setFonts(fonts);
-    ASSERT_TRUE(service.measure(requestFor(fonts)));
+    // The first result waits until every renderer is up: on a loaded machine one worker could
+    // otherwise take every batch before another one's thread has run at all.
+    bool allUp = false;
+    ASSERT_TRUE(service.measure(requestFor(fonts), [&](size_t, MeasureItem&&) {
+      const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+      while (!allUp && std::chrono::steady_clock::now() < deadline) {
+        const auto running = pidsOf(service);
+        allUp = std::count(running.begin(), running.end(), 0) == 0;
+        if (!allUp) std::this_thread::sleep_for(Milliseconds(2));
+      }
+    }));
     pids = pidsOf(service);
     ASSERT_GT(pids[1], 0);
     ::kill(pids[1], SIGKILL);  // one dies unseen; its replacement must be reaped too
