@@ -20,7 +20,7 @@
 //   double-answer      answer a Measure twice; follow a Render's results with one more
 //   crash FONT         abort when drawing FONT (for a Measure: when measuring a batch with it)
 //   memory-exit FONT   exit 75 when drawing FONT, as a renderer over its memory limit does
-//   close-input        answer the first Measure or Render, then close stdin and stay alive
+//   close-input        close stdin before the last result of the first Render, then stay alive
 
 #include <fcntl.h>
 #include <signal.h>
@@ -159,11 +159,15 @@ void answerLayout(const Script& script, uint8_t type, const JsonValue& request) 
       sendFrame(kfp::kRenderResult, "{}");
       continue;
     }
+    // Closed before the last result goes out, so that the host's next write finds it closed.
+    const bool closing = play && f == "close-input" && i + 1 == fontIds.size();
+    if (closing) ::close(0);
     sendFrame(kfp::kRenderResult,
               resultJson(echo(request, requestId), idOf(fontIds[i]),
                          ",\"resolved\":true,\"width\":2,\"height\":1,\"stride\":2,"
                          "\"textHeight\":12,\"pixelFormat\":\"gray8\"}"),
               std::string(2, '\x7F'));
+    if (closing) stayAlive();
   }
   if (play && f == "double-answer" && !fontIds.empty()) {
     sendFrame(kfp::kRenderResult, resultJson(echo(request, requestId), fontIds[0],
@@ -251,10 +255,6 @@ int main(int argc, char** argv) {
       case kfp::kMeasure:
       case kfp::kRender:
         answerLayout(script, type, root);
-        if (script.active && script.fault == "close-input") {
-          ::close(0);
-          stayAlive();
-        }
         break;
       case kfp::kPing:
         sendFrame(kfp::kPong, "{}");
