@@ -32,6 +32,7 @@ size_t defaultWorkerCount() {
 PreviewServiceOptions clamped(PreviewServiceOptions options) {
   options.measureBatch = std::max<size_t>(options.measureBatch, 1);
   options.renderBatch = std::max<size_t>(options.renderBatch, 1);
+  options.newFacesPerBatch = std::max<size_t>(options.newFacesPerBatch, 1);
   options.registrationChunk =
       std::clamp<size_t>(options.registrationChunk, 1, kMaxRegistrationChunk);
   if (options.replyTimeout <= Milliseconds(0)) options.replyTimeout = Milliseconds(10000);
@@ -314,6 +315,17 @@ void PreviewService::workOn(RendererSession& session, Call& call) {
     }
     failedStarts = 0;
     registrationDeaths = 0;
+    // What this renderer has not resolved yet decides how much of the batch it takes now; the rest
+    // goes back to the queue for whichever worker comes next.
+    const size_t take = fontsWithinNewFaces(batch, options_.newFacesPerBatch, [&](size_t index) {
+      return session.knows(call.request->fontIds[index]);
+    });
+    if (take < batch.size()) {
+      std::lock_guard lock(call.mutex);
+      call.queue.emplace_front(batch.begin() + static_cast<ptrdiff_t>(take), batch.end());
+      batch.resize(take);
+      call.changed.notify_all();
+    }
     runBatch(session, call, batch);
   }
   // A cancelled request's leftovers must not be answered: raise the generation on this renderer.

@@ -53,6 +53,10 @@ struct PreviewServiceOptions {
   // so that no MeasureResult can exceed the reply limit. 0 is taken as 1.
   size_t measureBatch = 256;
   size_t renderBatch = 32;
+  // At most this many fonts per batch that its renderer has not resolved yet: each costs it memory
+  // (tens of KiB per face, more with glyph caches) within one frame, and a frame must not take a
+  // renderer from its soft memory limit over its hard one. 0 is taken as 1.
+  size_t newFacesPerBatch = 512;
   // Fonts per FontChunk while a set is registered; clamped to 1..kMaxRegistrationChunk.
   size_t registrationChunk = 250;
 };

@@ -53,6 +53,7 @@ std::optional<RendererSession::Prepared> RendererSession::prepare(
   auto registered = client_->registerFontsChunkedAndWait(fonts, options_.registrationChunk);
   if (registered) {
     registeredVersion_ = version;
+    answered_.clear();
     return std::nullopt;
   }
   const Error& error = registered.error();
@@ -138,6 +139,7 @@ BatchReport RendererSession::run(bool isRender, const LayoutRequest& layout,
         }
       }
       report.answered = count;
+      answered_.insert(layout.fontIds.begin(), layout.fontIds.end());
       measured = true;
       continue;
     }
@@ -152,6 +154,7 @@ BatchReport RendererSession::run(bool isRender, const LayoutRequest& layout,
         report.end = BatchEnd::kCancelled;
         return report;
       }
+      answered_.insert(layout.fontIds[k]);
       if (++report.answered == count) return report;
       continue;
     }
@@ -187,6 +190,7 @@ void RendererSession::skipGeneration(uint64_t generation) {
 }
 
 void RendererSession::clearCache() {
+  answered_.clear();
   if (client_) (void)client_->clearCache();
 }
 
@@ -199,6 +203,7 @@ void RendererSession::stop(Milliseconds timeout) {
 void RendererSession::end() {
   client_.reset();  // kills and reaps a renderer still running
   pid_ = 0;
+  answered_.clear();
   pongsOwed_ = 0;
 }
 

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "kfp_client.h"
@@ -90,6 +91,11 @@ class RendererSession {
   // replies, handing each result to `receiver`.
   BatchReport run(bool isRender, const LayoutRequest& layout, BatchReceiver& receiver);
 
+  // Whether this renderer has answered for `fontId` since it started, registered its current set
+  // or cleared its cache. A renderer whose memory guard cleared its cache by itself has forgotten
+  // more than this says; batch sizes still bound what that costs.
+  bool knows(const std::string& fontId) const { return answered_.count(fontId) != 0; }
+
   // Tells the renderer that `generation` is cancelled, so it skips what it still has queued.
   void skipGeneration(uint64_t generation);
   void clearCache();
@@ -112,6 +118,7 @@ class RendererSession {
   std::atomic<int> pid_{0};
   bool everStarted_ = false;
   uint64_t registeredVersion_ = 0;
+  std::unordered_set<std::string> answered_;
   // Pings sent whose Pong has not been read yet. Every Measure is followed by a Ping, so a resync
   // after a cancelled Measure owes two.
   int pongsOwed_ = 0;

@@ -329,7 +329,12 @@ TEST(PreviewServiceFaultTest, MeasureAndRenderBatchesFollowTheirOwnSizes) {
 
 TEST(PreviewServiceFaultTest, ARequestTooLargeToSendFailsAtOnceAndBlamesNoRenderer) {
   Scratch scratch;
-  PreviewService service(fakeOptions(scratch, {}));
+  // Two workers and a batch per font: the failure must be set before the batch is given back, or
+  // the other worker finds fonts without a batch and fails the request as an internal error.
+  auto options = fakeOptions(scratch, {});
+  options.workers = 2;
+  options.measureBatch = options.renderBatch = 1;
+  PreviewService service(options);
   const auto fonts = fontsNamed(3);
   service.setFonts(fonts);
   PreviewRequest request = requestFor(fonts);
@@ -343,10 +348,9 @@ TEST(PreviewServiceFaultTest, ARequestTooLargeToSendFailsAtOnceAndBlamesNoRender
     EXPECT_EQ(done.error().code(), codes::kRequestTooLarge);
     EXPECT_EQ(results.counts, std::vector<int>(fonts.size(), 0));
   }
-  EXPECT_EQ(service.stats().rendererStarts, 1u);
-  // The renderer got nothing of it and answers the next request.
+  // The renderers got nothing of it and answer the next request.
   EXPECT_TRUE(service.measure(requestFor(fonts)));
-  EXPECT_EQ(service.stats().rendererStarts, 1u);
+  EXPECT_EQ(service.stats().rendererRestarts, 0u);
 
   // The low-level client refuses it the same way, without a byte on the stream.
   auto client = Client::start({KFP_SCRIPTED_RENDERER_PATH, {}, Milliseconds(20000)});
@@ -426,6 +430,23 @@ TEST(PreviewServiceFaultTest, OptionsOutsideTheirRangeAreClamped) {
   ASSERT_TRUE(service.measure(request));
   EXPECT_EQ(fontCounts(scratch, kFontChunk, "fonts"), (std::vector<size_t>{250, 250, 100}));
   EXPECT_EQ(fontCounts(scratch, kMeasure, "fontIds"), (std::vector<size_t>{1, 1}));
+}
+
+TEST(PreviewServiceFaultTest, BatchesCarryFewFontsTheRendererHasNotResolvedYet) {
+  Scratch scratch;
+  auto options = fakeOptions(scratch, {});
+  options.measureBatch = options.renderBatch = 10;
+  options.newFacesPerBatch = 2;
+  PreviewService service(options);
+  const auto fonts = fontsNamed(5);
+  service.setFonts(fonts);
+  const PreviewRequest request = requestFor(fonts);
+  ASSERT_TRUE(service.measure(request));  // all new: two at a time
+  ASSERT_TRUE(service.render(request));   // all resolved already: one batch
+  ASSERT_TRUE(service.clearCache());
+  ASSERT_TRUE(service.measure(request));  // forgotten again
+  EXPECT_EQ(fontCounts(scratch, kMeasure, "fontIds"), (std::vector<size_t>{2, 2, 1, 2, 2, 1}));
+  EXPECT_EQ(fontCounts(scratch, kRender, "fontIds"), (std::vector<size_t>{5}));
 }
 
 }  // namespace
