@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <deque>
 #include <thread>
+#include <utility>
 
 #include "death_policy.h"
 #include "font_batches.h"
@@ -244,9 +245,12 @@ Outcome<std::vector<Result>> PreviewService::run(bool isRender, const PreviewReq
 bool PreviewService::deliver(Call& call, size_t index, void* result) {
   std::lock_guard lock(deliveryMutex_);
   if (epoch_ != call.epoch) return false;
-  tCallbackOf = this;
+  // Restored on the way out, a throwing callback included, and nested services keep theirs.
+  struct Marked {
+    const PreviewService* previous;
+    ~Marked() { tCallbackOf = previous; }
+  } marked{std::exchange(tCallbackOf, this)};
   call.deliverTo(index, result);
-  tCallbackOf = nullptr;
   return true;
 }
 

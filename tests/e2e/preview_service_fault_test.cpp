@@ -411,6 +411,28 @@ TEST(PreviewServiceFaultTest, CallsFromAResultCallbackThatWouldWaitForItFailWith
   }
 }
 
+TEST(PreviewServiceFaultTest, AnotherServiceUsedFromACallbackLeavesTheCallbackMarked) {
+  Scratch outerScratch, innerScratch;
+  PreviewService outer(fakeOptions(outerScratch, {}));
+  PreviewService inner(fakeOptions(innerScratch, {}));
+  const auto fonts = fontsNamed(2);
+  outer.setFonts(fonts);
+  inner.setFonts(fonts);
+  const PreviewRequest request = requestFor(fonts);
+  std::optional<bool> innerDone;
+  std::optional<Status> again;
+  auto done = outer.measure(request, [&](size_t, MeasureItem&&) {
+    if (innerDone) return;
+    // Another service is free to use from here, and its callbacks do not unmark this one.
+    innerDone = inner.measure(request, [](size_t, MeasureItem&&) {}).ok();
+    again = outer.clearCache();
+  });
+  ASSERT_TRUE(done) << done.error();
+  EXPECT_EQ(innerDone, true);
+  ASSERT_TRUE(again && !*again);
+  EXPECT_EQ(again->error().code(), codes::kCalledFromCallback);
+}
+
 TEST(PreviewServiceFaultTest, OptionsOutsideTheirRangeAreClamped) {
   Scratch scratch;
   auto options = fakeOptions(scratch, {});
