@@ -139,7 +139,8 @@ bool reaped(int pid) {
 
 TEST(PreviewServiceFaultTest, AReplyThatBreaksTheProtocolReplacesTheRendererAndLosesNothing) {
   const char* const faults[] = {"garbage",          "wrong-request-id", "wrong-font-id",
-                                "unexpected-frame", "undecodable",      "double-answer"};
+                                "unexpected-frame", "undecodable",      "double-answer",
+                                "short-answer"};
   for (const char* fault : faults) {
     for (const bool isRender : {false, true}) {
       SCOPED_TRACE(std::string(fault) + (isRender ? " render" : " measure"));

@@ -18,6 +18,8 @@
 //   unexpected-frame   answer a Measure or Render with FontsRegistered
 //   undecodable        answer with a MeasureResult or RenderResult without its fields
 //   double-answer      answer a Measure twice; follow a Render's results with one more
+//   short-answer       leave the last font out of a MeasureResult; end a Render's results one
+//                      short, with a Pong nobody asked for
 //   crash FONT         abort when drawing FONT (for a Measure: when measuring a batch with it)
 //   memory-exit FONT   exit 75 when drawing FONT, as a renderer over its memory limit does
 //   close-input        close stdin before the last result of the first Render, then stay alive
@@ -142,7 +144,9 @@ void answerLayout(const Script& script, uint8_t type, const JsonValue& request) 
     std::string json = "{";
     json += echo(request, requestId);
     json += ",\"items\":[";
-    for (size_t i = 0; i < fontIds.size(); ++i) {
+    const size_t items =
+        play && f == "short-answer" && !fontIds.empty() ? fontIds.size() - 1 : fontIds.size();
+    for (size_t i = 0; i < items; ++i) {
       if (i) json += ",";
       json += resultJson({}, idOf(fontIds[i]), ",\"resolved\":true,\"height\":12,\"lineCount\":1}");
     }
@@ -158,6 +162,10 @@ void answerLayout(const Script& script, uint8_t type, const JsonValue& request) 
     if (play && f == "undecodable") {
       sendFrame(kfp::kRenderResult, "{}");
       continue;
+    }
+    if (play && f == "short-answer" && i + 1 == fontIds.size()) {
+      sendFrame(kfp::kPong, "{}");
+      break;
     }
     // Closed before the last result goes out, so that the host's next write finds it closed.
     const bool closing = play && f == "close-input" && i + 1 == fontIds.size();
