@@ -217,13 +217,16 @@ TEST(PreviewServiceTest, ARendererKilledInTheMiddleOfARenderIsReplacedAndNothing
     tally.add(index, result.resolved, result.error);
     highest = std::max(highest, index);
     const int pid = pidsOf(service)[0];
-    const bool first = tally.total == 20;
+    // From the 20th result on, not at exactly the 20th: on a loaded machine the other worker may
+    // deliver those before the first renderer is even started.
+    const bool first = killed.empty() && tally.total >= 20;
     const bool second = killed.size() == 1 && pid > 0 && !killed.count(pid) &&
                         tally.total + 500 < fonts.size() &&
                         std::all_of(inFlightAtFirstKill.begin(), inFlightAtFirstKill.end(),
                                     [&](size_t i) { return tally.counts[i] != 0; });
     // Twice during the run, kill the first renderer while it still has work.
-    if ((first || second) && pid > 0 && killed.insert(pid).second) ::kill(pid, SIGKILL);
+    if (!(first || second) || pid <= 0 || !killed.insert(pid).second) return;
+    ::kill(pid, SIGKILL);
     if (first) {
       for (size_t i = 0; i < std::min(fonts.size(), highest + 1 + 4 * 4 * 2); ++i) {
         if (tally.counts[i] == 0) inFlightAtFirstKill.push_back(i);
