@@ -64,6 +64,12 @@ std::optional<RendererSession::Prepared> RendererSession::prepare(
     return Prepared{PrepareFailure::kStart, error};
   }
   if (error.kind() == ErrorKind::kRendererError) return Prepared{PrepareFailure::kRefused, error};
+  if (error.kind() == ErrorKind::kInvalidRequest) {
+    // A chunk too large to send: no renderer would take the set. This one is left half-way through
+    // a registration, so it goes.
+    end();
+    return Prepared{PrepareFailure::kRefused, error};
+  }
   end();
   return Prepared{PrepareFailure::kDied, error};
 }

@@ -61,7 +61,7 @@ struct BatchReport {
 // How preparing a renderer failed.
 enum class PrepareFailure {
   kStart,    // it could not be started or did not greet: counts against the start attempts
-  kRefused,  // it is alive and refused the font set: any renderer would
+  kRefused,  // it refused the font set, or the set cannot be sent: any renderer would
   kDied,     // it started and then died, hung or broke the protocol while registering
 };
 

@@ -80,7 +80,12 @@ PreviewServiceOptions fakeOptions(const Scratch& scratch, const Script& script) 
 
 std::vector<FontDescriptor> fontsNamed(size_t count) {
   std::vector<FontDescriptor> fonts;
-  for (size_t i = 0; i < count; ++i) fonts.push_back({.fontId = "f" + std::to_string(i)});
+  for (size_t i = 0; i < count; ++i) {
+    FontDescriptor font;
+    font.fontId.push_back('f');
+    font.fontId += std::to_string(i);
+    fonts.push_back(std::move(font));
+  }
   return fonts;
 }
 
@@ -351,6 +356,15 @@ TEST(PreviewServiceFaultTest, ARequestTooLargeToSendFailsAtOnceAndBlamesNoRender
   }
   // The renderers got nothing of it and answer the next request.
   EXPECT_TRUE(service.measure(requestFor(fonts)));
+  EXPECT_EQ(service.stats().rendererRestarts, 0u);
+
+  // A font set that cannot be sent fails the request the same way.
+  auto tooLarge = fonts;
+  tooLarge[1].familyName.assign(9u << 20, 'n');
+  service.setFonts(tooLarge);
+  auto refused = service.measure(requestFor(fonts));
+  ASSERT_FALSE(refused);
+  EXPECT_EQ(refused.error().code(), codes::kRequestTooLarge) << refused.error();
   EXPECT_EQ(service.stats().rendererRestarts, 0u);
 
   // The low-level client refuses it the same way, without a byte on the stream.
