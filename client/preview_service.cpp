@@ -294,7 +294,7 @@ void PreviewService::workOn(RendererSession& session, Call& call) {
     if (failed) {
       switch (failed->failure) {
         case PrepareFailure::kRefused:
-          // The renderer is alive and said no: another renderer would say the same.
+          // The renderer said no, or the set cannot be sent: no other renderer would do better.
           call.release(&batch, failed->error);
           return;
         case PrepareFailure::kStart:
