@@ -69,8 +69,9 @@ ProcessMemory memoryOf(pid_t pid) {
 }
 
 std::unique_ptr<Client> startRenderer() {
-  auto renderer = Client::start(
-      {.rendererPath = KFP_RENDERER_PATH, .replyTimeout = client::Milliseconds(600000)});
+  auto renderer = Client::start({.rendererPath = KFP_RENDERER_PATH,
+                                 .replyTimeout = client::Milliseconds(600000)})
+                      .valueOr(nullptr);
   Frame frame;
   if (!renderer || !renderer->hello() || renderer->receive(frame) != client::ReadStatus::kFrame) {
     std::printf("the renderer could not be started\n");
@@ -269,7 +270,7 @@ void manyIdsOneFamily() {
   std::printf("== %zu ids naming one installed family, one Measure of all\n", kIds);
   auto renderer = startRenderer();
   if (!renderer) return;
-  const ProcessMemory idle = memoryOf(renderer->process().pid());
+  const ProcessMemory idle = memoryOf(renderer->pid());
   std::vector<FontDescriptor> fonts;
   LayoutRequest request;
   request.text = "a";
@@ -278,11 +279,11 @@ void manyIdsOneFamily() {
     request.fontIds.push_back(std::to_string(i));
   }
   if (!renderer->registerFontsAndWait(fonts)) return;
-  const ProcessMemory registered = memoryOf(renderer->process().pid());
+  const ProcessMemory registered = memoryOf(renderer->pid());
   const auto start = Clock::now();
   const bool ok = measureAll(*renderer, request);
   const double seconds = secondsSince(start);
-  const ProcessMemory measured = memoryOf(renderer->process().pid());
+  const ProcessMemory measured = memoryOf(renderer->pid());
   std::printf("  Measure of all: %.3f s%s (target <= 3 s)\n", seconds, ok ? "" : " FAILED");
   std::printf("  memory     anonymous %7.1f MiB  resident %7.1f MiB (targets <= 64, <= 128)\n",
               measured.anonymousMiB, measured.residentMiB);
@@ -301,7 +302,7 @@ void manyIdsOneFamily() {
   measureAll(*renderer, request);
   const auto exitStart = Clock::now();
   renderer->shutdown();
-  renderer->process().waitForExit(client::Milliseconds(600000));
+  renderer->waitForExit(client::Milliseconds(600000));
   std::printf("  Shutdown to exit with %zu resolved ids: %.2f ms\n", kIds,
               secondsSince(exitStart) * 1e3);
 }
@@ -324,7 +325,7 @@ void clearGrowth(const std::vector<std::string>& postScriptNames) {
     measureAll(*renderer, request);
     const auto exitStart = Clock::now();
     renderer->shutdown();
-    renderer->process().waitForExit(client::Milliseconds(600000));
+    renderer->waitForExit(client::Milliseconds(600000));
     std::printf("  %6zu ids: ClearCache + Ping %8.2f ms, Shutdown to exit %8.2f ms\n", count, clear,
                 secondsSince(exitStart) * 1e3);
   }

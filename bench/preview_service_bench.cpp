@@ -44,8 +44,7 @@ LayoutRequest layoutFor(const std::vector<FontDescriptor>& fonts) {
 
 // The bare client: one renderer, one Render for every font. Negative on failure.
 double bareClient(const std::vector<FontDescriptor>& fonts) {
-  std::string error;
-  auto client = Client::start({KFP_RENDERER_PATH, {}, Milliseconds(60000)}, &error);
+  auto client = Client::start({KFP_RENDERER_PATH, {}, Milliseconds(60000)}).valueOr(nullptr);
   Frame ack;
   if (!client || !client->hello() || client->receive(ack) != ReadStatus::kFrame) return -1;
   if (!client->registerFontsChunkedAndWait(fonts)) return -1;

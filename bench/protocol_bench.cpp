@@ -81,10 +81,12 @@ std::vector<FontDescriptor> manyFonts(size_t count) {
 }
 
 std::unique_ptr<RendererProcess> start(const std::string& path) {
-  std::string error;
-  auto process = RendererProcess::spawn(path, {}, &error);
-  if (!process) std::fprintf(stderr, "cannot start %s: %s\n", path.c_str(), error.c_str());
-  return process;
+  auto process = RendererProcess::spawn(path, {});
+  if (!process) {
+    std::fprintf(stderr, "cannot start %s: %s\n", path.c_str(), process.error().describe().c_str());
+    return nullptr;
+  }
+  return std::move(process).value();
 }
 
 void report(const char* what, const Stats& renderer, const Stats& baseline, const char* target) {

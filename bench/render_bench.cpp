@@ -200,7 +200,7 @@ struct PipeFigures {
 PipeFigures measureThroughPipe(const std::vector<BenchFont>& fonts,
                                const std::string& rendererPath = KFP_RENDERER_PATH) {
   PipeFigures figures;
-  auto renderer = client::Client::start({.rendererPath = rendererPath});
+  auto renderer = client::Client::start({.rendererPath = rendererPath}).valueOr(nullptr);
   if (!renderer || !renderer->hello()) return figures;
   std::vector<client::FontDescriptor> descriptors;
   client::LayoutRequest request;
@@ -272,8 +272,10 @@ int writeFrames(size_t frameBytes, size_t count) {
 // writes them: what the pipe itself costs on this machine.
 double pipeFloor(size_t frameBytes) {
   constexpr size_t kFrames = 20000;
-  auto child = client::RendererProcess::spawn(
-      "/proc/self/exe", {"--write-frames", std::to_string(frameBytes), std::to_string(kFrames)});
+  auto child =
+      client::RendererProcess::spawn(
+          "/proc/self/exe", {"--write-frames", std::to_string(frameBytes), std::to_string(kFrames)})
+          .valueOr(nullptr);
   if (!child || !child->writeBytes("g", 1)) return 0;
   client::Frame frame;
   const auto start = Clock::now();

@@ -42,12 +42,12 @@ uint64_t anonymousKiB(pid_t pid) {
 // Milliseconds from spawn to the first reply frame of type `replyType`; negative on failure.
 double spawnToReply(const std::string& path, uint8_t replyType, uint64_t* idleKiB) {
   const auto start = Clock::now();
-  std::string error;
-  auto process = RendererProcess::spawn(path, {}, &error);
-  if (!process) {
-    std::fprintf(stderr, "cannot start %s: %s\n", path.c_str(), error.c_str());
+  auto started = RendererProcess::spawn(path, {});
+  if (!started) {
+    std::fprintf(stderr, "cannot start %s: %s\n", path.c_str(), started.error().describe().c_str());
     return -1;
   }
+  auto process = std::move(started).value();
   Frame reply;
   if (!process->writeFrame(kHello, "{\"protocolVersion\":1}") ||
       process->readFrame(reply, kTimeout) != ReadStatus::kFrame || reply.type != replyType) {

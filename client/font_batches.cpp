@@ -1,5 +1,7 @@
 #include "font_batches.h"
 
+#include <algorithm>
+
 namespace kfp::client {
 
 size_t measureItemBound(const std::string& fontId) {
@@ -27,6 +29,16 @@ std::vector<std::vector<size_t>> splitIntoBatches(const std::vector<std::string>
   }
   if (!current.empty()) batches.push_back(std::move(current));
   return batches;
+}
+
+size_t fontsWithinNewFaces(const std::vector<size_t>& batch, size_t newFaces,
+                           const std::function<bool(size_t)>& known) {
+  size_t unknown = 0;
+  for (size_t i = 0; i < batch.size(); ++i) {
+    if (known(batch[i])) continue;
+    if (++unknown > newFaces) return std::max<size_t>(i, 1);
+  }
+  return batch.size();
 }
 
 }  // namespace kfp::client

@@ -2,6 +2,7 @@
 // Splitting a request's font list into batches that each fit one frame both ways.
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -22,5 +23,11 @@ size_t measureItemBound(const std::string& fontId);
 std::vector<std::vector<size_t>> splitIntoBatches(const std::vector<std::string>& fontIds,
                                                   size_t maxFonts,
                                                   size_t budget = kBatchJsonBudget);
+
+// How many of `batch`'s first fonts a renderer can take while at most `newFaces` of them are
+// fonts it has not resolved yet (`known` false): every new face costs the renderer memory within
+// one frame, between two looks of its memory guard. At least one font, so that work goes on.
+size_t fontsWithinNewFaces(const std::vector<size_t>& batch, size_t newFaces,
+                           const std::function<bool(size_t)>& known);
 
 }  // namespace kfp::client

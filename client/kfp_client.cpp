@@ -2,78 +2,102 @@
 
 #include <algorithm>
 
+#include "protocol/frame.h"
 #include "protocol/message_types.h"
 
 namespace kfp::client {
 namespace {
 
-template <typename T>
-Outcome<T> failed(std::string what) {
-  return Outcome<T>{std::nullopt, Failure{std::move(what)}};
+Error unexpected(const Frame& frame) {
+  if (auto code = decodeErrorCode(frame)) return Error(ErrorKind::kRendererError, *code);
+  return Error(ErrorKind::kProtocol, codes::kUnexpectedReply, describeFrame(frame));
+}
+
+Error undecodable(const Frame& frame) {
+  return Error(ErrorKind::kProtocol, codes::kMalformedReply, describeFrame(frame));
 }
 
 }  // namespace
 
-std::unique_ptr<Client> Client::start(const ClientOptions& options, std::string* error) {
-  auto process = RendererProcess::spawn(options.rendererPath, options.extraArgs, error);
-  if (!process) return nullptr;
-  return std::unique_ptr<Client>(new Client(std::move(process), options.replyTimeout));
+Error readFailure(ReadStatus status) {
+  switch (status) {
+    case ReadStatus::kTimeout:
+      return Error(ErrorKind::kTimeout, codes::kReplyTimeout);
+    case ReadStatus::kMalformed:
+      return Error(ErrorKind::kProtocol, codes::kMalformedReply, readStatusName(status));
+    case ReadStatus::kFrame:
+      return Error(ErrorKind::kInternal, codes::kInternal, "a frame read as a failure");
+    case ReadStatus::kEndOfStream:
+    case ReadStatus::kTruncated:
+    case ReadStatus::kClosed:
+      break;
+  }
+  return Error(ErrorKind::kProtocol, codes::kStreamEnded, readStatusName(status));
 }
 
-bool Client::hello() {
-  return hello(kProtocolVersion);
+Outcome<std::unique_ptr<Client>> Client::start(const ClientOptions& options) {
+  auto process = RendererProcess::spawn(options.rendererPath, options.extraArgs);
+  if (!process) return process.error();
+  return std::unique_ptr<Client>(new Client(std::move(process).value(), options.replyTimeout));
 }
 
-bool Client::hello(double protocolVersion) {
-  return sendRaw(kHello, helloJson(protocolVersion));
+Status Client::hello() {
+  return send(kHello, helloJson(kProtocolVersion));
 }
 
-bool Client::registerFonts(const std::vector<FontDescriptor>& fonts) {
-  return sendRaw(kRegisterFonts, fontListJson(fonts));
+Status Client::registerFonts(const std::vector<FontDescriptor>& fonts) {
+  return send(kRegisterFonts, fontListJson(fonts));
 }
 
-bool Client::beginFonts(double fontCount) {
-  return sendRaw(kBeginFonts, beginFontsJson(fontCount));
+Status Client::beginFonts(double fontCount) {
+  return send(kBeginFonts, beginFontsJson(fontCount));
 }
 
-bool Client::fontChunk(const std::vector<FontDescriptor>& fonts) {
-  return sendRaw(kFontChunk, fontListJson(fonts));
+Status Client::fontChunk(const std::vector<FontDescriptor>& fonts) {
+  return send(kFontChunk, fontListJson(fonts));
 }
 
-bool Client::commitFonts() {
-  return sendRaw(kCommitFonts, "{}");
+Status Client::commitFonts() {
+  return send(kCommitFonts, "{}");
 }
 
-bool Client::measure(const LayoutRequest& request) {
-  return sendRaw(kMeasure, layoutRequestJson(request));
+Status Client::measure(const LayoutRequest& request) {
+  return send(kMeasure, layoutRequestJson(request));
 }
 
-bool Client::render(const LayoutRequest& request) {
-  return sendRaw(kRender, layoutRequestJson(request));
+Status Client::render(const LayoutRequest& request) {
+  return send(kRender, layoutRequestJson(request));
 }
 
-bool Client::setGeneration(uint64_t generation) {
-  return sendRaw(kSetGeneration, setGenerationJson(generation));
+Status Client::setGeneration(uint64_t generation) {
+  return send(kSetGeneration, setGenerationJson(generation));
 }
 
-bool Client::ping() {
-  return sendRaw(kPing, "{}");
+Status Client::ping() {
+  return send(kPing, "{}");
 }
 
-bool Client::shutdown() {
-  return sendRaw(kShutdown, "{}");
+Status Client::shutdown() {
+  return send(kShutdown, "{}");
 }
 
-bool Client::clearCache() {
-  return sendRaw(kClearCache, "{}");
+Status Client::clearCache() {
+  return send(kClearCache, "{}");
 }
 
-bool Client::sendRaw(uint8_t type, std::string_view json, const std::vector<uint8_t>& payload) {
-  return process_->writeFrame(type, json, payload);
-}
-
-bool Client::sendBytes(std::string_view bytes) {
-  return process_->writeBytes(bytes.data(), bytes.size());
+Status Client::send(uint8_t type, std::string_view json, const std::vector<uint8_t>& payload) {
+  // Checked here rather than left to the frame writer, whose refusal looks like a broken pipe:
+  // a request too large to send is the host's to fix, and no renderer is at fault.
+  if (json.size() > kMaxJsonLength ||
+      kFrameHeaderSize - 4 + json.size() + payload.size() > kMaxFrameLength) {
+    return Error(ErrorKind::kInvalidRequest, codes::kRequestTooLarge,
+                 "a frame of " + std::to_string(json.size()) + " bytes of JSON text and " +
+                     std::to_string(payload.size()) + " of payload");
+  }
+  if (!process_->writeFrame(type, json, payload)) {
+    return Error(ErrorKind::kProtocol, codes::kWriteFailed);
+  }
+  return {};
 }
 
 ReadStatus Client::receive(Frame& frame) {
@@ -87,68 +111,66 @@ ReadStatus Client::receive(Frame& frame, Milliseconds timeout) {
 Outcome<Frame> Client::expectFrame(uint8_t type) {
   Frame frame;
   const ReadStatus status = receive(frame);
-  if (status != ReadStatus::kFrame) return failed<Frame>(readStatusName(status));
-  if (frame.type == type) return Outcome<Frame>{std::move(frame), {}};
-  if (auto code = decodeErrorCode(frame)) return failed<Frame>(*code);
-  return failed<Frame>("unexpected " + describeFrame(frame));
+  if (status != ReadStatus::kFrame) return readFailure(status);
+  if (frame.type == type) return frame;
+  return unexpected(frame);
 }
 
 Outcome<uint64_t> Client::registerFontsAndWait(const std::vector<FontDescriptor>& fonts) {
-  if (!registerFonts(fonts)) return failed<uint64_t>("write failed");
+  if (auto sent = registerFonts(fonts); !sent) return sent.error();
   auto reply = expectFrame(kFontsRegistered);
-  if (!reply) return failed<uint64_t>(reply.failure.what);
-  if (auto count = decodeFontCount(*reply.value)) return Outcome<uint64_t>{*count, {}};
-  return failed<uint64_t>("undecodable " + describeFrame(*reply.value));
+  if (!reply) return reply.error();
+  if (auto count = decodeFontCount(*reply)) return *count;
+  return undecodable(*reply);
 }
 
 Outcome<uint64_t> Client::registerFontsChunkedAndWait(const std::vector<FontDescriptor>& fonts,
                                                       size_t chunkSize) {
   if (chunkSize == 0) chunkSize = 1;
-  if (!beginFonts(static_cast<double>(fonts.size()))) return failed<uint64_t>("write failed");
-  if (auto ack = expectFrame(kBeginFontsAck); !ack) return failed<uint64_t>(ack.failure.what);
+  if (auto sent = beginFonts(static_cast<double>(fonts.size())); !sent) return sent.error();
+  if (auto ack = expectFrame(kBeginFontsAck); !ack) return ack.error();
   for (size_t start = 0; start < fonts.size(); start += chunkSize) {
     const size_t end = std::min(fonts.size(), start + chunkSize);
     std::vector<FontDescriptor> chunk(fonts.begin() + static_cast<ptrdiff_t>(start),
                                       fonts.begin() + static_cast<ptrdiff_t>(end));
-    if (!fontChunk(chunk)) return failed<uint64_t>("write failed");
+    if (auto sent = fontChunk(chunk); !sent) return sent.error();
     auto ack = expectFrame(kFontChunkAck);
-    if (!ack) return failed<uint64_t>(ack.failure.what);
-    if (decodeReceivedCount(*ack.value) != end) {
-      return failed<uint64_t>("unexpected " + describeFrame(*ack.value));
-    }
+    if (!ack) return ack.error();
+    auto received = decodeReceivedCount(*ack);
+    if (!received) return undecodable(*ack);
+    if (*received != end) return unexpected(*ack);
   }
-  if (!commitFonts()) return failed<uint64_t>("write failed");
+  if (auto sent = commitFonts(); !sent) return sent.error();
   auto reply = expectFrame(kFontsRegistered);
-  if (!reply) return failed<uint64_t>(reply.failure.what);
-  if (auto count = decodeFontCount(*reply.value)) return Outcome<uint64_t>{*count, {}};
-  return failed<uint64_t>("undecodable " + describeFrame(*reply.value));
+  if (!reply) return reply.error();
+  if (auto count = decodeFontCount(*reply)) return *count;
+  return undecodable(*reply);
 }
 
 Outcome<MeasureResult> Client::measureAndWait(const LayoutRequest& request) {
-  if (!measure(request)) return failed<MeasureResult>("write failed");
+  if (auto sent = measure(request); !sent) return sent.error();
   auto reply = expectFrame(kMeasureResult);
-  if (!reply) return failed<MeasureResult>(reply.failure.what);
-  if (auto result = decodeMeasureResult(*reply.value)) return Outcome<MeasureResult>{*result, {}};
-  return failed<MeasureResult>("undecodable " + describeFrame(*reply.value));
+  if (!reply) return reply.error();
+  if (auto result = decodeMeasureResult(*reply)) return std::move(*result);
+  return undecodable(*reply);
 }
 
 Outcome<std::vector<RenderResult>> Client::renderAndWait(const LayoutRequest& request) {
-  using Results = std::vector<RenderResult>;
-  if (!render(request)) return failed<Results>("write failed");
-  Results results;
+  if (auto sent = render(request); !sent) return sent.error();
+  std::vector<RenderResult> results;
   for (size_t i = 0; i < request.fontIds.size(); ++i) {
     auto reply = expectFrame(kRenderResult);
-    if (!reply) return failed<Results>(reply.failure.what);
+    if (!reply) return reply.error();
     // A frame that does not decode is left untouched, so it can still be described.
-    auto result = decodeRenderResult(std::move(*reply.value));
-    if (!result) return failed<Results>("undecodable " + describeFrame(*reply.value));
+    auto result = decodeRenderResult(std::move(*reply));
+    if (!result) return undecodable(*reply);
     results.push_back(std::move(*result));
   }
-  return Outcome<Results>{std::move(results), {}};
+  return results;
 }
 
 ProcessExit Client::stop(Milliseconds timeout) {
-  shutdown();
+  (void)shutdown();
   process_->closeInput();
   ProcessExit exit = process_->waitForExit(timeout);
   if (exit.kind == ProcessExit::Kind::kRunning) exit = process_->kill();

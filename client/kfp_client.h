@@ -3,14 +3,19 @@
 //
 // The send functions only write; replies are read with receive() or the *AndWait calls, which
 // wait at most the client's reply timeout. A host drives one renderer from one thread.
+//
+// Failures are Errors (outcome.h): a send fails with WRITE_FAILED when the renderer stopped
+// reading, or REQUEST_TOO_LARGE, without writing anything, when the request does not fit in a
+// frame. The *AndWait calls add the renderer's Error codes, REPLY_TIMEOUT, STREAM_ENDED,
+// MALFORMED_REPLY and UNEXPECTED_REPLY. receive() hands out the process layer's ReadStatus.
 
 #include <memory>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "client_frame.h"
+#include "outcome.h"
 #include "renderer_process.h"
 #include "replies.h"
 #include "requests.h"
@@ -23,41 +28,25 @@ struct ClientOptions {
   Milliseconds replyTimeout{10000};
 };
 
-// A reply that was expected but did not come: an Error frame's code, or a description of what
-// came instead (another frame type, a timeout, the end of the stream).
-struct Failure {
-  std::string what;
-};
-
-template <typename T>
-struct Outcome {
-  std::optional<T> value;
-  Failure failure;
-  explicit operator bool() const { return value.has_value(); }
-};
+// The Error for a read that brought no frame.
+Error readFailure(ReadStatus status);
 
 class Client {
  public:
-  // Null with `error` set when the renderer cannot be started.
-  static std::unique_ptr<Client> start(const ClientOptions& options, std::string* error = nullptr);
+  // Fails with RENDERER_START_FAILED when the renderer cannot be started.
+  static Outcome<std::unique_ptr<Client>> start(const ClientOptions& options);
 
-  RendererProcess& process() { return *process_; }
-
-  // Hello with this client's protocol version, or with any other (to test a renderer's refusal).
-  bool hello();
-  bool hello(double protocolVersion);
-  bool registerFonts(const std::vector<FontDescriptor>& fonts);
-  bool beginFonts(double fontCount);
-  bool fontChunk(const std::vector<FontDescriptor>& fonts);
-  bool commitFonts();
-  bool measure(const LayoutRequest& request);
-  bool render(const LayoutRequest& request);
-  bool setGeneration(uint64_t generation);
-  bool ping();
-  bool shutdown();
-  bool clearCache();
-  bool sendRaw(uint8_t type, std::string_view json, const std::vector<uint8_t>& payload = {});
-  bool sendBytes(std::string_view bytes);
+  Status hello();
+  Status registerFonts(const std::vector<FontDescriptor>& fonts);
+  Status beginFonts(double fontCount);
+  Status fontChunk(const std::vector<FontDescriptor>& fonts);
+  Status commitFonts();
+  Status measure(const LayoutRequest& request);
+  Status render(const LayoutRequest& request);
+  Status setGeneration(uint64_t generation);
+  Status ping();
+  Status shutdown();
+  Status clearCache();
 
   ReadStatus receive(Frame& frame);
   ReadStatus receive(Frame& frame, Milliseconds timeout);
@@ -74,11 +63,20 @@ class Client {
   // Shutdown, then the exit status; the renderer is killed if it has not ended by the timeout.
   ProcessExit stop(Milliseconds timeout = Milliseconds(5000));
 
+  // The renderer's process: its id, its end, and what it wrote to stderr.
+  int pid() const { return process_->pid(); }
+  ProcessExit waitForExit(Milliseconds timeout) { return process_->waitForExit(timeout); }
+  ProcessExit kill() { return process_->kill(); }
+  const std::string& stderrText() { return process_->stderrText(); }
+
  private:
+  friend class testing::TestAccess;
   explicit Client(std::unique_ptr<RendererProcess> process, Milliseconds replyTimeout)
       : process_(std::move(process)), replyTimeout_(replyTimeout) {}
 
-  // The next frame if it has `type`; otherwise a Failure naming what came instead.
+  // One frame, or REQUEST_TOO_LARGE when it would break the frame limits.
+  Status send(uint8_t type, std::string_view json, const std::vector<uint8_t>& payload = {});
+  // The next frame if it has `type`; otherwise an Error naming what came instead.
   Outcome<Frame> expectFrame(uint8_t type);
 
   std::unique_ptr<RendererProcess> process_;

@@ -1,45 +1,54 @@
 #include "preview_service.h"
 
+// The scheduler: one request at a time, its fonts cut into batches that the pool's workers take
+// from one queue, what becomes of a batch that did not end well, and delivery to the callback
+// with cancellation. The conversation with each renderer is in renderer_session.cpp.
+
 #include <algorithm>
 #include <condition_variable>
 #include <deque>
 #include <thread>
+#include <utility>
 
 #include "death_policy.h"
 #include "font_batches.h"
-#include "protocol/message_types.h"
+#include "renderer_session.h"
 
 namespace kfp::client {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-// How often a worker waiting for a reply looks for a cancel.
-constexpr Milliseconds kCancelPoll{20};
 // Attempts to bring up one renderer within a request before the request fails.
 constexpr int kStartAttempts = 3;
+// Renderers in a row that started and then died while the font set was registered, before the
+// request fails: a set that kills every renderer must not restart them forever.
+constexpr int kRegistrationDeaths = 8;
 // A font that ended a renderer this many times in a row is given up on.
 constexpr int kStrikesToFail = 2;
-
-// An Error frame's code, as opposed to a description of a stream that broke.
-bool isErrorCode(const std::string& failure) {
-  return !failure.empty() && std::all_of(failure.begin(), failure.end(),
-                                         [](char c) { return (c >= 'A' && c <= 'Z') || c == '_'; });
-}
 
 size_t defaultWorkerCount() {
   const unsigned cores = std::thread::hardware_concurrency();
   return cores == 0 ? 1 : cores;
 }
 
-}  // namespace
+PreviewServiceOptions clamped(PreviewServiceOptions options) {
+  options.measureBatch = std::max<size_t>(options.measureBatch, 1);
+  options.renderBatch = std::max<size_t>(options.renderBatch, 1);
+  options.newFacesPerBatch = std::max<size_t>(options.newFacesPerBatch, 1);
+  options.registrationChunk =
+      std::clamp<size_t>(options.registrationChunk, 1, kMaxRegistrationChunk);
+  if (options.replyTimeout <= Milliseconds(0)) options.replyTimeout = Milliseconds(10000);
+  return options;
+}
 
-struct PreviewService::Worker {
-  std::unique_ptr<Client> client;
-  uint64_t registeredVersion = 0;
-  bool everStarted = false;
-  std::atomic<int> pid{0};
-};
+// The service whose result callback this thread is running, if any.
+thread_local const PreviewService* tCallbackOf = nullptr;
+
+Error calledFromCallback(const char* what) {
+  return Error(ErrorKind::kInvalidRequest, codes::kCalledFromCallback,
+               std::string(what) + " from a result callback would wait for that callback");
+}
+
+}  // namespace
 
 struct PreviewService::Call {
   bool isRender = false;
@@ -55,31 +64,64 @@ struct PreviewService::Call {
   size_t remaining = 0;  // fonts without a result yet
   int busy = 0;          // workers holding a batch
   std::vector<int> strikes;
-  bool failed = false;
-  std::string failure;
+  std::optional<Error> failure;
 
-  void fail(std::string what) {
+  // Gives a batch back: `requeue` goes first in the queue, and `error` (the first one counts)
+  // fails the request. One step under the lock, so that no other worker sees the batch gone
+  // before the failure is set.
+  void release(std::vector<size_t>* requeue, std::optional<Error> error = std::nullopt) {
     std::lock_guard lock(mutex);
-    if (!failed) failure = std::move(what);
-    failed = true;
+    if (requeue && !requeue->empty()) queue.push_front(std::move(*requeue));
+    if (error && !failure) failure = std::move(error);
+    --busy;
     changed.notify_all();
   }
 };
 
+// Hands one batch's results to the call, by position in the request.
+class PreviewService::Delivery final : public BatchReceiver {
+ public:
+  Delivery(PreviewService& service, Call& call, const std::vector<size_t>& batch)
+      : service_(service), call_(call), batch_(batch) {}
+  bool cancelled() const override { return service_.epoch_ != call_.epoch; }
+  bool deliver(size_t k, MeasureItem& item) override { return forward(k, &item); }
+  bool deliver(size_t k, RenderResult& result) override { return forward(k, &result); }
+
+ private:
+  bool forward(size_t k, void* result) {
+    if (!service_.deliver(call_, batch_[k], result)) return false;
+    service_.finishFont(call_);
+    return true;
+  }
+  PreviewService& service_;
+  Call& call_;
+  const std::vector<size_t>& batch_;
+};
+
 PreviewService::PreviewService(PreviewServiceOptions options)
-    : options_(std::move(options)),
+    : options_(clamped(std::move(options))),
       workerCount_(options_.workers ? options_.workers : defaultWorkerCount()) {
-  for (size_t i = 0; i < workerCount_; ++i) workers_.push_back(std::make_unique<Worker>());
+  const SessionOptions session{options_.rendererPath, options_.extraArgs, options_.replyTimeout,
+                               options_.registrationChunk};
+  for (size_t i = 0; i < workerCount_; ++i) {
+    sessions_.push_back(std::make_unique<RendererSession>(session));
+  }
 }
 
 PreviewService::~PreviewService() {
-  shutdown();
+  (void)shutdown();
 }
 
 void PreviewService::setFonts(std::vector<FontDescriptor> fonts) {
   std::lock_guard lock(stateMutex_);
-  fonts_ = std::move(fonts);
+  fonts_ = std::make_shared<const std::vector<FontDescriptor>>(std::move(fonts));
   ++fontSetVersion_;
+}
+
+std::pair<std::shared_ptr<const std::vector<FontDescriptor>>, uint64_t> PreviewService::fontSet()
+    const {
+  std::lock_guard lock(stateMutex_);
+  return {fonts_, fontSetVersion_};
 }
 
 PreviewServiceStats PreviewService::stats() const {
@@ -89,8 +131,12 @@ PreviewServiceStats PreviewService::stats() const {
 
 std::vector<int> PreviewService::rendererPids() const {
   std::vector<int> pids;
-  for (const auto& worker : workers_) pids.push_back(worker->pid.load());
+  for (const auto& session : sessions_) pids.push_back(session->pid());
   return pids;
+}
+
+bool PreviewService::inCallback() const {
+  return tCallbackOf == this;
 }
 
 void PreviewService::cancel() {
@@ -102,32 +148,31 @@ void PreviewService::cancel() {
   }
 }
 
-void PreviewService::clearCache() {
+Status PreviewService::clearCache() {
+  if (inCallback()) return calledFromCallback("clearCache()");
   cancel();
   std::lock_guard lock(callMutex_);
-  for (auto& worker : workers_) {
-    if (worker->client) worker->client->clearCache();
-  }
+  for (auto& session : sessions_) session->clearCache();
+  return {};
 }
 
-void PreviewService::shutdown() {
+Status PreviewService::shutdown() {
+  if (inCallback()) return calledFromCallback("shutdown()");
   cancel();
   std::lock_guard lock(callMutex_);
-  for (auto& worker : workers_) {
-    if (!worker->client) continue;
-    worker->client->stop(options_.replyTimeout);
-    worker->client.reset();
-    worker->pid = 0;
-  }
+  for (auto& session : sessions_) session->stop(options_.replyTimeout);
+  return {};
 }
 
 Outcome<std::vector<MeasureItem>> PreviewService::measure(const PreviewRequest& request,
                                                           const MeasureCallback& onItem) {
+  if (inCallback()) return calledFromCallback("measure()");
   return run<MeasureItem>(false, request, onItem);
 }
 
 Outcome<std::vector<RenderResult>> PreviewService::render(const PreviewRequest& request,
                                                           const RenderCallback& onResult) {
+  if (inCallback()) return calledFromCallback("render()");
   return run<RenderResult>(true, request, onResult);
 }
 
@@ -179,7 +224,7 @@ Outcome<std::vector<Result>> PreviewService::run(bool isRender, const PreviewReq
   const size_t threads = std::min(workerCount_, call.queue.size());
   std::vector<std::thread> pool;
   for (size_t i = 0; i < threads; ++i) {
-    pool.emplace_back([this, &call, i] { workOn(*workers_[i], call); });
+    pool.emplace_back([this, &call, i] { workOn(*sessions_[i], call); });
   }
   for (auto& thread : pool) thread.join();
   {
@@ -190,18 +235,21 @@ Outcome<std::vector<Result>> PreviewService::run(bool isRender, const PreviewReq
   if (epoch_ != call.epoch) {
     // The renderers that took part have been told already; the others hear it too, so that every
     // renderer's watermark covers the cancelled generation.
-    for (size_t i = threads; i < workerCount_; ++i) {
-      if (workers_[i]->client) workers_[i]->client->setGeneration(call.generation);
-    }
-    return {std::nullopt, Failure{"cancelled"}};
+    for (size_t i = threads; i < workerCount_; ++i) sessions_[i]->skipGeneration(call.generation);
+    return Error(ErrorKind::kCancelled, codes::kCancelled);
   }
-  if (call.failed) return {std::nullopt, Failure{call.failure}};
-  return {std::move(ordered), {}};
+  if (call.failure) return *call.failure;
+  return ordered;
 }
 
 bool PreviewService::deliver(Call& call, size_t index, void* result) {
   std::lock_guard lock(deliveryMutex_);
   if (epoch_ != call.epoch) return false;
+  // Restored on the way out, a throwing callback included, and nested services keep theirs.
+  struct Marked {
+    const PreviewService* previous;
+    ~Marked() { tCallbackOf = previous; }
+  } marked{std::exchange(tCallbackOf, this)};
   call.deliverTo(index, result);
   return true;
 }
@@ -211,126 +259,85 @@ void PreviewService::finishFont(Call& call) {
   if (--call.remaining == 0) call.changed.notify_all();
 }
 
-void PreviewService::workOn(Worker& worker, Call& call) {
+void PreviewService::workOn(RendererSession& session, Call& call) {
   int failedStarts = 0;
+  int registrationDeaths = 0;
   for (;;) {
     std::vector<size_t> batch;
     {
       std::unique_lock lock(call.mutex);
       call.changed.wait(lock, [&] {
-        return !call.queue.empty() || call.remaining == 0 || call.failed || epoch_ != call.epoch ||
+        return !call.queue.empty() || call.remaining == 0 || call.failure || epoch_ != call.epoch ||
                call.busy == 0;
       });
-      if (call.remaining == 0 || call.failed || epoch_ != call.epoch) break;
+      if (call.remaining == 0 || call.failure || epoch_ != call.epoch) break;
       if (call.queue.empty()) {
         // Nobody holds a batch and none is queued, yet fonts are missing: a bookkeeping fault
         // must fail the request, not hang it.
-        lock.unlock();
-        call.fail("internal error: fonts left without a batch");
+        call.failure = Error(ErrorKind::kInternal, codes::kInternal, "fonts left without a batch");
+        call.changed.notify_all();
         break;
       }
       batch = std::move(call.queue.front());
       call.queue.pop_front();
       ++call.busy;
     }
-    auto release = [&](std::vector<size_t>* requeue) {
-      std::lock_guard lock(call.mutex);
-      if (requeue && !requeue->empty()) call.queue.push_front(std::move(*requeue));
-      --call.busy;
-      call.changed.notify_all();
-    };
 
-    std::string failure;
-    if (!ensureReady(worker, failure)) {
-      // The renderer is alive and said no: another renderer would say the same. One over its
-      // memory limit (a large font set staged next to the active one) exits instead and is
-      // replaced like any renderer that died; a set too large for any renderer still ends the
-      // request after kStartAttempts.
-      if (worker.client && isErrorCode(failure) && failure != errors::kMemoryHardLimit) {
-        release(&batch);
-        call.fail(failure);
-        break;
+    const auto [fonts, version] = fontSet();
+    RendererSession::Starts starts;
+    auto failed = session.prepare(*fonts, version, starts);
+    if (starts.started) {
+      std::lock_guard lock(stateMutex_);
+      ++stats_.rendererStarts;
+      if (starts.replaced) ++stats_.rendererRestarts;
+    }
+    if (failed) {
+      switch (failed->failure) {
+        case PrepareFailure::kRefused:
+          // The renderer said no, or the set cannot be sent: no other renderer would do better.
+          call.release(&batch, failed->error);
+          return;
+        case PrepareFailure::kStart:
+          if (++failedStarts >= kStartAttempts) {
+            call.release(&batch, Error(ErrorKind::kStartFailed, codes::kStartFailed,
+                                       failed->error.describe()));
+            return;
+          }
+          break;
+        case PrepareFailure::kDied:
+          // It started, so it is a death, not a failed start; with no fonts owed nobody is blamed.
+          if (++registrationDeaths >= kRegistrationDeaths) {
+            call.release(&batch, Error(ErrorKind::kStartFailed, codes::kStartFailed,
+                                       "renderers kept dying while the font set was registered: " +
+                                           failed->error.describe()));
+            return;
+          }
+          break;
       }
-      worker.client.reset();
-      worker.pid = 0;
-      release(&batch);
-      if (++failedStarts >= kStartAttempts) {
-        call.fail("renderer could not be started: " + failure);
-        break;
-      }
+      call.release(&batch);
       continue;
     }
     failedStarts = 0;
-
-    std::vector<size_t> owed;
-    bool memoryExit = false;
-    const BatchEnd end = runBatch(worker, call, batch, owed, memoryExit);
-    if (end == BatchEnd::kDied) {
-      handleDeath(worker, call, std::move(owed), memoryExit);
-      release(nullptr);
-    } else if (end == BatchEnd::kRefused) {
-      worker.client.reset();
-      worker.pid = 0;
-      release(nullptr);
-      call.fail("the renderer's reply did not match the request");
-      break;
-    } else {
-      release(nullptr);
+    registrationDeaths = 0;
+    // What this renderer has not resolved yet decides how much of the batch it takes now; the rest
+    // goes back to the queue for whichever worker comes next.
+    const size_t take = fontsWithinNewFaces(batch, options_.newFacesPerBatch, [&](size_t index) {
+      return session.knows(call.request->fontIds[index]);
+    });
+    if (take < batch.size()) {
+      std::lock_guard lock(call.mutex);
+      call.queue.emplace_front(batch.begin() + static_cast<ptrdiff_t>(take), batch.end());
+      batch.resize(take);
+      call.changed.notify_all();
     }
+    runBatch(session, call, batch);
   }
   // A cancelled request's leftovers must not be answered: raise the generation on this renderer.
-  if (epoch_ != call.epoch && worker.client) worker.client->setGeneration(call.generation);
+  if (epoch_ != call.epoch) session.skipGeneration(call.generation);
 }
 
-bool PreviewService::ensureReady(Worker& worker, std::string& failure) {
-  if (!worker.client) {
-    worker.client =
-        Client::start({options_.rendererPath, options_.extraArgs, options_.replyTimeout}, &failure);
-    if (!worker.client) return false;
-    worker.pid = worker.client->process().pid();
-    {
-      std::lock_guard lock(stateMutex_);
-      ++stats_.rendererStarts;
-      if (worker.everStarted) ++stats_.rendererRestarts;
-    }
-    worker.everStarted = true;
-    worker.registeredVersion = 0;
-    Frame ack;
-    if (!worker.client->hello()) {
-      failure = "write failed";
-      return false;
-    }
-    const ReadStatus status = worker.client->receive(ack);
-    if (status != ReadStatus::kFrame) {
-      failure = readStatusName(status);
-      return false;
-    }
-    if (ack.type != kHelloAck) {
-      failure = "handshake refused: " + describeFrame(ack);
-      return false;
-    }
-  }
-  std::vector<FontDescriptor> fonts;
-  uint64_t version = 0;
-  {
-    std::lock_guard lock(stateMutex_);
-    version = fontSetVersion_;
-    if (worker.registeredVersion == version) return true;
-    fonts = fonts_;
-  }
-  auto registered = worker.client->registerFontsChunkedAndWait(fonts, options_.registrationChunk);
-  if (!registered) {
-    failure = registered.failure.what;
-    return false;
-  }
-  worker.registeredVersion = version;
-  return true;
-}
-
-PreviewService::BatchEnd PreviewService::runBatch(Worker& worker, Call& call,
-                                                  const std::vector<size_t>& batch,
-                                                  std::vector<size_t>& owed, bool& memoryExit) {
-  Client& client = *worker.client;
+void PreviewService::runBatch(RendererSession& session, Call& call,
+                              const std::vector<size_t>& batch) {
   const PreviewRequest& request = *call.request;
   LayoutRequest layout;
   {
@@ -340,131 +347,56 @@ PreviewService::BatchEnd PreviewService::runBatch(Worker& worker, Call& call,
   layout.generation = call.generation;
   static_cast<LayoutParameters&>(layout) = request;
   for (size_t index : batch) layout.fontIds.push_back(request.fontIds[index]);
-  owed = batch;
 
-  // A Ping after a Measure tells a dropped MeasureResult (the Pong comes first) from a slow one.
-  const bool sent = call.isRender ? client.render(layout) : client.measure(layout) && client.ping();
-  if (!sent) return BatchEnd::kDied;
+  Delivery delivery(*this, call, batch);
+  const BatchReport report = session.run(call.isRender, layout, delivery);
+  std::vector<size_t> owed(batch.begin() + static_cast<ptrdiff_t>(report.answered), batch.end());
 
-  bool measured = false;
-  for (;;) {
-    // Waits in short steps so that a cancel is seen while the renderer works.
-    Frame frame;
-    ReadStatus status = ReadStatus::kTimeout;
-    const auto deadline = Clock::now() + options_.replyTimeout;
-    while (status == ReadStatus::kTimeout) {
-      if (epoch_ != call.epoch) break;
-      const auto left = std::chrono::duration_cast<Milliseconds>(deadline - Clock::now());
-      if (left <= Milliseconds(0)) break;
-      status = client.receive(frame, std::min(left, kCancelPoll));
-    }
-    if (status == ReadStatus::kTimeout && epoch_ != call.epoch) {
-      resync(worker, call);
-      return BatchEnd::kCancelled;
-    }
-    if (status == ReadStatus::kTimeout) {
-      // Hung: a renderer that does not answer in time is killed and replaced.
-      client.process().kill();
-      return BatchEnd::kDied;
-    }
-    if (status != ReadStatus::kFrame) return BatchEnd::kDied;
-
-    if (frame.type == kFatalError) {
-      memoryExit = decodeErrorCode(frame) == std::string(errors::kMemoryHardLimit);
-      continue;  // the exit follows
-    }
-    if (!call.isRender && frame.type == kPong) {
-      if (measured) return BatchEnd::kDone;
-      // The MeasureResult was dropped: only a batch whose reply outgrew the limit loses it.
-      std::vector<size_t> first(owed.begin(), owed.begin() + ptrdiff_t(owed.size() / 2));
-      std::vector<size_t> second(owed.begin() + ptrdiff_t(owed.size() / 2), owed.end());
+  switch (report.end) {
+    case BatchEnd::kDone:
+    case BatchEnd::kCancelled:
+      call.release(nullptr);
+      return;
+    case BatchEnd::kUnsendable:
+      // The same request cannot be sent to any renderer: the request fails at once.
+      call.release(nullptr, report.error);
+      return;
+    case BatchEnd::kReplyDropped: {
+      // Only a batch whose reply outgrew the limit loses it: halve it, or give up on a font whose
+      // result alone is too large.
       if (owed.size() == 1) {
         call.failFont(owed.front(), kReplyTooLargeError);
-      } else {
+        call.release(nullptr);
+        return;
+      }
+      const auto middle = owed.begin() + static_cast<ptrdiff_t>(owed.size() / 2);
+      std::vector<size_t> first(owed.begin(), middle), second(middle, owed.end());
+      {
         std::lock_guard lock(call.mutex);
         call.queue.push_front(std::move(second));
-        call.queue.push_front(std::move(first));
       }
-      owed.clear();
-      return BatchEnd::kDone;
+      call.release(&first);
+      return;
     }
-    if (!call.isRender && frame.type == kMeasureResult) {
-      auto result = decodeMeasureResult(frame);
-      if (!result || result->requestId != layout.requestId ||
-          result->items.size() != batch.size()) {
-        client.process().kill();
-        return BatchEnd::kRefused;
-      }
-      for (size_t k = 0; k < batch.size(); ++k) {
-        if (result->items[k].fontId != layout.fontIds[k]) {
-          client.process().kill();
-          return BatchEnd::kRefused;
-        }
-        if (!deliver(call, batch[k], &result->items[k])) {
-          resync(worker, call);
-          return BatchEnd::kCancelled;
-        }
-        finishFont(call);
-      }
-      owed.clear();
-      measured = true;
-      continue;
-    }
-    if (call.isRender && frame.type == kRenderResult) {
-      auto result = decodeRenderResult(std::move(frame));
-      const size_t index = owed.front();
-      if (!result || result->requestId != layout.requestId ||
-          result->fontId != request.fontIds[index]) {
-        client.process().kill();
-        return BatchEnd::kRefused;
-      }
-      if (!deliver(call, index, &*result)) {
-        resync(worker, call);
-        return BatchEnd::kCancelled;
-      }
-      finishFont(call);
-      owed.erase(owed.begin());
-      if (owed.empty()) return BatchEnd::kDone;
-      continue;
-    }
-    // Anything else means the renderer and this service disagree about the stream.
-    client.process().kill();
-    return BatchEnd::kRefused;
+    case BatchEnd::kDied:
+      break;
   }
-}
-
-void PreviewService::resync(Worker& worker, Call& call) {
-  // Skip what is still queued, then read up to a Pong so that the stream is in step again.
-  Client& client = *worker.client;
-  if (client.setGeneration(call.generation) && client.ping()) {
-    for (;;) {
-      Frame skipped;
-      if (client.receive(skipped) != ReadStatus::kFrame) break;
-      if (skipped.type == kPong) return;
-    }
+  if (owed.empty()) {
+    call.release(nullptr);
+    return;
   }
-  worker.client.reset();  // kills and reaps it
-  worker.pid = 0;
-}
-
-void PreviewService::handleDeath(Worker& worker, Call& call, std::vector<size_t>&& owed,
-                                 bool memoryExit) {
-  ProcessExit exit = worker.client->process().waitForExit(Milliseconds(2000));
-  if (exit.kind == ProcessExit::Kind::kRunning) exit = worker.client->process().kill();
-  if (exit.exitedWith(75)) memoryExit = true;
-  worker.client.reset();
-  worker.pid = 0;
-  if (owed.empty()) return;
-
   AfterDeath plan;
   {
     std::lock_guard lock(call.mutex);
-    plan = planAfterDeath(call.isRender, memoryExit, std::move(owed), call.strikes, kStrikesToFail);
-    for (auto batch = plan.retry.rbegin(); batch != plan.retry.rend(); ++batch) {
-      call.queue.push_front(std::move(*batch));
+    plan = planAfterDeath(call.isRender, report.memoryExit, std::move(owed), call.strikes,
+                          kStrikesToFail);
+    for (auto retry = plan.retry.rbegin(); retry != plan.retry.rend(); ++retry) {
+      call.queue.push_front(std::move(*retry));
     }
   }
+  // Delivered before the batch is released, so that no worker sees its fonts unaccounted for.
   if (plan.givenUp) call.failFont(*plan.givenUp, kRendererCrashedError);
+  call.release(nullptr);
 }
 
 }  // namespace kfp::client

@@ -8,6 +8,19 @@
 // Calls may come from any thread. One request runs at a time: a new measure() or render()
 // cancels the running one first (latest wins) and starts when it has returned. Per-font results
 // are handed to the callback, one at a time, from the service's worker threads.
+//
+// Failures follow outcome.h. A call fails with
+//  - CANCELLED (kCancelled) when a newer request or cancel() superseded it;
+//  - the renderer's code (kRendererError) when a renderer refused the font set;
+//  - RENDERER_START_FAILED (kStartFailed) when no renderer could be started three times running,
+//    or renderers kept dying while the font set was registered;
+//  - REQUEST_TOO_LARGE (kInvalidRequest) when the request does not fit in a frame;
+//  - CALLED_FROM_CALLBACK (kInvalidRequest) for measure(), render(), clearCache() or shutdown()
+//    called from a result callback: each would wait for the request that runs the callback.
+//    A callback may call cancel(), setFonts(), stats() and options();
+//  - INTERNAL (kInternal) for a fault of the service's own bookkeeping.
+// A renderer that dies, hangs or breaks the protocol does not fail the call: it is replaced and
+// its fonts are retried, and a font that ended two renderers gets RENDERER_CRASHED.
 
 #include <atomic>
 #include <cstddef>
@@ -16,13 +29,17 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "kfp_client.h"
+#include "outcome.h"
 #include "replies.h"
 #include "requests.h"
 
 namespace kfp::client {
+
+class RendererSession;
 
 struct PreviewServiceOptions {
   std::string rendererPath;
@@ -33,11 +50,19 @@ struct PreviewServiceOptions {
   Milliseconds replyTimeout{10000};
   // Fonts per request sent to one renderer; smaller batches spread the work more evenly and lose
   // less when a renderer dies, larger ones cost fewer round trips. Measure batches are cut further
-  // so that no MeasureResult can exceed the reply limit.
+  // so that no MeasureResult can exceed the reply limit. 0 is taken as 1.
   size_t measureBatch = 256;
   size_t renderBatch = 32;
+  // At most this many fonts per batch that its renderer has not resolved yet: each costs it memory
+  // (tens of KiB per face, more with glyph caches) within one frame, and a frame must not take a
+  // renderer from its soft memory limit over its hard one. 0 is taken as 1.
+  size_t newFacesPerBatch = 512;
+  // Fonts per FontChunk while a set is registered; clamped to 1..kMaxRegistrationChunk.
   size_t registrationChunk = 250;
 };
+
+// The most fonts a renderer takes in one FontChunk.
+inline constexpr size_t kMaxRegistrationChunk = 250;
 
 // What one preview request asks for; the service fills in the request id and the generation.
 struct PreviewRequest : LayoutParameters {
@@ -72,49 +97,50 @@ class PreviewService {
 
   // One result per font of the request. With a callback, each result goes to it as it arrives and
   // the returned list is empty; without one, the list holds every result in request order. Fails
-  // when cancelled, when a renderer cannot be started or refuses the font set; results already
-  // handed to the callback stay valid.
+  // as listed above; results already handed to the callback stay valid.
   Outcome<std::vector<MeasureItem>> measure(const PreviewRequest& request,
                                             const MeasureCallback& onItem = {});
   Outcome<std::vector<RenderResult>> render(const PreviewRequest& request,
                                             const RenderCallback& onResult = {});
 
   // Supersedes the running request, if any: every renderer is told to skip its remaining work, and
-  // once cancel() returns no result of that request reaches a callback. The request returns a
-  // "cancelled" failure. Safe to call from a callback.
+  // once cancel() returns no result of that request reaches a callback. The request fails with
+  // CANCELLED. Safe to call from a callback.
   void cancel();
 
   // Drops every renderer's resolved-font cache.
-  void clearCache();
+  Status clearCache();
 
   // Ends every renderer (Shutdown, then a kill if it does not exit) and reaps it. Later requests
   // start renderers again.
-  void shutdown();
+  Status shutdown();
 
   size_t workerCount() const { return workerCount_; }
+  // The options as the service uses them, after clamping.
+  const PreviewServiceOptions& options() const { return options_; }
   PreviewServiceStats stats() const;
-  // The process ids of the running renderers (0 for a slot not started), for diagnostics.
-  std::vector<int> rendererPids() const;
 
  private:
-  struct Worker;
+  friend class testing::TestAccess;
   struct Call;
+  class Delivery;
   template <typename Result, typename Callback>
   Outcome<std::vector<Result>> run(bool isRender, const PreviewRequest& request,
                                    const Callback& onResult);
-  void workOn(Worker& worker, Call& call);
-  bool ensureReady(Worker& worker, std::string& failure);
-  void resync(Worker& worker, Call& call);
-  enum class BatchEnd { kDone, kDied, kCancelled, kRefused };
-  BatchEnd runBatch(Worker& worker, Call& call, const std::vector<size_t>& batch,
-                    std::vector<size_t>& owed, bool& memoryExit);
-  void handleDeath(Worker& worker, Call& call, std::vector<size_t>&& owed, bool memoryExit);
+  void workOn(RendererSession& session, Call& call);
+  void runBatch(RendererSession& session, Call& call, const std::vector<size_t>& batch);
   bool deliver(Call& call, size_t index, void* result);
   void finishFont(Call& call);
+  // True on a thread that is running one of this service's result callbacks.
+  bool inCallback() const;
+  // The current font set and its version.
+  std::pair<std::shared_ptr<const std::vector<FontDescriptor>>, uint64_t> fontSet() const;
+  // The process ids of the running renderers (0 for a slot not started).
+  std::vector<int> rendererPids() const;
 
   PreviewServiceOptions options_;
   size_t workerCount_;
-  std::vector<std::unique_ptr<Worker>> workers_;
+  std::vector<std::unique_ptr<RendererSession>> sessions_;
 
   std::mutex callMutex_;  // one request at a time
   // Guards delivery to callbacks, so that cancel() can shut it off at a precise moment.
@@ -123,7 +149,9 @@ class PreviewService {
   Call* current_ = nullptr;         // guarded by deliveryMutex_
 
   mutable std::mutex stateMutex_;  // fonts, stats, generation
-  std::vector<FontDescriptor> fonts_;
+  // Shared with the workers registering it, so that a batch costs no copy of the set.
+  std::shared_ptr<const std::vector<FontDescriptor>> fonts_ =
+      std::make_shared<const std::vector<FontDescriptor>>();
   uint64_t fontSetVersion_ = 1;
   uint64_t generation_ = 0;
   uint64_t nextRequestId_ = 0;

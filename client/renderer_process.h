@@ -10,8 +10,13 @@
 #include <vector>
 
 #include "client_frame.h"
+#include "outcome.h"
 
 namespace kfp::client {
+
+namespace testing {
+class TestAccess;
+}
 
 using Milliseconds = std::chrono::milliseconds;
 
@@ -40,10 +45,10 @@ class RendererProcess {
   // Starts `path` with `args` after argv[0]. The child's stderr goes to its own pipe so that it
   // can be inspected; the child starts with default signal dispositions and an empty mask whatever
   // the host's are. Null with `error` set when the process cannot be started. The host's own signal
-  // dispositions are left alone: a write to a renderer that went away is a failed write.
-  static std::unique_ptr<RendererProcess> spawn(const std::string& path,
-                                                const std::vector<std::string>& args,
-                                                std::string* error = nullptr);
+  // dispositions are left alone: a write to a renderer that went away is a failed write. Fails
+  // with RENDERER_START_FAILED when the process cannot be started.
+  static Outcome<std::unique_ptr<RendererProcess>> spawn(const std::string& path,
+                                                         const std::vector<std::string>& args);
   ~RendererProcess();  // kills a child that is still running and reaps it
 
   RendererProcess(const RendererProcess&) = delete;
@@ -58,26 +63,29 @@ class RendererProcess {
   bool writeFrame(uint8_t type, std::string_view json, const std::vector<uint8_t>& payload = {},
                   Milliseconds timeout = Milliseconds(10000));
 
-  // Independently closable ends: closing input is how a host ends a session; closing output
-  // makes the renderer's next write fail.
+  // Closing input is how a host ends a session.
   void closeInput();
-  void closeOutput();
-  bool inputOpen() const { return inFd_ >= 0; }
 
   ReadStatus readFrame(Frame& frame, Milliseconds timeout);
-  // Everything the child writes to stdout until it closes it; false on timeout.
-  bool readOutputToEnd(std::string& out, Milliseconds timeout);
 
   // Waits for the child to end; Kind::kRunning when it is still running at the deadline.
   ProcessExit waitForExit(Milliseconds timeout);
   // Sends SIGKILL to a running child and reaps it.
   ProcessExit kill();
 
-  // What the child wrote to stderr so far. After the child has exited this includes everything.
+  // The first kStderrKept bytes the child wrote to stderr so far; the rest is read and dropped,
+  // so that a renderer that floods stderr cannot grow the host. After the child has exited this
+  // includes everything kept.
+  static constexpr size_t kStderrKept = 64 * 1024;
   const std::string& stderrText();
 
  private:
+  friend class testing::TestAccess;
   RendererProcess() = default;
+  // Makes the renderer's next write fail.
+  void closeOutput();
+  // Everything the child writes to stdout until it closes it; false on timeout.
+  bool readOutputToEnd(std::string& out, Milliseconds timeout);
   // One non-blocking read of at least 64 KiB, or `wanted` bytes, into the output buffer; true
   // when it brought bytes or the end.
   bool readSomeOutput(size_t wanted);

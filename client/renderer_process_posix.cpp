@@ -117,12 +117,11 @@ std::string ProcessExit::describe() const {
   return "?";
 }
 
-std::unique_ptr<RendererProcess> RendererProcess::spawn(const std::string& path,
-                                                        const std::vector<std::string>& args,
-                                                        std::string* error) {
-  auto fail = [&](const char* what, int code) -> std::unique_ptr<RendererProcess> {
-    if (error) *error = std::string(what) + ": " + std::strerror(code);
-    return nullptr;
+Outcome<std::unique_ptr<RendererProcess>> RendererProcess::spawn(
+    const std::string& path, const std::vector<std::string>& args) {
+  auto fail = [&](const char* what, int code) -> Outcome<std::unique_ptr<RendererProcess>> {
+    return Error(ErrorKind::kStartFailed, codes::kStartFailed,
+                 std::string(what) + ": " + std::strerror(code));
   };
 
   int inPipe[2], outPipe[2], errPipe[2];
@@ -310,7 +309,8 @@ void RendererProcess::drainStderr(int waitMs) {
   for (;;) {
     const ssize_t n = ::read(errFd_, buffer, sizeof buffer);
     if (n > 0) {
-      stderr_.append(buffer, static_cast<size_t>(n));
+      const size_t room = kStderrKept - std::min(kStderrKept, stderr_.size());
+      stderr_.append(buffer, std::min(room, static_cast<size_t>(n)));
       continue;
     }
     if (n < 0 && errno == EINTR) continue;

@@ -110,23 +110,23 @@ TEST_F(ChangedFontFileTest, TheRendererOutlivesFontFilesChangedInUse) {
         session_->client().registerFontsAndWait({{.fontId = "font", .familyName = c.family}}));
     const char* text = c.font == kColorEmoji ? "\xf0\x9f\x98\x80" : "a";
     const auto before = session_->client().measureAndWait(request(text));
-    ASSERT_TRUE(before) << before.failure.what;
-    ASSERT_TRUE(before.value->items[0].resolved) << before.value->items[0].error;
+    ASSERT_TRUE(before) << before.error();
+    ASSERT_TRUE(before->items[0].resolved) << before->items[0].error;
 
     c.change(file);
 
     const auto rendered = session_->client().renderAndWait(request(text));
-    ASSERT_TRUE(rendered) << rendered.failure.what;
-    ASSERT_EQ(rendered.value->size(), 1u);
-    const client::RenderResult& r = (*rendered.value)[0];
+    ASSERT_TRUE(rendered) << rendered.error();
+    ASSERT_EQ(rendered->size(), 1u);
+    const client::RenderResult& r = (*rendered)[0];
     EXPECT_EQ(r.resolved, c.keepsDrawing) << r.error;
     EXPECT_EQ(r.error, c.keepsDrawing ? "" : "TEXT_FORMAT_FAILED");
     EXPECT_TRUE(session_->expectNothingPending());
 
     ASSERT_TRUE(session_->client().clearCache());
     const auto after = session_->client().measureAndWait(request(text));
-    ASSERT_TRUE(after) << after.failure.what;
-    EXPECT_EQ(after.value->items[0].resolved, c.resolvesAfterClear) << after.value->items[0].error;
+    ASSERT_TRUE(after) << after.error();
+    EXPECT_EQ(after->items[0].resolved, c.resolvesAfterClear) << after->items[0].error;
     EXPECT_TRUE(session_->expectCleanEnd());
     session_.reset();
   }

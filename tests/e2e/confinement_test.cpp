@@ -171,9 +171,9 @@ TEST_F(ConfinementTest, AnIndexedLinkToAFontElsewhereStaysReadable) {
   request.text = "linked";
   request.fontIds = {"f"};
   const auto rendered = session.client().renderAndWait(request);
-  ASSERT_TRUE(rendered) << rendered.failure.what;
-  ASSERT_EQ(rendered.value->size(), 1u);
-  EXPECT_TRUE((*rendered.value)[0].resolved) << (*rendered.value)[0].error;
+  ASSERT_TRUE(rendered) << rendered.error();
+  ASSERT_EQ(rendered->size(), 1u);
+  EXPECT_TRUE((*rendered)[0].resolved) << (*rendered)[0].error;
   EXPECT_TRUE(session.expectCleanEnd());
 
   std::string report;

@@ -80,7 +80,7 @@ class InheritedStateTest : public ::testing::Test {
       return ::testing::AssertionFailure() << "registration failed";
     }
     const auto measured = session_->client().measureAndWait(request("a"));
-    if (!measured || !measured.value->items[0].resolved) {
+    if (!measured || !measured->items[0].resolved) {
       return ::testing::AssertionFailure() << "the font did not resolve before the change";
     }
     return ::testing::AssertionSuccess();
@@ -110,11 +110,11 @@ TEST_F(InheritedStateTest, ChangedFontsAreCaughtWhateverTheInheritedSignals) {
       out << in.rdbuf();
     }
     const auto rendered = session_->client().renderAndWait(request("a"));
-    ASSERT_TRUE(rendered) << rendered.failure.what << " ("
+    ASSERT_TRUE(rendered) << rendered.error() << " ("
                           << session_->process().waitForExit(Milliseconds(0)).describe() << ")";
-    ASSERT_EQ(rendered.value->size(), 1u);
-    EXPECT_FALSE((*rendered.value)[0].resolved);
-    EXPECT_EQ((*rendered.value)[0].error, "TEXT_FORMAT_FAILED");
+    ASSERT_EQ(rendered->size(), 1u);
+    EXPECT_FALSE((*rendered)[0].resolved);
+    EXPECT_EQ((*rendered)[0].error, "TEXT_FORMAT_FAILED");
     EXPECT_TRUE(session_->expectCleanEnd());
   }
 }
@@ -137,10 +137,10 @@ TEST_F(InheritedStateTest, AReadPastTheEndOfAShrunkFontIsSurvivedWhateverTheInhe
     ASSERT_EQ(truncate(link.c_str(), 0), 0);
 
     const auto rendered = session_->client().renderAndWait(request("Wxyz"));
-    ASSERT_TRUE(rendered) << rendered.failure.what << " ("
+    ASSERT_TRUE(rendered) << rendered.error() << " ("
                           << session_->process().waitForExit(Milliseconds(0)).describe() << ")";
-    ASSERT_EQ(rendered.value->size(), 1u);
-    EXPECT_FALSE((*rendered.value)[0].resolved);
+    ASSERT_EQ(rendered->size(), 1u);
+    EXPECT_FALSE((*rendered)[0].resolved);
     EXPECT_TRUE(session_->expectCleanEnd());
     fs::remove(link);
   }
@@ -199,10 +199,10 @@ TEST_F(InheritedStateTest, NonBlockingStandardStreamsCarryWholeFrames) {
     }
     ASSERT_TRUE(session_->client().registerFontsAndWait(fonts));
     const auto rendered = session_->client().renderAndWait(big);
-    ASSERT_TRUE(rendered) << rendered.failure.what << " ("
+    ASSERT_TRUE(rendered) << rendered.error() << " ("
                           << session_->process().waitForExit(Milliseconds(0)).describe() << ")";
-    ASSERT_EQ(rendered.value->size(), 4u);
-    for (const client::RenderResult& r : *rendered.value) {
+    ASSERT_EQ(rendered->size(), 4u);
+    for (const client::RenderResult& r : *rendered) {
       EXPECT_TRUE(r.resolved) << r.error;
       EXPECT_EQ(r.width, 8000u);
       EXPECT_GT(size_t(r.height) * r.stride, size_t(2) << 20);

@@ -78,11 +78,11 @@ TEST_F(InstalledFontsTest, ResolvesByEveryKindOfName) {
   for (const auto& c : kLookupCases) ids.push_back(c.font.fontId);
   ids.push_back("unregistered");
   const auto result = session_.client().measureAndWait(request(ids));
-  ASSERT_TRUE(result) << result.failure.what;
-  ASSERT_EQ(result.value->items.size(), ids.size());
+  ASSERT_TRUE(result) << result.error();
+  ASSERT_EQ(result->items.size(), ids.size());
   for (size_t i = 0; i < std::size(kLookupCases); ++i) {
     const auto& c = kLookupCases[i];
-    const auto& item = result.value->items[i];
+    const auto& item = result->items[i];
     SCOPED_TRACE(c.name);
     EXPECT_EQ(item.fontId, c.font.fontId);
     EXPECT_EQ(item.resolved, std::string(c.error).empty());
@@ -95,16 +95,16 @@ TEST_F(InstalledFontsTest, ResolvesByEveryKindOfName) {
       EXPECT_GT(item.height, 10.0);
     }
   }
-  EXPECT_EQ(result.value->items.back().error, "FONT_NOT_REGISTERED");
+  EXPECT_EQ(result->items.back().error, "FONT_NOT_REGISTERED");
 }
 
 TEST_F(InstalledFontsTest, RenderStreamsOneFramePerIdInOrder) {
   const std::vector<std::string> ids = {"family", "none", "family", "terminus", "unregistered"};
   const auto results = session_.client().renderAndWait(request(ids));
-  ASSERT_TRUE(results) << results.failure.what;
-  ASSERT_EQ(results.value->size(), ids.size());
+  ASSERT_TRUE(results) << results.error();
+  ASSERT_EQ(results->size(), ids.size());
   for (size_t i = 0; i < ids.size(); ++i) {
-    const auto& r = (*results.value)[i];
+    const auto& r = (*results)[i];
     SCOPED_TRACE(ids[i]);
     EXPECT_EQ(r.fontId, ids[i]);
     EXPECT_EQ(r.generation, generation_);
@@ -117,11 +117,11 @@ TEST_F(InstalledFontsTest, RenderStreamsOneFramePerIdInOrder) {
       EXPECT_TRUE(r.pixels.empty());
     }
   }
-  EXPECT_TRUE((*results.value)[0].resolved);
-  EXPECT_EQ((*results.value)[1].error, "FONT_NOT_FOUND");
-  EXPECT_EQ((*results.value)[0].pixels, (*results.value)[2].pixels);  // same id, same drawing
-  EXPECT_TRUE((*results.value)[3].resolved);
-  EXPECT_EQ((*results.value)[4].error, "FONT_NOT_REGISTERED");
+  EXPECT_TRUE((*results)[0].resolved);
+  EXPECT_EQ((*results)[1].error, "FONT_NOT_FOUND");
+  EXPECT_EQ((*results)[0].pixels, (*results)[2].pixels);  // same id, same drawing
+  EXPECT_TRUE((*results)[3].resolved);
+  EXPECT_EQ((*results)[4].error, "FONT_NOT_REGISTERED");
 }
 
 TEST_F(InstalledFontsTest, StaleGenerationsAreDroppedAgainstRealFonts) {
@@ -135,8 +135,8 @@ TEST_F(InstalledFontsTest, StaleGenerationsAreDroppedAgainstRealFonts) {
   fresh.generation = 6;
   for (int i = 0; i < 2; ++i) {
     const auto result = session_.client().measureAndWait(fresh);
-    ASSERT_TRUE(result) << result.failure.what;
-    EXPECT_TRUE(result.value->items[0].resolved);
+    ASSERT_TRUE(result) << result.error();
+    EXPECT_TRUE(result->items[0].resolved);
   }
 }
 

@@ -103,8 +103,8 @@ TEST_F(KnownMetricsTest, MeasureGivesExactLineCountsAndHeights) {
     const auto result =
         session_->client().measureAndWait(request(c.fontId, c.text, c.width, c.scale));
     ASSERT_TRUE(result);
-    ASSERT_EQ(result.value->items.size(), 1u);
-    const MeasureItem& item = result.value->items[0];
+    ASSERT_EQ(result->items.size(), 1u);
+    const MeasureItem& item = result->items[0];
     ASSERT_TRUE(item.resolved) << item.error;
     EXPECT_EQ(item.lineCount, c.lineCount);
     EXPECT_NEAR(item.height, c.height, 1e-4);
@@ -115,9 +115,9 @@ TEST_F(KnownMetricsTest, MeasureGivesExactLineCountsAndHeights) {
 TEST_F(KnownMetricsTest, FontsOutsideTheConfigurationAreNotFound) {
   const auto result = session_->client().measureAndWait(request("installed", "a", 300));
   ASSERT_TRUE(result);
-  ASSERT_EQ(result.value->items.size(), 1u);
-  EXPECT_FALSE(result.value->items[0].resolved);
-  EXPECT_FALSE(result.value->items[0].error.empty());
+  ASSERT_EQ(result->items.size(), 1u);
+  EXPECT_FALSE(result->items[0].resolved);
+  EXPECT_FALSE(result->items[0].error.empty());
 }
 
 // The boxes sit on whole pixels, so each letter's ink is exact: fully covered inside, nothing
@@ -141,8 +141,8 @@ TEST_F(KnownMetricsTest, RenderDrawsEachLetterWhereItWasMeasured) {
     SCOPED_TRACE(c.name);
     const auto result = session_->client().renderAndWait(request(c.fontId, c.text, 60));
     ASSERT_TRUE(result);
-    ASSERT_EQ(result.value->size(), 1u);
-    const RenderResult& r = (*result.value)[0];
+    ASSERT_EQ(result->size(), 1u);
+    const RenderResult& r = (*result)[0];
     ASSERT_TRUE(r.resolved) << r.error;
     ASSERT_EQ(r.width, 60u);
     ASSERT_EQ(r.height, 36u);

@@ -45,8 +45,8 @@ class MemoryGuardTest : public ::testing::Test {
     r.text = "Hi";
     for (size_t i = first; i < first + count; ++i) r.fontIds.push_back("id" + std::to_string(i));
     const auto result = session_.client().measureAndWait(r);
-    ASSERT_TRUE(result) << result.failure.what;
-    ASSERT_TRUE(result.value->items.back().resolved) << result.value->items.back().error;
+    ASSERT_TRUE(result) << result.error();
+    ASSERT_TRUE(result->items.back().resolved) << result->items.back().error;
   }
 
   // Caches `count` more unregistered ids in one Measure, each `padding` characters longer than its
@@ -64,8 +64,8 @@ class MemoryGuardTest : public ::testing::Test {
       return;
     }
     const auto result = session_.client().measureAndWait(r);
-    ASSERT_TRUE(result) << result.failure.what;
-    ASSERT_EQ(result.value->items.back().error, "FONT_NOT_REGISTERED");
+    ASSERT_TRUE(result) << result.error();
+    ASSERT_EQ(result->items.back().error, "FONT_NOT_REGISTERED");
   }
 
   uint64_t memory() { return anonymousBytes(session_.process().pid()); }

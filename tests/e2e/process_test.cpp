@@ -88,9 +88,9 @@ TEST(StderrTest, AFontconfigConfigurationThatWarnsStaysSilent) {
   request.generation = 1;
   request.fontIds = {"known", "unknown"};
   const auto result = session.client().measureAndWait(request);
-  ASSERT_TRUE(result) << result.failure.what;
-  EXPECT_TRUE(result.value->items[0].resolved);
-  EXPECT_EQ(result.value->items[1].error, "FONT_NOT_FOUND");
+  ASSERT_TRUE(result) << result.error();
+  EXPECT_TRUE(result->items[0].resolved);
+  EXPECT_EQ(result->items[1].error, "FONT_NOT_FOUND");
   EXPECT_TRUE(session.expectCleanEnd());
 }
 
@@ -111,8 +111,8 @@ TEST(StandardStreamsTest, LibraryDebugOutputNeverReachesTheFrames) {
     request.generation = 1;
     request.fontIds = {"a"};
     const auto result = session.client().measureAndWait(request);
-    ASSERT_TRUE(result) << result.failure.what;
-    EXPECT_TRUE(result.value->items[0].resolved);
+    ASSERT_TRUE(result) << result.error();
+    EXPECT_TRUE(result->items[0].resolved);
     EXPECT_TRUE(session.expectCleanEnd());
   }
 }

@@ -374,20 +374,20 @@ TEST(RegistrationClientTest, ChunkedAndSingleMessagePathsAgree) {
     RendererSession session(kRendererPath);
     ASSERT_TRUE(session.started());
     auto chunked = session.client().registerFontsChunkedAndWait(fonts, chunkSize);
-    ASSERT_TRUE(chunked) << chunked.failure.what;
-    EXPECT_EQ(*chunked.value, fonts.size());
+    ASSERT_TRUE(chunked) << chunked.error();
+    EXPECT_EQ(*chunked, fonts.size());
     auto single = session.client().registerFontsAndWait(fonts);
-    ASSERT_TRUE(single) << single.failure.what;
-    EXPECT_EQ(*single.value, fonts.size());
+    ASSERT_TRUE(single) << single.error();
+    EXPECT_EQ(*single, fonts.size());
     client::LayoutRequest request;
     request.generation = 1;
     request.fontIds = {fonts[0].fontId, fonts.back().fontId, "id-1234"};
     auto measured = session.client().measureAndWait(request);
-    ASSERT_TRUE(measured) << measured.failure.what;
-    ASSERT_EQ(measured.value->items.size(), 3u);
-    EXPECT_EQ(measured.value->items[0].fontId, fonts[0].fontId);
-    EXPECT_EQ(measured.value->items[2].error, "FONT_NOT_REGISTERED");
-    EXPECT_NE(measured.value->items[1].error, "FONT_NOT_REGISTERED");
+    ASSERT_TRUE(measured) << measured.error();
+    ASSERT_EQ(measured->items.size(), 3u);
+    EXPECT_EQ(measured->items[0].fontId, fonts[0].fontId);
+    EXPECT_EQ(measured->items[2].error, "FONT_NOT_REGISTERED");
+    EXPECT_NE(measured->items[1].error, "FONT_NOT_REGISTERED");
     EXPECT_TRUE(session.expectCleanEnd());
   }
 }

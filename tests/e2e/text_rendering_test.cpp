@@ -74,16 +74,16 @@ class TextRenderingTest : public ::testing::Test {
 
   MeasureItem measure(const LayoutRequest& r) {
     const auto result = session_.client().measureAndWait(r);
-    EXPECT_TRUE(result) << result.failure.what;
-    if (!result || result.value->items.size() != 1) return {};
-    return result.value->items[0];
+    EXPECT_TRUE(result) << result.error();
+    if (!result || result->items.size() != 1) return {};
+    return result->items[0];
   }
 
   RenderResult render(const LayoutRequest& r) {
     const auto result = session_.client().renderAndWait(r);
-    EXPECT_TRUE(result) << result.failure.what;
-    if (!result || result.value->size() != 1) return {};
-    return (*result.value)[0];
+    EXPECT_TRUE(result) << result.error();
+    if (!result || result->size() != 1) return {};
+    return (*result)[0];
   }
 
   RendererSession session_{kRendererPath};

@@ -82,12 +82,17 @@ RendererSession::RendererSession(const std::string& rendererPath, std::vector<st
     options.extraArgs.insert(options.extraArgs.begin(), rendererPath);
   }
   options.replyTimeout = replyTimeout;
-  client_ = client::Client::start(options, &startError_);
+  auto started = client::Client::start(options);
+  if (started) {
+    client_ = std::move(started).value();
+  } else {
+    startError_ = started.error().describe();
+  }
 }
 
 RendererSession::~RendererSession() {
   // A test that failed half-way leaves a running renderer; it must not outlive the test.
-  if (client_) client_->process().kill();
+  if (client_) client_->kill();
 }
 
 ::testing::AssertionResult RendererSession::started() const {
@@ -99,10 +104,9 @@ RendererSession::~RendererSession() {
   client::Frame frame;
   const auto status = client_->receive(frame);
   if (status != client::ReadStatus::kFrame) {
-    return ::testing::AssertionFailure()
-           << "expected type " << int(type) << " " << json << ", got "
-           << client::readStatusName(status) << " ("
-           << client_->process().waitForExit(Milliseconds(0)).describe() << ")";
+    return ::testing::AssertionFailure() << "expected type " << int(type) << " " << json << ", got "
+                                         << client::readStatusName(status) << " ("
+                                         << client_->waitForExit(Milliseconds(0)).describe() << ")";
   }
   if (frame.type != type || frame.json != json || !frame.payload.empty()) {
     return ::testing::AssertionFailure()
@@ -122,7 +126,7 @@ RendererSession::~RendererSession() {
 }
 
 ::testing::AssertionResult RendererSession::expectExit(int code, Milliseconds timeout) {
-  const auto exit = client_->process().waitForExit(timeout);
+  const auto exit = client_->waitForExit(timeout);
   if (exit.exitedWith(code)) return ::testing::AssertionSuccess();
   return ::testing::AssertionFailure()
          << "expected exit code " << code << ", got " << exit.describe();
@@ -139,13 +143,13 @@ RendererSession::~RendererSession() {
 }
 
 ::testing::AssertionResult RendererSession::expectStderrEmpty() {
-  const std::string& text = client_->process().stderrText();
+  const std::string& text = client_->stderrText();
   if (text.empty()) return ::testing::AssertionSuccess();
   return ::testing::AssertionFailure() << "stderr is not empty: " << printable(text);
 }
 
 ::testing::AssertionResult RendererSession::expectCleanEnd() {
-  client_->process().closeInput();
+  process().closeInput();
   if (auto r = expectExit(0); !r) return r;
   if (auto r = expectOutputEnded(); !r) return r;
   return expectStderrEmpty();

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "kfp_client.h"
+#include "testing/client_testing.h"
 
 namespace kfp::test {
 
@@ -52,6 +53,25 @@ std::string frameHeader(uint32_t length, uint8_t type, uint32_t jsonLength);
 // memory guard watches.
 uint64_t anonymousBytes(int pid);
 
+// The renderer's process as a test sees it: the product calls and the test-only ones side by side.
+class ProcessUnderTest {
+ public:
+  explicit ProcessUnderTest(client::RendererProcess& process) : process_(process) {}
+  int pid() const { return process_.pid(); }
+  void closeInput() { process_.closeInput(); }
+  // Makes the renderer's next write fail.
+  void closeOutput() { client::testing::TestAccess::closeOutput(process_); }
+  bool readOutputToEnd(std::string& out, Milliseconds timeout) {
+    return client::testing::TestAccess::readOutputToEnd(process_, out, timeout);
+  }
+  client::ProcessExit waitForExit(Milliseconds timeout) { return process_.waitForExit(timeout); }
+  client::ProcessExit kill() { return process_.kill(); }
+  const std::string& stderrText() { return process_.stderrText(); }
+
+ private:
+  client::RendererProcess& process_;
+};
+
 class RendererSession {
  public:
   RendererSession(const std::string& rendererPath, std::vector<std::string> args = {},
@@ -61,10 +81,16 @@ class RendererSession {
   // Did the process start? Every test asserts this first.
   ::testing::AssertionResult started() const;
   client::Client& client() { return *client_; }
-  client::RendererProcess& process() { return client_->process(); }
+  ProcessUnderTest process() {
+    return ProcessUnderTest(client::testing::TestAccess::process(*client_));
+  }
 
-  bool send(uint8_t type, std::string_view json) { return client_->sendRaw(type, json); }
-  bool sendBytes(std::string_view bytes) { return client_->sendBytes(bytes); }
+  bool send(uint8_t type, std::string_view json) {
+    return client::testing::TestAccess::sendRaw(*client_, type, json).ok();
+  }
+  bool sendBytes(std::string_view bytes) {
+    return client::testing::TestAccess::sendBytes(*client_, bytes);
+  }
 
   // The next frame is exactly `type` with JSON text `json` and an empty payload.
   ::testing::AssertionResult expectReply(uint8_t type, std::string_view json);

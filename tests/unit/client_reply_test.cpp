@@ -1,10 +1,13 @@
-// The client's JSON reading and writing: reply decoding and request texts.
+// The client's JSON reading and writing (reply decoding, request texts) and its failures: the
+// Error each broken read becomes, and outcomes whose failed value cannot be read.
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 
 #include "json_text.h"
+#include "kfp_client.h"
+#include "outcome.h"
 #include "json_value.h"
 #include "protocol/message_types.h"
 #include "replies.h"
@@ -247,6 +250,53 @@ TEST(RequestTextTest, LayoutRequestText) {
   EXPECT_EQ(fontListJson({}), R"({"fonts":[]})");
   EXPECT_EQ(helloJson(1), R"({"protocolVersion":1})");
   EXPECT_EQ(beginFontsJson(2.5), R"({"fontCount":2.5})");
+}
+
+TEST(OutcomeTest, AFailedOutcomeHasNoValueAndASuccessNoError) {
+  Outcome<std::vector<int>> failed = Error(ErrorKind::kTimeout, codes::kReplyTimeout, "5 s");
+  EXPECT_FALSE(failed);
+  EXPECT_THROW(failed.value(), BadOutcomeAccess);
+  EXPECT_THROW(*failed, BadOutcomeAccess);
+  EXPECT_THROW((void)failed->size(), BadOutcomeAccess);
+  EXPECT_THROW((void)std::move(failed).value(), BadOutcomeAccess);
+  EXPECT_EQ(failed.error().kind(), ErrorKind::kTimeout);
+  EXPECT_EQ(failed.error().code(), codes::kReplyTimeout);
+  EXPECT_EQ(failed.error().describe(), "timeout REPLY_TIMEOUT: 5 s");
+  EXPECT_EQ(std::move(failed).valueOr({7}), std::vector<int>{7});
+
+  Outcome<std::vector<int>> succeeded = std::vector<int>{1, 2};
+  ASSERT_TRUE(succeeded);
+  EXPECT_EQ(succeeded->size(), 2u);
+  EXPECT_THROW((void)succeeded.error(), BadOutcomeAccess);
+  EXPECT_EQ(std::move(succeeded).valueOr({7}), (std::vector<int>{1, 2}));
+
+  const Status fine;
+  EXPECT_TRUE(fine);
+  EXPECT_THROW((void)fine.error(), BadOutcomeAccess);
+  const Status broken = Error(ErrorKind::kRendererError, "INVALID_JSON");
+  EXPECT_FALSE(broken);
+  EXPECT_EQ(broken.error().describe(), "renderer error INVALID_JSON");
+}
+
+TEST(OutcomeTest, EveryBrokenReadIsAKindAndACode) {
+  struct Case {
+    ReadStatus status;
+    ErrorKind kind;
+    std::string_view code;
+  } const cases[] = {
+      {ReadStatus::kTimeout, ErrorKind::kTimeout, codes::kReplyTimeout},
+      {ReadStatus::kMalformed, ErrorKind::kProtocol, codes::kMalformedReply},
+      {ReadStatus::kEndOfStream, ErrorKind::kProtocol, codes::kStreamEnded},
+      {ReadStatus::kTruncated, ErrorKind::kProtocol, codes::kStreamEnded},
+      {ReadStatus::kClosed, ErrorKind::kProtocol, codes::kStreamEnded},
+      {ReadStatus::kFrame, ErrorKind::kInternal, codes::kInternal},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(readStatusName(c.status));
+    const Error error = readFailure(c.status);
+    EXPECT_EQ(error.kind(), c.kind);
+    EXPECT_EQ(error.code(), c.code);
+  }
 }
 
 }  // namespace

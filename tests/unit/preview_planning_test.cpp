@@ -147,5 +147,29 @@ TEST(PlanAfterDeath, RetriesBlamesAndGivesUp) {
   }
 }
 
+TEST(FontsWithinNewFaces, CountsOnlyFontsTheRendererHasNotResolved) {
+  struct Case {
+    const char* name;
+    std::vector<size_t> batch;
+    std::vector<size_t> known;
+    size_t newFaces;
+    size_t expected;
+  } const cases[] = {
+      {"all new, cut at the limit", {0, 1, 2, 3, 4}, {}, 2, 2},
+      {"known fonts are free", {0, 1, 2, 3, 4}, {0, 1, 3}, 2, 5},
+      {"cut just before the third new one", {0, 1, 2, 3, 4}, {1}, 2, 3},
+      {"the limit reached on the last font", {5, 6}, {}, 2, 2},
+      {"a first new font always goes", {7, 8}, {}, 0, 1},
+      {"empty batch", {}, {}, 3, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto known = [&](size_t index) {
+      return std::find(c.known.begin(), c.known.end(), index) != c.known.end();
+    };
+    EXPECT_EQ(fontsWithinNewFaces(c.batch, c.newFaces, known), c.expected);
+  }
+}
+
 }  // namespace
 }  // namespace kfp::client

@@ -108,7 +108,7 @@ int main(int argc, char** argv) {
       rendered[indices[index]] = std::move(result);
       progress.advance();
     });
-    if (!done) return fail("render failed: " + done.failure.what);
+    if (!done) return fail("render failed: " + done.error().describe());
   }
 
   // One request per label: every label has its own text.
@@ -122,8 +122,8 @@ int main(int argc, char** argv) {
     request.fontIds = {kLabelFontId};
     auto result = service.render(request);
     progress.advance();
-    if (!result || !result.value->front().resolved) return RenderResult{};
-    return std::move(result.value->front());
+    if (!result || !result->front().resolved) return RenderResult{};
+    return std::move(result->front());
   };
 
   preview::ContactSheet sheet(static_cast<uint32_t>(16 * options.dpiScale));
