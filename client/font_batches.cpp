@@ -2,14 +2,9 @@
 
 #include <algorithm>
 
-namespace kfp::client {
+#include "protocol/reply_bounds.h"
 
-size_t measureItemBound(const std::string& fontId) {
-  // {"fontId":"…","resolved":false,"error":"FONT_COLLECTION_CREATE_FAILED"}, and a comma; a
-  // resolved item with its height and line count is shorter.
-  constexpr size_t kItemOverhead = 96;
-  return kItemOverhead + 6 * fontId.size();
-}
+namespace kfp::client {
 
 std::vector<std::vector<size_t>> splitIntoBatches(const std::vector<std::string>& fontIds,
                                                   size_t maxFonts, size_t budget) {
@@ -18,7 +13,7 @@ std::vector<std::vector<size_t>> splitIntoBatches(const std::vector<std::string>
   std::vector<size_t> current;
   size_t used = 0;
   for (size_t i = 0; i < fontIds.size(); ++i) {
-    const size_t bound = measureItemBound(fontIds[i]);
+    const size_t bound = measureItemBound(fontIds[i].size());
     if (!current.empty() && (current.size() == maxFonts || used + bound > budget)) {
       batches.push_back(std::move(current));
       current.clear();

@@ -12,6 +12,7 @@
 
 #include "death_policy.h"
 #include "font_batches.h"
+#include "protocol/reply_bounds.h"
 #include "renderer_session.h"
 
 namespace kfp::client {
@@ -210,7 +211,8 @@ Outcome<std::vector<Result>> PreviewService::run(bool isRender, const PreviewReq
     if (deliver(call, index, &failed)) finishFont(call);
   };
   const size_t batchSize = isRender ? options_.renderBatch : options_.measureBatch;
-  for (auto& batch : splitIntoBatches(request.fontIds, batchSize)) {
+  for (auto& batch :
+       splitIntoBatches(request.fontIds, batchSize, measureItemsBudget(request.layoutKey.size()))) {
     call.queue.push_back(std::move(batch));
   }
   call.remaining = request.fontIds.size();

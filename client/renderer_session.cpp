@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 
+#include "protocol/exit_codes.h"
 #include "protocol/message_types.h"
 
 namespace kfp::client {
@@ -15,7 +16,6 @@ constexpr Milliseconds kCancelPoll{20};
 // How long a renderer whose output ended may take to exit by itself before it is killed.
 constexpr Milliseconds kExitGrace{2000};
 // The renderer's exit code after it went over its memory hard limit.
-constexpr int kMemoryExitCode = 75;
 
 }  // namespace
 
@@ -173,7 +173,7 @@ BatchReport RendererSession::died(BatchReport report, bool atOnce) {
   report.end = BatchEnd::kDied;
   ProcessExit exit = atOnce ? client_->kill() : client_->waitForExit(kExitGrace);
   if (exit.kind == ProcessExit::Kind::kRunning) exit = client_->kill();
-  if (exit.exitedWith(kMemoryExitCode)) report.memoryExit = true;
+  if (exit.exitedWith(kExitMemoryHardLimit)) report.memoryExit = true;
   end();
   return report;
 }

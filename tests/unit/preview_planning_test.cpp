@@ -10,6 +10,7 @@
 
 #include "death_policy.h"
 #include "font_batches.h"
+#include "protocol/reply_bounds.h"
 
 namespace kfp::client {
 namespace {
@@ -31,12 +32,12 @@ TEST(SplitIntoBatches, KeepsOrderAndBothLimits) {
     size_t budget;
     size_t expectedBatches;
   } const cases[] = {
-      {"empty request", 0, 5, 10, kBatchJsonBudget, 0},
-      {"count limit", 25, 5, 10, kBatchJsonBudget, 3},
-      {"zero count means one", 3, 5, 0, kBatchJsonBudget, 3},
+      {"empty request", 0, 5, 10, measureItemsBudget(0), 0},
+      {"count limit", 25, 5, 10, measureItemsBudget(0), 3},
+      {"zero count means one", 3, 5, 0, measureItemsBudget(0), 3},
       {"byte budget cuts first", 10, 10, 100, 3 * (96 + 60), 4},
       {"an oversized id stands alone", 3, 1000, 100, 10, 3},
-      {"50000 long ids outgrow one reply", 50000, 120, 1000000, kBatchJsonBudget, 5},
+      {"50000 long ids outgrow one reply", 50000, 120, 1000000, measureItemsBudget(0), 5},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -50,7 +51,7 @@ TEST(SplitIntoBatches, KeepsOrderAndBothLimits) {
       ASSERT_FALSE(batch.empty());
       EXPECT_LE(batch.size(), std::max<size_t>(c.maxFonts, 1));
       size_t bytes = 0;
-      for (size_t i : batch) bytes += measureItemBound(ids[i]);
+      for (size_t i : batch) bytes += measureItemBound(ids[i].size());
       if (batch.size() > 1) {
         EXPECT_LE(bytes, c.budget);
       }
@@ -65,7 +66,7 @@ TEST(MeasureItemBound, CoversTheLongestItemTheRendererWrites) {
     for (char c : id) escaped += c == '\x01' ? "\\u0001" : std::string(1, c);
     const std::string item = "{\"fontId\":\"" + escaped +
                              "\",\"resolved\":false,\"error\":\"FONT_COLLECTION_CREATE_FAILED\"},";
-    EXPECT_GE(measureItemBound(id), item.size()) << id.size();
+    EXPECT_GE(measureItemBound(id.size()), item.size()) << id.size();
   }
 }
 

@@ -18,7 +18,8 @@ export function layoutJson(request, generation) {
 
 // Upper bound of one MeasureResult item in the reply: every UTF-16 unit of the id escaped as
 // \uXXXX, the longest error code, and numbers written in full.
-const kItemOverhead = 160;
+// The same bounds as the C++ host library's (src/protocol/reply_bounds.h).
+const kItemOverhead = 96;
 export const measureItemBound = (fontId) => fontId.length * 6 + kItemOverhead;
 export const measureReplyBound = (layoutKey) => (layoutKey ?? '').length * 6 + 200;
 export const kMeasureReplyBudget = kMaxJsonLength;
