@@ -58,17 +58,19 @@ foreach(name ${KFP_CORE_UNIT_TESTS})
   set_tests_properties(windows.unit.${name} PROPERTIES TIMEOUT 120)
 endforeach()
 
-# Windows-only test programs (the backend's contracts, the process entry seen from a Windows host),
-# one per file, on the test-switch build of the backend, with a main that enters the multithreaded
-# apartment as the renderer does. The Direct2D program starts its device once for all its cases.
-# Cases that need what Wine 8 lacks skip themselves there, so the programs run on Windows as they
-# are. The renderer .exe files are built beside them: the process entry test starts them.
+# Windows-only test programs (the backend's contracts; the process entry, its standard handles and
+# its confinement seen from a Windows host), one per file, on the test-switch build of the backend,
+# with a main that enters the multithreaded apartment as the renderer does. The Direct2D program
+# starts its device once for all its cases. Cases that need what Wine 8 lacks skip themselves
+# there, so the programs run on Windows as they are. The renderer .exe files are built beside them:
+# the process-level tests start the product .exe.
 add_library(kfp_windows_test_main STATIC tests/windows/windows_test_main.cpp)
 target_include_directories(kfp_windows_test_main PUBLIC tests)
 target_link_libraries(kfp_windows_test_main PUBLIC kfp_windows_hooked GTest::gtest GTest::gmock)
 foreach(file
-    confinement_test process_entry_test standard_handles_test windows_backend_test windows_com_ptr_test windows_font_set_test
-    windows_gdi_test windows_graphics_test windows_text_layout_test)
+    confinement_test process_entry_test standard_handles_test windows_backend_test
+    windows_com_ptr_test windows_font_set_test windows_gdi_test windows_graphics_test
+    windows_text_layout_test)
   string(REGEX REPLACE "^windows_" "" name ${file})
   add_executable(windows_${name} tests/windows/${file}.cpp)
   target_link_libraries(windows_${name} PRIVATE kfp_windows_test_main)

@@ -75,6 +75,12 @@ StandardHandle::~StandardHandle() {
   if (event_ != nullptr) CloseHandle(event_);
 }
 
+bool StandardHandle::pipeStillOpen() const {
+  if (type_ != FILE_TYPE_PIPE) return false;
+  DWORD available = 0;
+  return PeekNamedPipe(handle_, nullptr, 0, nullptr, &available, nullptr) != FALSE;
+}
+
 StandardHandle::Transfer StandardHandle::transfer(void* buffer, size_t count) {
   const DWORD size = clampToDword(count);
   const bool reading = use_ == HandleUse::kRead;
@@ -109,9 +115,8 @@ ptrdiff_t HandleReader::read(void* buffer, size_t count) {
       case ERROR_SUCCESS:
       case ERROR_MORE_DATA:  // part of a longer message; the next read continues it
         if (t.bytes > 0) return static_cast<ptrdiff_t>(t.bytes);
-        // On an open pipe zero bytes are a writer's empty write or an empty message: read on.
-        // A file or a device has nothing more.
-        if (handle_.isPipe()) continue;
+        // Zero bytes from a file or a device is its end; from a pipe, the pipe says.
+        if (handle_.pipeStillOpen()) continue;
         return 0;
       case ERROR_BROKEN_PIPE:  // every writer has closed its end
       case ERROR_HANDLE_EOF:   // an overlapped read at the end of a file

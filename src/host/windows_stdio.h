@@ -24,7 +24,10 @@ class StandardHandle {
   StandardHandle& operator=(const StandardHandle&) = delete;
 
   bool usable() const { return usable_; }
-  bool isPipe() const { return type_ == FILE_TYPE_PIPE; }
+  // After a zero-byte read: true when the handle is a pipe that the platform reports as still
+  // open (a writer's empty write or an empty message), false when it reports it closed or cannot
+  // tell (under Wine, a host's POSIX pipe reads zero bytes only at its end).
+  bool pipeStillOpen() const;
 
   // One ReadFile or WriteFile of at most `count` bytes, waited for; the bytes moved and the error
   // (ERROR_SUCCESS when none). A message longer than `count` gives its first part with
@@ -47,7 +50,7 @@ class StandardHandle {
 };
 
 // Standard input. End of input is a closed pipe or the end of a file, never a zero-byte read on a
-// pipe that is still open (a writer's empty write or an empty message).
+// pipe that is still open.
 class HandleReader : public ByteReader {
  public:
   explicit HandleReader(StandardHandle& handle) : handle_(handle) {}
