@@ -3,7 +3,7 @@
 # on the fake backend. No pkg-config lookups and no client library: those are the Linux build's.
 
 # The platform libraries the backend and the process entry call into.
-set(KFP_WINDOWS_SYSTEM_LIBS dwrite d2d1 windowscodecs ole32 gdi32 user32 uuid psapi)
+set(KFP_WINDOWS_SYSTEM_LIBS dwrite d2d1 windowscodecs ole32 gdi32 user32 uuid psapi ntdll)
 
 # The backend, compiled once; only its test switches differ between the product and the
 # test-switch build (KFP_TEST_HOOKS lets them be read from the environment; the product reads no
@@ -28,9 +28,12 @@ foreach(lib IN ITEMS kfp_windows kfp_windows_hooked)
   target_link_libraries(${lib} PUBLIC kfp_windows_common kfp_core ${KFP_WINDOWS_SYSTEM_LIBS})
 endforeach()
 
-add_executable(kest-font-preview-renderer src/host/main_windows.cpp)
+# The process entry: the standard handles as a host may hand them over, and the confinement.
+set(KFP_WINDOWS_ENTRY_SOURCES
+  src/host/main_windows.cpp src/host/windows_confinement.cpp src/host/windows_stdio.cpp)
+add_executable(kest-font-preview-renderer ${KFP_WINDOWS_ENTRY_SOURCES})
 target_link_libraries(kest-font-preview-renderer PRIVATE kfp_core kfp_windows)
-add_executable(kest-font-preview-renderer-testhooks src/host/main_windows.cpp)
+add_executable(kest-font-preview-renderer-testhooks ${KFP_WINDOWS_ENTRY_SOURCES})
 target_link_libraries(kest-font-preview-renderer-testhooks PRIVATE kfp_core kfp_windows_hooked)
 
 # GoogleTest from the distribution's sources, built for Windows. It is not our code: its warnings
@@ -55,17 +58,19 @@ foreach(name ${KFP_CORE_UNIT_TESTS})
   set_tests_properties(windows.unit.${name} PROPERTIES TIMEOUT 120)
 endforeach()
 
-# Windows-only test programs (the backend's contracts, the process entry seen from a Windows host),
-# one per file, on the test-switch build of the backend, with a main that enters the multithreaded
-# apartment as the renderer does. The Direct2D program starts its device once for all its cases.
-# Cases that need what Wine 8 lacks skip themselves there, so the programs run on Windows as they
-# are. The renderer .exe files are built beside them: the process entry test starts them.
+# Windows-only test programs (the backend's contracts; the process entry, its standard handles and
+# its confinement seen from a Windows host), one per file, on the test-switch build of the backend,
+# with a main that enters the multithreaded apartment as the renderer does. The Direct2D program
+# starts its device once for all its cases. Cases that need what Wine 8 lacks skip themselves
+# there, so the programs run on Windows as they are. The renderer .exe files are built beside them:
+# the process-level tests start the product .exe.
 add_library(kfp_windows_test_main STATIC tests/windows/windows_test_main.cpp)
 target_include_directories(kfp_windows_test_main PUBLIC tests)
 target_link_libraries(kfp_windows_test_main PUBLIC kfp_windows_hooked GTest::gtest GTest::gmock)
 foreach(file
-    process_entry_test windows_backend_test windows_com_ptr_test windows_font_set_test
-    windows_gdi_test windows_graphics_test windows_text_layout_test)
+    confinement_test process_entry_test standard_handles_test windows_backend_test
+    windows_com_ptr_test windows_font_set_test windows_gdi_test windows_graphics_test
+    windows_text_layout_test)
   string(REGEX REPLACE "^windows_" "" name ${file})
   add_executable(windows_${name} tests/windows/${file}.cpp)
   target_link_libraries(windows_${name} PRIVATE kfp_windows_test_main)

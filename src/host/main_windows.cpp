@@ -3,11 +3,12 @@
 #include <objbase.h>
 #include <windows.h>
 
-#include <cstring>
 #include <string>
 
 #include "host/command_line.h"
 #include "host/message_loop.h"
+#include "host/windows_confinement.h"
+#include "host/windows_stdio.h"
 #include "platform/windows/windows_backend.h"
 #include "protocol/byte_stream.h"
 
@@ -16,50 +17,22 @@ namespace {
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "Windows text is UTF-16");
 
-DWORD clampToDword(size_t count) {
-  return count > MAXDWORD ? MAXDWORD : static_cast<DWORD>(count);
-}
-
-// Synchronous reads on the standard input handle; the host closing its end is the end of input.
-class HandleReader : public ByteReader {
+// Confines the process just before the first frame is read: by then COM, the backend and its font
+// sets are set up, and nothing the host sent has been parsed yet.
+class ConfiningReader : public ByteReader {
  public:
-  explicit HandleReader(HANDLE handle) : handle_(handle) {}
+  explicit ConfiningReader(ByteReader& in) : in_(in) {}
   ptrdiff_t read(void* buffer, size_t count) override {
-    DWORD done = 0;
-    if (!ReadFile(handle_, buffer, clampToDword(count), &done, nullptr)) {
-      return GetLastError() == ERROR_BROKEN_PIPE ? 0 : -1;
+    if (!confined_) {
+      confineProcess();
+      confined_ = true;
     }
-    return static_cast<ptrdiff_t>(done);
+    return in_.read(buffer, count);
   }
 
  private:
-  HANDLE handle_;
-};
-
-// Synchronous writes; bytes go out as they are (handles know no text mode).
-class HandleWriter : public ByteWriter {
- public:
-  explicit HandleWriter(HANDLE handle) : handle_(handle) {}
-  ptrdiff_t write(const void* buffer, size_t count) override {
-    DWORD done = 0;
-    if (!WriteFile(handle_, buffer, clampToDword(count), &done, nullptr)) return -1;
-    return static_cast<ptrdiff_t>(done);
-  }
-  // Pipes cannot gather. Leading parts that fit are copied into one buffer, so that a reply leaves
-  // in one write and a bitmap frame in two (header and JSON, then the payload).
-  ptrdiff_t writeGather(const ByteSpan* parts, int count) override {
-    size_t used = 0;
-    for (int i = 0; i < count && parts[i].size <= sizeof gathered_ - used; ++i) {
-      if (parts[i].size != 0) std::memcpy(gathered_ + used, parts[i].data, parts[i].size);
-      used += parts[i].size;
-    }
-    if (used == 0) return ByteWriter::writeGather(parts, count);
-    return write(gathered_, used);
-  }
-
- private:
-  HANDLE handle_;
-  unsigned char gathered_[16384];
+  ByteReader& in_;
+  bool confined_ = false;
 };
 
 // Ends the COM apartment on every way out of the entry, an escaping exception included.
@@ -104,23 +77,25 @@ std::string argumentTextUtf8() {
 int run() {
   createMessageQueue();
   if (isVersionRequest(argumentTextUtf8())) {
-    const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
-    if (output != INVALID_HANDLE_VALUE) {
+    StandardHandle output(GetStdHandle(STD_OUTPUT_HANDLE), HandleUse::kWrite);
+    if (output.usable()) {
       HandleWriter out(output);
       writeVersionLine(out);
     }
     return kExitOk;
   }
 
+  // Missing, closed, made-up, or opened the wrong way: the host gets nothing from this renderer.
+  StandardHandle input(GetStdHandle(STD_INPUT_HANDLE), HandleUse::kRead);
+  StandardHandle output(GetStdHandle(STD_OUTPUT_HANDLE), HandleUse::kWrite);
+  if (!input.usable() || !output.usable()) return kExitBadHandles;
+
   // Nothing has been written yet; the renderer cannot run without its platform components.
   const ComApartment apartment;
   if (!apartment.entered()) return kExitInitializeFailed;
 
-  // A null handle is let through: its first read fails and the session ends normally.
-  const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
-  const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
-  if (input == INVALID_HANDLE_VALUE || output == INVALID_HANDLE_VALUE) return kExitBadHandles;
-  HandleReader in(input);
+  HandleReader reader(input);
+  ConfiningReader in(reader);
   HandleWriter out(output);
   const auto backend = createWindowsBackend();
   return runMessageLoop(*backend, in, out);
