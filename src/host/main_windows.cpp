@@ -17,24 +17,6 @@ namespace {
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "Windows text is UTF-16");
 
-// Confines the process just before the first frame is read: by then COM, the backend and its font
-// sets are set up, and nothing the host sent has been parsed yet.
-class ConfiningReader : public ByteReader {
- public:
-  explicit ConfiningReader(ByteReader& in) : in_(in) {}
-  ptrdiff_t read(void* buffer, size_t count) override {
-    if (!confined_) {
-      confineProcess();
-      confined_ = true;
-    }
-    return in_.read(buffer, count);
-  }
-
- private:
-  ByteReader& in_;
-  bool confined_ = false;
-};
-
 // Ends the COM apartment on every way out of the entry, an escaping exception included.
 class ComApartment {
  public:
@@ -94,11 +76,12 @@ int run() {
   const ComApartment apartment;
   if (!apartment.entered()) return kExitInitializeFailed;
 
-  HandleReader reader(input);
-  ConfiningReader in(reader);
+  HandleReader in(input);
   HandleWriter out(output);
   const auto backend = createWindowsBackend();
-  return runMessageLoop(*backend, in, out);
+  // Confined once COM, the backend and its font sets are set up, before anything the host sent
+  // is parsed.
+  return runMessageLoop(*backend, in, out, LoopEnd::kReturn, [] { confineProcess(); });
 }
 
 }  // namespace
