@@ -46,7 +46,7 @@ const SameFaceCase kSameFaceCases[] = {
 // Family names the fonts spell in two ways that differ only by blanks.
 const char* const kBlankVariantFamilies[] = {
     "Noto Sans MeeteiMayek", "Noto Sans Meetei Mayek", "Noto Sans NewTaiLue",
-    "Noto Sans OldPersian",  "Noto Sans PauCinHau",     "NotoSerifTamilSlanted",
+    "Noto Sans OldPersian",  "Noto Sans PauCinHau",    "NotoSerifTamilSlanted",
 };
 
 // The rightmost inked column, or -1.
