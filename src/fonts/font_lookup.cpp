@@ -8,6 +8,7 @@
 #include "fonts/font_lookup_steps.h"
 #include "fonts/font_registry.h"
 #include "fonts/gdi_font.h"
+#include "fonts/match_ranking.h"
 #include "platform/platform_services.h"
 #include "protocol/message_types.h"
 
@@ -33,13 +34,14 @@ std::array<const std::u16string*, 2> familyNamesOf(const RegisteredFont& font) {
   return {&font.familyName, &font.nativeFamilyName};
 }
 
-// A collection built from several matched fonts could pick a different face than the first match,
-// so narrow the set to its first font when the platform can.
-const FontSet& firstFontOnly(const FontSet& matched, FontSetRef& holder) {
+// A collection built from several matched fonts could pick a different face than the one ranked
+// best, so narrow the set to that font when the platform can.
+const FontSet& bestFontOnly(const RegisteredFont& font, const FontSet& matched,
+                            FontSetRef& holder) {
   const AxisAwareFontSet* matched1 = matched.asAxisAware();
   if (!matched1) return matched;
-  const uint32_t firstIndex[] = {0};
-  FontSetRef filtered = matched1->filteredFonts(firstIndex);
+  const uint32_t bestIndex[] = {bestMatchedFont(font, matched)};
+  FontSetRef filtered = matched1->filteredFonts(bestIndex);
   if (!filtered || filtered->fontCount() != 1) return matched;
   holder = std::move(filtered);
   return *holder;
@@ -98,6 +100,20 @@ bool probeGdiFamily(const PlatformServices& platform, const RegisteredFont& font
 
 }  // namespace
 
+uint32_t bestMatchedFont(const RegisteredFont& font, const FontSet& matched) {
+  const uint32_t count = matched.fontCount();
+  if (count <= 1) return 0;
+  std::vector<CandidateStyle> candidates;
+  candidates.reserve(count);
+  for (uint32_t i = 0; i < count; ++i) {
+    std::optional<CandidateStyle> style = candidateStyle(matched, i);
+    // A set that cannot describe its fonts keeps the platform's order.
+    if (!style) return 0;
+    candidates.push_back(*style);
+  }
+  return bestCandidate(candidates, font);
+}
+
 std::u16string pickLocalizedString(const LocalizedStrings* strings) {
   if (!strings || strings->count() == 0) return {};
   uint32_t index = 0;
@@ -111,7 +127,7 @@ bool adoptMatchedFonts(const PlatformServices& platform, const RegisteredFont& f
                        const FontSet& matched, ResolvedFont& entry) {
   if (matched.fontCount() == 0) return false;
   FontSetRef holder;
-  const FontSet& fonts = firstFontOnly(matched, holder);
+  const FontSet& fonts = bestFontOnly(font, matched, holder);
   if (fonts.fontCount() == 0) return false;
 
   FontCollectionRef collection =

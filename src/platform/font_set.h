@@ -19,6 +19,11 @@ enum class FontPropertyId : uint32_t {
   kFullName = 4,
   kWin32FamilyName = 5,
   kPostScriptName = 6,
+  // A font's own weight (1..999), stretch (1..9) and style (0 normal, 1 oblique, 2 italic), each
+  // one decimal string; they are read, never matched.
+  kWeight = 10,
+  kStretch = 11,
+  kStyle = 12,
 };
 
 // A property to match; no locale, so every localized value of the font counts.

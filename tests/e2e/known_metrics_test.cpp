@@ -93,7 +93,7 @@ TEST_F(KnownMetricsTest, MeasureGivesExactLineCountsAndHeights) {
       {"hard breaks and an empty line", "typo", "a\n\nb", 300, 1, 3, 66},
       {"height rounded up to whole pixels", "typo", "a\nb", 300, 1.3, 2, 58 / 1.3},
       {"2048 units per em, found by PostScript name", "em2048", "am", 300, 1, 1, 20},
-      {"no space glyph", "nospace", "aa aa", 45, 1, 1, 36},
+      {"no space glyph: the space is .notdef", "nospace", "aa aa", 45, 1, 2, 72},
       {"variable default", "var", "aa aa", 40, 1, 2, 72},
       {"variable at wght 100", "var-thin", "aa aa", 40, 1, 1, 36},
       {"variable at wght 900", "var-black", "aa aa", 40, 1, 2, 72},
@@ -134,7 +134,7 @@ TEST_F(KnownMetricsTest, RenderDrawsEachLetterWhereItWasMeasured) {
   };
   const Case cases[] = {
       {"letters and a space", "win", "am a", {{1, 9}, {11, 24}, {31, 39}}},
-      {"a missing space still moves the pen", "nospace", "a a", {{1, 9}, {16, 24}}},
+      {"a missing space shows .notdef", "nospace", "a a", {{1, 9}, {11, 23}, {25, 33}}},
       {"heavier instance, wider letters", "var-black", "aa", {{1, 13}, {15, 27}}},
   };
   for (const Case& c : cases) {

@@ -172,6 +172,7 @@ std::shared_ptr<const LocalizedStrings> FakeFontSet::propertyValues(uint32_t ind
                                                                     FontPropertyId id) const {
   propertyValueCalls.emplace_back(index, id);
   if (index >= count) return nullptr;
+  if (auto own = fontProperties.find({index, id}); own != fontProperties.end()) return own->second;
   auto it = firstFontProperties.find(id);
   return it == firstFontProperties.end() ? nullptr : it->second;
 }

@@ -81,6 +81,9 @@ class FakeFontSet : public FontSet, public AxisAwareFontSet {
   std::map<std::pair<FontPropertyId, std::u16string>, FontSetRef> propertyMatches;
   std::map<std::u16string, FontSetRef> familyMatches;
   std::map<FontPropertyId, std::shared_ptr<const LocalizedStrings>> firstFontProperties;
+  // Per-font values, taking precedence over firstFontProperties for that font.
+  std::map<std::pair<uint32_t, FontPropertyId>, std::shared_ptr<const LocalizedStrings>>
+      fontProperties;
   bool throwOnMatch = false;     // every match raises a non-platform exception
   FontSetRef filtered;           // result of filteredFonts; null: the call fails
   FontCollectionRef collection;  // what a collection built from this set is; null: build fails

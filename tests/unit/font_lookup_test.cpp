@@ -347,6 +347,138 @@ TEST_F(FontLookupTest, AdoptionNarrowsToTheFirstFont) {
   }
 }
 
+// The installed faces a family match returns, as the platform reports them: weight, stretch, style.
+struct Face {
+  int weight, stretch, style;
+};
+
+std::shared_ptr<FakeFontSet> matchedFaces(const std::vector<Face>& faces) {
+  auto matched = matchedFamily(u"Matched", uint32_t(faces.size()));
+  matched->hasAxisAware = true;
+  matched->filtered = matchedFamily(u"Filtered", 1);
+  auto decimal = [](int value) {
+    std::u16string text;
+    for (char c : std::to_string(value)) text.push_back(char16_t(c));
+    return makeStrings({{u"", text}});
+  };
+  for (uint32_t i = 0; i < faces.size(); ++i) {
+    matched->fontProperties[{i, FontPropertyId::kWeight}] = decimal(faces[i].weight);
+    matched->fontProperties[{i, FontPropertyId::kStretch}] = decimal(faces[i].stretch);
+    matched->fontProperties[{i, FontPropertyId::kStyle}] = decimal(faces[i].style);
+  }
+  return matched;
+}
+
+TEST_F(FontLookupTest, AdoptsTheFaceClosestToTheRegisteredValues) {
+  constexpr uint32_t kWdth = axisTag('w', 'd', 't', 'h');
+  constexpr uint32_t kItal = axisTag('i', 't', 'a', 'l');
+  // A family as the platform lists it, upright regular first.
+  const std::vector<Face> family = {
+      {400, 5, kStyleNormal}, {700, 5, kStyleNormal}, {400, 5, kStyleItalic},
+      {700, 5, kStyleItalic}, {400, 3, kStyleNormal}, {400, 3, kStyleOblique},
+      {300, 5, kStyleNormal}, {500, 5, kStyleNormal}, {900, 5, kStyleNormal},
+  };
+  const std::vector<Face> obliqueOnly = {{400, 5, kStyleNormal}, {400, 5, kStyleOblique}};
+  const std::vector<Face> uprightOnly = {{400, 5, kStyleNormal}, {700, 5, kStyleNormal}};
+  struct Case {
+    const char* name;
+    const std::vector<Face>* faces;
+    int weight, stretch, style;
+    AxisValues axes;  // empty: the weight alone, as a descriptor without axes gives
+    uint32_t expected;
+  };
+  const Case cases[] = {
+      {"regular", &family, 400, 5, kStyleNormal, {}, 0},
+      {"bold", &family, 700, 5, kStyleNormal, {}, 1},
+      {"italic", &family, 400, 5, kStyleItalic, {}, 2},
+      {"bold italic", &family, 700, 5, kStyleItalic, {}, 3},
+      {"condensed", &family, 400, 3, kStyleNormal, {}, 4},
+      {"condensed italic takes the oblique", &family, 400, 3, kStyleItalic, {}, 5},
+      {"oblique takes the italic", &family, 400, 5, kStyleOblique, {}, 2},
+      {"italic takes the oblique", &obliqueOnly, 400, 5, kStyleItalic, {}, 1},
+      {"no italic installed", &uprightOnly, 400, 5, kStyleItalic, {}, 0},
+      {"450 goes up to 500", &family, 450, 5, kStyleNormal, {}, 7},
+      {"350 goes lighter first", &family, 350, 5, kStyleNormal, {}, 6},
+      {"800 goes heavier first", &family, 800, 5, kStyleNormal, {}, 8},
+      {"axis weight outranks the style", &family, 400, 5, kStyleItalic, {{kWghtTag, 700}}, 3},
+      {"axis width outranks the stretch",
+       &family,
+       400,
+       5,
+       kStyleNormal,
+       {{kWghtTag, 400}, {kWdth, 75}},
+       4},
+      {"axis italic outranks the style",
+       &family,
+       400,
+       5,
+       kStyleNormal,
+       {{kWghtTag, 400}, {kItal, 1}},
+       2},
+      {"last value of a tag wins",
+       &family,
+       400,
+       5,
+       kStyleNormal,
+       {{kWghtTag, 400}, {kWghtTag, 700}},
+       1},
+      {"other axes leave the order",
+       &family,
+       400,
+       5,
+       kStyleNormal,
+       {{kWghtTag, 400}, {axisTag('o', 'p', 's', 'z'), 30}},
+       0},
+  };
+  init();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto matched = matchedFaces(*c.faces);
+    RegisteredFont font;
+    font.weight = c.weight;
+    font.stretch = c.stretch;
+    font.style = c.style;
+    font.axisValues = c.axes.empty() ? AxisValues{{kWghtTag, float(c.weight)}} : c.axes;
+    ResolvedFont entry;
+    ASSERT_TRUE(adoptMatchedFonts(ctx.platform(), font, *matched, entry));
+    ASSERT_EQ(matched->filterCalls.size(), 1u);
+    EXPECT_EQ(matched->filterCalls[0], std::vector<uint32_t>{c.expected});
+    EXPECT_EQ(entry.familyName, u"Filtered");
+  }
+}
+
+TEST_F(FontLookupTest, UnreadableFaceValuesKeepThePlatformOrder) {
+  struct Case {
+    const char* name;
+    FontPropertyId missing;
+    const char16_t* badValue;  // nullptr: the value is missing
+  };
+  const Case cases[] = {
+      {"weight missing", FontPropertyId::kWeight, nullptr},
+      {"stretch missing", FontPropertyId::kStretch, nullptr},
+      {"style missing", FontPropertyId::kStyle, nullptr},
+      {"weight not a number", FontPropertyId::kWeight, u"bold"},
+      {"style empty", FontPropertyId::kStyle, u""},
+  };
+  init();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto matched = matchedFaces({{400, 5, kStyleNormal}, {400, 5, kStyleItalic}});
+    if (c.badValue) {
+      matched->fontProperties[{1, c.missing}] = makeStrings({{u"", c.badValue}});
+    } else {
+      matched->fontProperties.erase({1, c.missing});
+    }
+    RegisteredFont font;
+    font.style = kStyleItalic;
+    font.axisValues = {{kWghtTag, 400}};
+    ResolvedFont entry;
+    ASSERT_TRUE(adoptMatchedFonts(ctx.platform(), font, *matched, entry));
+    ASSERT_EQ(matched->filterCalls.size(), 1u);
+    EXPECT_EQ(matched->filterCalls[0], std::vector<uint32_t>{0});
+  }
+}
+
 TEST_F(FontLookupTest, AdoptionFailures) {
   struct Case {
     const char* name;

@@ -197,6 +197,38 @@ TEST_F(InstalledIndex, NamedInstancesCarryTheFontsOwnCoordinates) {
   }
 }
 
+// fontconfig keeps one of two family names that differ only by blanks; the name table has both.
+TEST_F(InstalledIndex, FindsFamilyNamesThatDifferOnlyByBlanks) {
+  struct Case {
+    std::u16string_view name;
+    const char* file;  // every face found has this file name prefix
+    size_t faces;
+  };
+  const Case cases[] = {
+      {u"Noto Sans MeeteiMayek", "NotoSansMeeteiMayek-", 2},
+      {u"Noto Sans Meetei Mayek", "NotoSansMeeteiMayek-", 2},
+      {u"Noto Sans NewTaiLue", "NotoSansNewTaiLue-", 1},
+      {u"Noto Sans OldPersian", "NotoSansOldPersian-", 1},
+      {u"Noto Sans OldSogdian", "NotoSansOldSogdian-", 1},
+      {u"Noto Sans PauCinHau", "NotoSansPauCinHau-", 1},
+      {u"Noto Sans WarangCiti", "NotoSansWarangCiti-", 1},
+      {u"NotoSerifTamilSlanted", "NotoSerifTamilSlanted-", 2},
+      {u"Noto Serif Tamil Slanted", "NotoSerifTamilSlanted-", 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.name.begin(), c.name.end()));
+    std::span<const uint32_t> ids = index_->byWin32Family(c.name);
+    if (ids.empty()) ids = index_->byTypographicFamily(c.name);
+    ASSERT_EQ(ids.size(), c.faces);
+    for (uint32_t id : ids) {
+      const std::string& path = index_->record(id).path;
+      EXPECT_EQ(path.substr(path.rfind('/') + 1).rfind(c.file, 0), 0u) << path;
+    }
+  }
+  // Full names come from the name table too, so an index lookup by either spelling works.
+  EXPECT_FALSE(index_->byFullName(u"Noto Sans Meetei Mayek Bold").empty());
+}
+
 TEST_F(InstalledIndex, MemoryEstimateIsSmall) {
   ASSERT_NE(index_, nullptr);
   EXPECT_GT(index_->memoryBytes(), index_->size() * sizeof(FontRecord));

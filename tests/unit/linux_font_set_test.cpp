@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "fonts/font_lookup_steps.h"
 #include "platform/linux/fonts/font_index.h"
 #include "platform/linux/fonts/font_set.h"
 #include "platform/linux/text/text_engine.h"
@@ -145,6 +146,65 @@ TEST_F(SystemFontSet, AxisValuesPickTheNearestInstance) {
   }
 }
 
+// A family descriptor's property match, ranked by the lookup, lands on the face its style names:
+// the weight-only axis request alone cannot tell an italic or condensed face from the upright one.
+TEST_F(SystemFontSet, RankedPropertyMatchFindsTheStyledFace) {
+  struct Case {
+    std::u16string_view family;
+    int weight, stretch, style;
+    std::u16string_view postScript;
+  };
+  const Case cases[] = {
+      {u"Noto Sans", 400, 5, kStyleItalic, u"NotoSans-Italic"},
+      {u"Noto Sans", 700, 5, kStyleItalic, u"NotoSans-BoldItalic"},
+      {u"Noto Serif", 400, 5, kStyleItalic, u"NotoSerif-Italic"},
+      {u"Noto Sans Display", 400, 5, kStyleItalic, u"NotoSansDisplay-Italic"},
+      {u"DejaVu Sans", 400, 5, kStyleOblique, u"DejaVuSans-Oblique"},
+      {u"DejaVu Sans", 400, 5, kStyleItalic, u"DejaVuSans-Oblique"},
+      {u"DejaVu Sans Mono", 700, 5, kStyleOblique, u"DejaVuSansMono-BoldOblique"},
+      {u"DejaVu Serif", 700, 5, kStyleItalic, u"DejaVuSerif-BoldItalic"},
+      {u"DejaVu Sans", 400, 3, kStyleNormal, u"DejaVuSansCondensed"},
+      {u"DejaVu Sans", 700, 3, kStyleOblique, u"DejaVuSansCondensed-BoldOblique"},
+      {u"DejaVu Serif", 400, 3, kStyleItalic, u"DejaVuSerifCondensed-Italic"},
+      // Upright requests keep their faces.
+      {u"DejaVu Sans", 400, 5, kStyleNormal, u"DejaVuSans"},
+      {u"DejaVu Sans", 700, 5, kStyleNormal, u"DejaVuSans-Bold"},
+      {u"Noto Sans", 400, 5, kStyleNormal, u"NotoSans-Regular"},
+      {u"Inter", 700, 5, kStyleNormal, u"Inter_700wght"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(narrow(c.family) + " " + std::to_string(c.weight) + "/" +
+                 std::to_string(c.stretch) + "/" + std::to_string(c.style));
+    RegisteredFont font;
+    font.weight = c.weight;
+    font.stretch = c.stretch;
+    font.style = c.style;
+    font.axisValues = {{kWghtTag, float(c.weight)}};
+    FontSetRef matched = set_->asAxisAware()->matchProperty(
+        {FontPropertyId::kTypographicFamilyName, c.family}, font.axisValues);
+    ASSERT_NE(matched, nullptr);
+    ASSERT_GT(matched->fontCount(), 1u);
+    EXPECT_EQ(
+        narrow(valueOf(matched, bestMatchedFont(font, *matched), FontPropertyId::kPostScriptName)),
+        narrow(c.postScript));
+  }
+  // Inter's italics are instances of their own files: the italic style picks one of those.
+  for (int weight : {400, 700}) {
+    SCOPED_TRACE(weight);
+    RegisteredFont font;
+    font.weight = weight;
+    font.style = kStyleItalic;
+    font.axisValues = {{kWghtTag, float(weight)}};
+    FontSetRef matched = set_->asAxisAware()->matchProperty(
+        {FontPropertyId::kTypographicFamilyName, u"Inter"}, font.axisValues);
+    ASSERT_NE(matched, nullptr);
+    auto linux = std::static_pointer_cast<const LinuxFontSet>(matched);
+    const FontRecord& chosen = index_->record(linux->recordIds()[bestMatchedFont(font, *matched)]);
+    EXPECT_EQ(chosen.style, kStyleItalic) << chosen.path;
+    EXPECT_EQ(chosen.weight, weight) << chosen.path;
+  }
+}
+
 TEST_F(SystemFontSet, FirstFontFilterAndPropertyValues) {
   FontSetRef family = set_->matchFamily(u"DejaVu Sans", 700, 5, kStyleNormal);
   ASSERT_GT(family->fontCount(), 1u);
@@ -163,6 +223,9 @@ TEST_F(SystemFontSet, FirstFontFilterAndPropertyValues) {
       {FontPropertyId::kTypographicFamilyName, u"DejaVu Sans"},
       {FontPropertyId::kWeightStretchStyleFamilyName, u"DejaVu Sans"},
       {FontPropertyId::kWin32FamilyName, u"DejaVu Sans"},
+      {FontPropertyId::kWeight, u"700"},
+      {FontPropertyId::kStretch, u"5"},
+      {FontPropertyId::kStyle, u"0"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(int(c.id));

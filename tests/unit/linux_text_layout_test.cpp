@@ -17,8 +17,10 @@
 #include "platform/linux/fonts/face_metrics.h"
 #include "platform/linux/raster/glyph_cache.h"
 #include "platform/linux/text/hard_breaks.h"
+#include "platform/linux/text/layout_engine.h"
 #include "platform/linux/text/line_breaker.h"
 #include "platform/linux/text/paragraph_layout.h"
+#include "platform/linux/text/shape_memo.h"
 #include "support/installed_fonts.h"
 
 namespace kfp::linux_backend {
@@ -774,6 +776,100 @@ TEST(DesignUnitScale, FollowsTheEmHarfBuzzShapesWith) {
     HbFacePtr face(hb_face_create(blob.get(), 0));
     HbFontPtr font(hb_font_create(face.get()));
     EXPECT_FLOAT_EQ(designUnitScale(font.get(), 28), c.scale);
+  }
+}
+
+}  // namespace
+}  // namespace kfp::linux_backend
+
+namespace kfp::linux_backend {
+namespace {
+
+constexpr char kNotoTamilSupplement[] =
+    "/usr/share/fonts/truetype/noto/NotoSansTamilSupplement-Regular.ttf";
+constexpr char kNotoSiyaqNumbers[] =
+    "/usr/share/fonts/truetype/noto/NotoSansIndicSiyaqNumbers-Regular.ttf";
+
+// A face without a space glyph draws its .notdef for spaces, as for every character it lacks.
+TEST(LinuxTextLayoutFaces, SpacesAFaceLacksShowNotdef) {
+  LinuxTextFixture fixture;
+  ASSERT_TRUE(LinuxTextFixture::available(kNotoTamilSupplement));
+  ASSERT_TRUE(LinuxTextFixture::available(fixture::kDejaVuSans));
+  auto tamil = fixture.collection({{kNotoTamilSupplement}});
+  auto dejaVu = fixture.collection({{fixture::kDejaVuSans}});
+  ASSERT_TRUE(tamil && dejaVu);
+  auto tamilFormat = fixture.format(tamil, u"Noto Sans Tamil Supplement", 8);
+  auto dejaVuFormat = fixture.format(dejaVu, u"DejaVu Sans", 8);
+  ASSERT_TRUE(tamilFormat && dejaVuFormat);
+  struct Case {
+    const char* name;
+    const TextFormat* format;
+    std::u16string text;
+    float width;
+    size_t lines;
+    bool spacesAreNotdef;
+  };
+  const Case cases[] = {
+      {"missing space", tamilFormat.get(), u"a b", 12, 2, true},
+      {"missing em space", tamilFormat.get(), u"a\u2003b", 12, 2, true},
+      // A face with a space keeps its own space and the shaper's widths for other spaces.
+      {"present space", dejaVuFormat.get(), u"a b", 30, 1, false},
+      {"em space from the space glyph", dejaVuFormat.get(), u"a\u2003b", 30, 1, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto layout = fixture.layout(c.text, *c.format, c.width);
+    ASSERT_TRUE(layout);
+    EXPECT_EQ(layout->lines.size(), c.lines);
+    auto wide = fixture.layout(c.text, *c.format, 1000);
+    ASSERT_TRUE(wide);
+    ASSERT_EQ(wide->glyphs.size(), 3u);
+    EXPECT_EQ(wide->glyphs[1].id == 0, c.spacesAreNotdef);
+    // .notdef has ink and an advance: the space takes its room.
+    if (c.spacesAreNotdef) {
+      auto notdef = fixture.layout(u"\u4E00", *c.format, 1000);
+      ASSERT_TRUE(notdef);
+      EXPECT_FLOAT_EQ(wide->glyphs[2].x - wide->glyphs[1].x, notdef->lines[0].width);
+    }
+  }
+}
+
+// Neutral characters belong to the script run around them, whatever their bidi level.
+TEST(LinuxTextLayoutFaces, NeutralRunsTakeTheScriptOfTheirScriptRun) {
+  LinuxTextFixture fixture;
+  ASSERT_TRUE(LinuxTextFixture::available(kNotoSiyaqNumbers));
+  auto siyaq = fixture.collection({{kNotoSiyaqNumbers}});
+  ASSERT_TRUE(siyaq);
+  auto format = fixture.format(siyaq, u"Noto Sans Indic Siyaq Numbers", 40);
+  ASSERT_TRUE(format);
+  hb_font_t* font = static_cast<const LinuxTextFormat&>(*format).face()->hbFont();
+  std::unique_ptr<LayoutEngine> engine = LayoutEngine::create();
+  ASSERT_TRUE(engine);
+  struct Case {
+    const char* name;
+    std::u16string text;
+    std::vector<hb_script_t> scripts;  // one per run
+  };
+  const Case cases[] = {
+      // Alef (level 1), an Arabic-Indic digit (level 2), then Siyaq numbers (common) back at 1.
+      {"numbers after a level change",
+       u"\u0627\u0667\U0001EC74\U0001EC7C",
+       {HB_SCRIPT_ARABIC, HB_SCRIPT_ARABIC, HB_SCRIPT_ARABIC}},
+      {"leading neutrals take the first script",
+       u"12 \u0627\u0628",
+       {HB_SCRIPT_ARABIC, HB_SCRIPT_ARABIC}},
+      {"latin then hebrew digits",
+       u"ab \u05D0\u05D1 12",
+       {HB_SCRIPT_LATIN, HB_SCRIPT_HEBREW, HB_SCRIPT_HEBREW}},
+      {"all neutral", u"12 34", {HB_SCRIPT_COMMON}},
+      {"script change at one level", u"ab\u0391\u0392", {HB_SCRIPT_LATIN, HB_SCRIPT_GREEK}},
+      {"combining mark stays with its base", u"a\u0301\u0391", {HB_SCRIPT_LATIN, HB_SCRIPT_GREEK}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ShapeMemo memo;
+    ASSERT_TRUE(engine->shapeParagraph(c.text, font, hb_language_from_string("en", -1), memo, 0));
+    EXPECT_EQ(engine->runScripts(), c.scripts);
   }
 }
 

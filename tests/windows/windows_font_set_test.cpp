@@ -202,6 +202,71 @@ TEST_F(WindowsFontSetTest, CollectionOfAFamilyHoldsOnlyThatFamily) {
   EXPECT_FALSE(collection->findFamilyName(u"DejaVu Sans"));
 }
 
+// The weight, stretch and style the lookup ranks matched fonts by, read per font.
+TEST_F(WindowsFontSetTest, ReportsEachFontsWeightStretchAndStyle) {
+  struct Row {
+    std::u16string_view postScript;
+    std::u16string_view weight, stretch, style;  // empty: only "not normal" is checked
+  };
+  const Row rows[] = {
+      {u"DejaVuSans", u"400", u"5", u"0"},
+      {u"DejaVuSans-Bold", u"700", u"5", u"0"},
+      {u"DejaVuSansCondensed", u"400", u"4", u"0"},
+      {u"DejaVuSans-Oblique", u"400", u"5", u""},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(std::string(row.postScript.begin(), row.postScript.end()));
+    FontSetRef matched =
+        systemSet_->matchProperty({FontPropertyId::kPostScriptName, row.postScript});
+    ASSERT_TRUE(matched);
+    ASSERT_GE(matched->fontCount(), 1u);
+    const std::u16string weight = firstFontProperty(*matched, FontPropertyId::kWeight);
+    if (weight.empty() && runningUnderWine()) GTEST_SKIP() << "Wine 8: no weight property values";
+    EXPECT_EQ(weight, row.weight);
+    EXPECT_EQ(firstFontProperty(*matched, FontPropertyId::kStretch), row.stretch);
+    const std::u16string style = firstFontProperty(*matched, FontPropertyId::kStyle);
+    if (row.style.empty()) {
+      EXPECT_TRUE(style == u"1" || style == u"2") << std::string(style.begin(), style.end());
+    } else {
+      EXPECT_EQ(style, row.style);
+    }
+  }
+}
+
+// A family's property match ranked by the lookup lands on the face the style names.
+TEST_F(WindowsFontSetTest, RankedFamilyMatchFindsTheStyledFace) {
+  KFP_SKIP_UNDER_WINE("IDWriteFontSet1::GetMatchingFonts returns E_NOTIMPL");
+  const AxisAwareFontSet* set1 = systemSet_->asAxisAware();
+  ASSERT_NE(set1, nullptr);
+  struct Row {
+    int weight, stretch, style;
+    std::u16string_view postScript;
+  };
+  const Row rows[] = {
+      {400, 5, kStyleNormal, u"DejaVuSans"},
+      {700, 5, kStyleNormal, u"DejaVuSans-Bold"},
+      {400, 5, kStyleOblique, u"DejaVuSans-Oblique"},
+      {700, 5, kStyleItalic, u"DejaVuSans-BoldOblique"},
+      {400, 4, kStyleNormal, u"DejaVuSansCondensed"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(std::string(row.postScript.begin(), row.postScript.end()));
+    RegisteredFont font;
+    font.weight = row.weight;
+    font.stretch = row.stretch;
+    font.style = row.style;
+    font.axisValues = {{kWghtTag, float(row.weight)}};
+    FontSetRef matched = set1->matchProperty(
+        {FontPropertyId::kTypographicFamilyName, u"DejaVu Sans"}, font.axisValues);
+    ASSERT_TRUE(matched);
+    ASSERT_GT(matched->fontCount(), 1u);
+    const uint32_t best[] = {bestMatchedFont(font, *matched)};
+    FontSetRef chosen = set1->filteredFonts(best);
+    ASSERT_TRUE(chosen);
+    EXPECT_EQ(firstFontProperty(*chosen, FontPropertyId::kPostScriptName), row.postScript);
+  }
+}
+
 // Font resolution on the backend: which fonts it finds and which family name it lays out with.
 // With the version-1 set hidden the version-0 path runs, which Wine implements; the version-1
 // path runs on Windows.

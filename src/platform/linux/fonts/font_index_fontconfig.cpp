@@ -190,6 +190,21 @@ std::optional<InstalledFonts> listInstalledFonts() {
                             }),
                 records.end());
 
+  // Names fontconfig merged away are read from each face's name table, one open per face.
+  for (size_t first = 0; first < records.size();) {
+    size_t end = first + 1;
+    while (end < records.size() && records[end].path == records[first].path &&
+           records[end].faceIndex == records[first].faceIndex) {
+      ++end;
+    }
+    HbBlobPtr blob(hb_blob_create_from_file_or_fail(records[first].path.c_str()));
+    if (blob) {
+      HbFacePtr face(hb_face_create(blob.get(), records[first].faceIndex));
+      for (size_t i = first; i < end; ++i) addNameTableNames(face.get(), records[i]);
+    }
+    first = end;
+  }
+
   std::sort(variableKeys.begin(), variableKeys.end());
   variableKeys.erase(std::unique(variableKeys.begin(), variableKeys.end()), variableKeys.end());
   for (const FaceKey& key : variableKeys) {

@@ -93,4 +93,20 @@ std::vector<LocalizedName> readNameTable(hb_face_t* face, hb_ot_name_id_t nameId
   return names;
 }
 
+void addNameTableNames(hb_face_t* face, FontRecord& record) {
+  const std::vector<LocalizedName> legacy = readNameTable(face, HB_OT_NAME_ID_FONT_FAMILY);
+  std::vector<LocalizedName> typographic = readNameTable(face, HB_OT_NAME_ID_TYPOGRAPHIC_FAMILY);
+  if (typographic.empty()) typographic = legacy;
+  std::vector<LocalizedName> wws = readNameTable(face, HB_OT_NAME_ID_WWS_FAMILY);
+  if (wws.empty()) wws = typographic;
+  for (const LocalizedName& name : typographic) addUniqueName(record.typographicFamilyNames, name);
+  for (const LocalizedName& name : wws) addUniqueName(record.wwsFamilyNames, name);
+  for (const LocalizedName& name : legacy) addUniqueName(record.win32FamilyNames, name);
+  // A named instance's full names are its own, built from its subfamily name.
+  if (record.namedInstance != 0) return;
+  for (const LocalizedName& name : readNameTable(face, HB_OT_NAME_ID_FULL_NAME)) {
+    addUniqueName(record.fullNames, name);
+  }
+}
+
 }  // namespace kfp::linux_backend

@@ -1,6 +1,7 @@
 #include "platform/linux/fonts/font_set.h"
 
 #include <algorithm>
+#include <string>
 
 #include "platform/linux/fonts/font_set_ranking.h"
 
@@ -13,6 +14,14 @@ std::shared_ptr<const LocalizedStrings> toLocalizedStrings(
   auto list = std::make_shared<LocalizedStringList>();
   for (const LocalizedName& name : names) list->add(name.locale, name.text);
   return list;
+}
+
+// Numeric properties are reported as the platform does: one decimal string, no locale.
+std::shared_ptr<const LocalizedStrings> decimalValue(int value) {
+  std::u16string text;
+  for (char c : std::to_string(value)) text.push_back(char16_t(c));
+  return std::make_shared<LocalizedStringList>(
+      std::vector<LocalizedStringList::Entry>{{u"", std::move(text)}});
 }
 
 }  // namespace
@@ -57,6 +66,10 @@ std::vector<uint32_t> LinuxFontSet::fontsNamed(FontPropertyId id, std::u16string
     case FontPropertyId::kWin32FamilyName:
       found = index_->byWin32Family(name);
       break;
+    case FontPropertyId::kWeight:
+    case FontPropertyId::kStretch:
+    case FontPropertyId::kStyle:
+      break;  // not matchable
   }
   std::vector<uint32_t> ids;
   for (uint32_t recordId : found) {
@@ -117,6 +130,12 @@ std::shared_ptr<const LocalizedStrings> LinuxFontSet::propertyValues(uint32_t in
       return toLocalizedStrings(record.wwsFamilyNames);
     case FontPropertyId::kWin32FamilyName:
       return toLocalizedStrings(record.win32FamilyNames);
+    case FontPropertyId::kWeight:
+      return decimalValue(record.weight);
+    case FontPropertyId::kStretch:
+      return decimalValue(record.stretch);
+    case FontPropertyId::kStyle:
+      return decimalValue(record.style);
   }
   return nullptr;
 }

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <vector>
 
 #include "platform/linux/gdi/gdi_code_points.h"
 
@@ -22,6 +23,44 @@ int roundedPixels(double fontUnits, double scale) {
 
 int ceilPixels26Dot6(FT_Pos value) {
   return static_cast<int>((value + 63) >> 6);
+}
+
+// Windows-1252's characters 0x80-0x9F by Unicode code point; the rest of 0x00-0xFF is Latin-1.
+constexpr char16_t kWindows1252High[32] = {
+    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+
+// The character code of a code point in a bitmap font's 8-bit charmap; 0 (no glyph) outside it.
+FT_ULong windows1252Code(char32_t codePoint) {
+  if (codePoint < 0x80 || (codePoint >= 0xA0 && codePoint <= 0xFF)) return codePoint;
+  for (FT_ULong i = 0; i < 32; ++i) {
+    if (kWindows1252High[i] != 0 && kWindows1252High[i] == codePoint) return 0x80 + i;
+  }
+  return 0;
+}
+
+// A whole-factor enlargement of a glyph bitmap, one coverage byte per pixel.
+struct ScaledBitmap {
+  std::vector<unsigned char> pixels;
+  FT_Bitmap bitmap{};
+};
+
+void scaleBitmap(const FT_Bitmap& source, int factor, ScaledBitmap& out) {
+  const unsigned width = source.width * unsigned(factor), rows = source.rows * unsigned(factor);
+  out.pixels.assign(size_t(width) * rows, 0);
+  for (unsigned row = 0; row < rows; ++row) {
+    for (unsigned column = 0; column < width; ++column) {
+      out.pixels[size_t(row) * width + column] =
+          glyphCoverage(source, column / unsigned(factor), row / unsigned(factor));
+    }
+  }
+  out.bitmap.rows = rows;
+  out.bitmap.width = width;
+  out.bitmap.pitch = int(width);
+  out.bitmap.buffer = out.pixels.data();
+  out.bitmap.num_grays = 256;
+  out.bitmap.pixel_mode = FT_PIXEL_MODE_GRAY;
 }
 
 }  // namespace
@@ -51,6 +90,10 @@ std::shared_ptr<GdiSizedFace> GdiSizedFace::open(std::shared_ptr<FreeTypeLibrary
     return nullptr;
   }
   sized->face_.reset(face);
+  // Bitmap fonts (.fon, .fnt) carry a single 8-bit charmap that FreeType need not select; without
+  // one every character would be looked up as glyph 0.
+  if (!face->charmap && face->num_charmaps > 0) FT_Set_Charmap(face, face->charmaps[0]);
+  sized->unicodeCharmap_ = face->charmap && face->charmap->encoding == FT_ENCODING_UNICODE;
   if (!sized->size()) return nullptr;
   return sized;
 }
@@ -93,23 +136,52 @@ void GdiSizedFace::sizeOutline() {
   externalLeading_ = std::max(0, roundedPixels(lineSpacing - cellAscent - cellDescent, scale));
 }
 
+StrikeChoice chooseStrike(std::span<const FT_Bitmap_Size> strikes, int wanted, bool byCell) {
+  StrikeChoice choice;
+  int chosenSize = 0;
+  int smallest = -1, smallestSize = 0;
+  for (size_t i = 0; i < strikes.size(); ++i) {
+    const int size = byCell ? int(strikes[i].height) : int((strikes[i].y_ppem + 32) >> 6);
+    if (size <= 0) continue;
+    if (smallest < 0 || size < smallestSize) {
+      smallest = int(i);
+      smallestSize = size;
+    }
+    if (size <= wanted && size > chosenSize) {
+      choice.index = int(i);
+      chosenSize = size;
+    }
+  }
+  if (choice.index < 0) {
+    // Every strike is above the request: the smallest, unscaled.
+    choice.index = smallest;
+    return choice;
+  }
+  choice.factor = std::max(1, wanted / chosenSize);
+  return choice;
+}
+
 bool GdiSizedFace::sizeStrike() {
   FT_Face face = face_.get();
   if (face->num_fixed_sizes <= 0) return false;
-  // Bitmap faces cannot scale: the strike nearest the request.
+  // Bitmap faces scale by whole multiples only: the largest strike not above the request,
+  // enlarged as far as it still fits.
   const int wanted = height_ == 0 ? 16 : std::abs(height_);
-  const int best = nearestStrike(
+  const StrikeChoice choice = chooseStrike(
       std::span<const FT_Bitmap_Size>(face->available_sizes, size_t(face->num_fixed_sizes)), wanted,
       height_ > 0);
-  if (best < 0) return false;
-  if (FT_Select_Size(face, best) != 0) return false;
+  if (choice.index < 0) return false;
+  if (FT_Select_Size(face, choice.index) != 0) return false;
+  scale_ = choice.factor;
   const FT_Size_Metrics& metrics = face->size->metrics;
   ascent_ = ceilPixels26Dot6(metrics.ascender);
   descent_ = ceilPixels26Dot6(-metrics.descender);
   if (ascent_ + descent_ <= 0) {
-    ascent_ = face->available_sizes[best].height;
+    ascent_ = face->available_sizes[choice.index].height;
     descent_ = 0;
   }
+  ascent_ *= scale_;
+  descent_ *= scale_;
   externalLeading_ = 0;
   return true;
 }
@@ -117,7 +189,8 @@ bool GdiSizedFace::sizeStrike() {
 bool GdiSizedFace::loadGlyph(char32_t codePoint) {
   FT_Face face = face_.get();
   const bool surrogate = codePoint >= 0xD800 && codePoint <= 0xDFFF;
-  const FT_UInt glyph = surrogate ? 0 : FT_Get_Char_Index(face, FT_ULong(codePoint));
+  const FT_ULong code = unicodeCharmap_ ? FT_ULong(codePoint) : windows1252Code(codePoint);
+  const FT_UInt glyph = surrogate || code == 0 ? 0 : FT_Get_Char_Index(face, code);
   if (FT_Load_Glyph(face, glyph, FT_LOAD_DEFAULT) != 0) return false;
   FT_GlyphSlot slot = face->glyph;
   if (synthesizeItalic_ && slot->format == FT_GLYPH_FORMAT_OUTLINE) FT_GlyphSlot_Oblique(slot);
@@ -129,7 +202,7 @@ int GdiSizedFace::advance(char32_t codePoint) {
   if (auto it = advances_.find(codePoint); it != advances_.end()) return it->second;
   // A glyph that cannot be loaded takes no room and draws nothing.
   int pixels = 0;
-  if (loadGlyph(codePoint)) pixels = static_cast<int>((face_->glyph->advance.x + 32) >> 6);
+  if (loadGlyph(codePoint)) pixels = static_cast<int>((face_->glyph->advance.x + 32) >> 6) * scale_;
   advances_.emplace(codePoint, pixels);
   return pixels;
 }
@@ -159,6 +232,7 @@ void GdiSizedFace::draw(std::u16string_view run, int x, int y, uint32_t colorRef
                         BgrxSurface surface) {
   int64_t pen = x;
   const int64_t baseline = int64_t{y} + ascent_;
+  ScaledBitmap scaled;
   forEachCodePoint(run, [&](char32_t codePoint, int) {
     const int step = advance(codePoint);
     if (pen >= surface.width) return false;
@@ -166,8 +240,13 @@ void GdiSizedFace::draw(std::u16string_view run, int x, int y, uint32_t colorRef
       FT_GlyphSlot slot = face_->glyph;
       if (slot->format == FT_GLYPH_FORMAT_BITMAP ||
           FT_Render_Glyph(slot, FT_RENDER_MODE_NORMAL) == 0) {
-        blitGlyph(library_->get(), slot->bitmap, int(pen + slot->bitmap_left),
-                  int(baseline - slot->bitmap_top), colorRef, surface);
+        const FT_Bitmap* bitmap = &slot->bitmap;
+        if (scale_ > 1) {
+          scaleBitmap(slot->bitmap, scale_, scaled);
+          bitmap = &scaled.bitmap;
+        }
+        blitGlyph(library_->get(), *bitmap, int(pen + slot->bitmap_left * scale_),
+                  int(baseline - slot->bitmap_top * scale_), colorRef, surface);
       }
     }
     pen += step;

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string_view>
 #include <unordered_map>
 
@@ -16,6 +17,17 @@
 #include "platform/linux/gdi/gdi_glyph_bitmap.h"
 
 namespace kfp::linux_backend {
+
+// The strike a bitmap face is drawn from and the whole factor it is enlarged by.
+struct StrikeChoice {
+  int index = -1;  // -1: no usable strike
+  int factor = 1;
+};
+
+// The largest strike whose size (cell height when byCell, else em) is not above `wanted`, scaled
+// by the largest whole factor that keeps it within; the smallest strike, unscaled, when all are
+// above. Sizes of zero are skipped.
+StrikeChoice chooseStrike(std::span<const FT_Bitmap_Size> strikes, int wanted, bool byCell);
 
 class GdiSizedFace {
  public:
@@ -55,6 +67,8 @@ class GdiSizedFace {
   int ascent_ = 0;
   int descent_ = 0;
   int externalLeading_ = 0;
+  int scale_ = 1;  // whole-factor enlargement of a bitmap strike
+  bool unicodeCharmap_ = true;
   bool synthesizeBold_ = false;
   bool synthesizeItalic_ = false;
   std::unordered_map<char32_t, int> advances_;

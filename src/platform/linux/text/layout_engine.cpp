@@ -36,6 +36,9 @@ bool isControl(uint32_t c) {
 // Controls shape as a zero-width non-joiner: a default-ignorable HarfBuzz hides with zero advance,
 // and like the control it neither joins nor ligates across itself.
 constexpr hb_codepoint_t kControlStandIn = 0x200C;
+// A missing space shapes as a noncharacter: no font maps it, so it is .notdef at .notdef's advance,
+// and it is neither a space nor default-ignorable to the shaper.
+constexpr hb_codepoint_t kMissingSpaceStandIn = 0xFFFF;
 
 }  // namespace
 
@@ -71,27 +74,43 @@ bool LayoutEngine::computeLevels(std::u16string_view paragraph) {
 void LayoutEngine::itemize(std::u16string_view paragraph) {
   runs_.clear();
   runScripts_.clear();
+  // Script runs first, on the whole paragraph: common and inherited characters take the script of
+  // the text before them, those before any script the first script after them. Bidi levels then
+  // split runs, but never take a neutral character out of its script.
   hb_unicode_funcs_t* unicode = hb_unicode_funcs_get_default();
-  ShapedRun run;
-  hb_script_t script = HB_SCRIPT_COMMON;
+  charScripts_.assign(paragraph.size(), HB_SCRIPT_COMMON);
+  hb_script_t current = HB_SCRIPT_COMMON;
+  size_t firstScripted = paragraph.size();
   size_t length = 0;
   for (size_t i = 0; i < paragraph.size(); i += length) {
     const hb_script_t s = hb_unicode_script(unicode, codePointAt(paragraph, i, &length));
+    if (!neutralScript(s)) {
+      current = s;
+      if (firstScripted == paragraph.size()) firstScripted = i;
+    }
+    charScripts_[i] = current;
+  }
+  if (firstScripted < paragraph.size()) {
+    for (size_t i = 0; i < firstScripted; ++i) charScripts_[i] = charScripts_[firstScripted];
+  }
+
+  ShapedRun run;
+  hb_script_t script = HB_SCRIPT_COMMON;
+  for (size_t i = 0; i < paragraph.size(); i += length) {
+    codePointAt(paragraph, i, &length);
+    const hb_script_t s = charScripts_[i];
     const uint8_t level = levels_[i];
     if (i == 0) {
       run.level = level;
-      script = neutralScript(s) ? HB_SCRIPT_COMMON : s;
+      script = s;
       continue;
     }
-    const bool neutral = neutralScript(s);
-    if (level != run.level || (!neutral && script != HB_SCRIPT_COMMON && s != script)) {
+    if (level != run.level || s != script) {
       run.end = static_cast<uint32_t>(i);
       runs_.push_back(run);
       runScripts_.push_back(script);
       run.start = static_cast<uint32_t>(i);
       run.level = level;
-      script = neutral ? HB_SCRIPT_COMMON : s;
-    } else if (!neutral && script == HB_SCRIPT_COMMON) {
       script = s;
     }
   }
@@ -110,8 +129,19 @@ void LayoutEngine::shapeRun(std::u16string_view paragraph, ShapedRun& run, hb_sc
                       static_cast<int>(paragraph.size()), run.start, int(run.end - run.start));
   unsigned length = 0;
   hb_glyph_info_t* input = hb_buffer_get_glyph_infos(buffer, &length);
+  hb_codepoint_t glyph = 0;
+  // HarfBuzz draws a space the font lacks as the space glyph, or without one as the invisible
+  // glyph at a fallback width; a face without a space shows .notdef there, as for any character
+  // it lacks.
+  const bool hasSpace = hb_font_get_nominal_glyph(font, u' ', &glyph);
   for (unsigned i = 0; i < length; ++i) {
-    if (isControl(input[i].codepoint)) input[i].codepoint = kControlStandIn;
+    hb_codepoint_t& c = input[i].codepoint;
+    if (isControl(c)) {
+      c = kControlStandIn;
+    } else if (!hasSpace && u_charType(UChar32(c)) == U_SPACE_SEPARATOR &&
+               !hb_font_get_nominal_glyph(font, c, &glyph)) {
+      c = kMissingSpaceStandIn;
+    }
   }
   hb_buffer_set_invisible_glyph(buffer, kInvisibleGlyph);
   hb_buffer_set_direction(buffer, (run.level & 1) ? HB_DIRECTION_RTL : HB_DIRECTION_LTR);

@@ -51,6 +51,8 @@ class LayoutEngine {
                       ShapeMemo& memo, uint32_t variationId);
   const std::vector<ShapedRun>& runs() const { return runs_; }
   const std::vector<ShapedGlyph>& glyphs() const { return glyphs_; }
+  // The script each run of the last paragraph shaped (not its memo hits) was shaped with.
+  const std::vector<hb_script_t>& runScripts() const { return runScripts_; }
 
   // Adds kLineBreakBefore at UAX #14 opportunities of the paragraph, kHangingSpace and kTab to
   // flags (size n + 1).
@@ -89,6 +91,7 @@ class LayoutEngine {
   BidiPtr bidi_;
   HbBufferPtr buffer_;
   std::vector<uint8_t> levels_;
+  std::vector<hb_script_t> charScripts_;  // resolved script at each code point's first unit
   std::vector<hb_script_t> runScripts_;
   std::vector<ShapedRun> runs_;
   std::vector<ShapedGlyph> glyphs_;

@@ -34,9 +34,8 @@ std::unique_ptr<TextFormat> LinuxTextEngine::createTextFormat(
   std::shared_ptr<LoadedFace> face = collection->faceFor(description.familyName, description.weight,
                                                          description.stretch, description.style);
   if (!face || !face->ftFace() || !face->hbFont() || face->fileChanged()) return nullptr;
-  const uint32_t simulations = simulationsFor(description.weight, description.style,
-                                              face->record().weight, face->record().style);
-  return std::make_unique<LinuxTextFormat>(std::move(face), description.fontSize, simulations,
+  return std::make_unique<LinuxTextFormat>(std::move(face), description.fontSize,
+                                           description.weight, description.style,
                                            description.localeName);
 }
 

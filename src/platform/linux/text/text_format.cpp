@@ -1,5 +1,6 @@
 #include "platform/linux/text/text_format.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "platform/linux/raster/glyph_cache.h"
@@ -14,18 +15,34 @@ constexpr int kBoldGap = 150;
 
 }  // namespace
 
-uint32_t simulationsFor(int weight, int style, int faceWeight, int faceStyle) {
+int drawnWeight(const FontRecord& face, std::span<const AxisValue> applied) {
+  auto axis = std::find_if(face.axes.begin(), face.axes.end(),
+                           [](const AxisRange& a) { return a.tag == kWghtTag; });
+  if (axis == face.axes.end()) return face.weight;
+  // The last value given for an axis is the one the shaper and the rasterizer apply.
+  auto value = std::find_if(applied.rbegin(), applied.rend(), [](const AxisValue& v) {
+    return v.tag == kWghtTag && std::isfinite(v.value);
+  });
+  if (value == applied.rend()) return face.weight;
+  return int(std::lround(std::clamp(value->value, axis->minimum, axis->maximum)));
+}
+
+uint32_t simulationsFor(int weight, int style, const FaceStyle& face) {
   uint32_t simulations = 0;
-  if (weight >= kBoldRequest && faceWeight < kBoldRequest && weight - faceWeight >= kBoldGap) {
+  if (weight >= kBoldRequest && !face.markedBold && face.weight < kBoldRequest &&
+      weight - face.weight >= kBoldGap) {
     simulations |= kSimulateBold;
   }
-  if (style != kStyleNormal && faceStyle == kStyleNormal) simulations |= kSimulateOblique;
+  if (style != kStyleNormal && face.style == kStyleNormal) simulations |= kSimulateOblique;
   return simulations;
 }
 
-LinuxTextFormat::LinuxTextFormat(std::shared_ptr<LoadedFace> face, float fontSize,
-                                 uint32_t simulations, std::u16string_view localeName)
-    : face_(std::move(face)), fontSize_(fontSize), simulations_(simulations) {
+LinuxTextFormat::LinuxTextFormat(std::shared_ptr<LoadedFace> face, float fontSize, int weight,
+                                 int style, std::u16string_view localeName)
+    : face_(std::move(face)), fontSize_(fontSize), weight_(weight), style_(style) {
+  // The font's own bold flag (OS/2 fsSelection, else head macStyle, as FreeType reads them) says
+  // bold even where its weight class does not.
+  markedBold_ = face_->ftFace() && (face_->ftFace()->style_flags & FT_STYLE_FLAG_BOLD);
   // BCP 47 tags are ASCII; anything else falls back to the default language.
   char tag[32];
   size_t length = 0;
@@ -48,6 +65,12 @@ bool LinuxTextFormat::setFontAxisValues(std::span<const AxisValue> values) {
     if (std::isfinite(value.value)) axisValues_.push_back(value);
   }
   return true;
+}
+
+uint32_t LinuxTextFormat::simulations() const {
+  const FontRecord& record = face_->record();
+  return simulationsFor(weight_, style_,
+                        {drawnWeight(record, axisValues_), record.style, markedBold_});
 }
 
 bool LinuxTextFormat::setWordWrapping(WordWrapping wrapping) {

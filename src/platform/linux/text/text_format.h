@@ -15,7 +15,9 @@ namespace kfp::linux_backend {
 
 class LinuxTextFormat : public TextFormat {
  public:
-  LinuxTextFormat(std::shared_ptr<LoadedFace> face, float fontSize, uint32_t simulations,
+  // `weight` and `style` are the requested ones; the simulations follow from them, the face and
+  // the axis values set on the format.
+  LinuxTextFormat(std::shared_ptr<LoadedFace> face, float fontSize, int weight, int style,
                   std::u16string_view localeName);
 
   bool supportsFontAxisValues() const override { return true; }
@@ -26,7 +28,7 @@ class LinuxTextFormat : public TextFormat {
 
   const std::shared_ptr<LoadedFace>& face() const { return face_; }
   float fontSize() const { return fontSize_; }
-  uint32_t simulations() const { return simulations_; }
+  uint32_t simulations() const;
   const AxisValues& axisValues() const { return axisValues_; }
   WordWrapping wordWrapping() const { return wordWrapping_; }
   hb_language_t language() const { return language_; }
@@ -34,13 +36,27 @@ class LinuxTextFormat : public TextFormat {
  private:
   std::shared_ptr<LoadedFace> face_;
   float fontSize_;
-  uint32_t simulations_;
+  int weight_;
+  int style_;
+  bool markedBold_ = false;
   AxisValues axisValues_;
   WordWrapping wordWrapping_ = WordWrapping::kWrap;
   hb_language_t language_;
 };
 
-// The simulations for drawing a face of (faceWeight, faceStyle) when (weight, style) was asked.
-uint32_t simulationsFor(int weight, int style, int faceWeight, int faceStyle);
+// A face as it is drawn: its weight at the applied axis values, its style, and whether the font
+// marks itself bold.
+struct FaceStyle {
+  int weight = kNormalWeight;
+  int style = kStyleNormal;
+  bool markedBold = false;
+};
+
+// The face's weight at the applied axis values: a weight axis moves it (clamped into the axis
+// range), a static face keeps its own.
+int drawnWeight(const FontRecord& face, std::span<const AxisValue> applied);
+
+// The simulations for drawing `face` when (weight, style) was asked.
+uint32_t simulationsFor(int weight, int style, const FaceStyle& face);
 
 }  // namespace kfp::linux_backend
