@@ -45,6 +45,7 @@ void RendererContext::clearResolvedFonts() {
 
 void RendererContext::dropResolvedFonts() {
   resolvedFonts_->clear();
+  backend_.dropOpenFaces();
 }
 
 }  // namespace kfp

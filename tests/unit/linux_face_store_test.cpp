@@ -47,6 +47,8 @@ TEST(FaceStore, SharesFacesAndMappingsWhileTheyAreHeld) {
   sans.reset();
   serif.reset();
   store->forgetReleased();
+  EXPECT_EQ(store->rememberedFaces(), 2u);  // pooled
+  store->releasePool();
   EXPECT_EQ(store->rememberedFaces(), 0u);
 }
 

@@ -3,11 +3,13 @@
 // record's named instance. Shared, through the face store, by every font id and collection that
 // resolves to the same file, face index and named instance; released when the last holder goes.
 //
-// Both read the shared mapping of the font file: the FreeType face as a memory face, the HarfBuzz
-// font through an hb_face of a blob over the mapping, with HarfBuzz's own OpenType functions (not
-// hb_ft), at scale = units per em. Shaping therefore never depends on the size or coordinates the
-// FT_Face is set to, and each side is given variation coordinates on its own
-// (hb_font_set_var_coords_design / FT_Set_Var_Design_Coordinates); both start at the named
+// The FreeType face reads the shared mapping of the font file as a memory face, under the
+// bus-error guard. The HarfBuzz font reads private copies of the tables it asks for (copied through
+// FreeType on first request), since HarfBuzz validates a table once and then trusts it: bytes
+// changed under it would be a memory-safety fault, not just a wrong picture. It uses HarfBuzz's own
+// OpenType functions (not hb_ft), at scale = units per em. Shaping therefore never depends on the
+// size or coordinates the FT_Face is set to, and each side is given variation coordinates on its
+// own (hb_font_set_var_coords_design / FT_Set_Var_Design_Coordinates); both start at the named
 // instance of the record.
 
 #include <memory>
@@ -53,6 +55,12 @@ class LoadedFace {
   bool fileChangeSeen() const { return file_->knownChanged(); }
   // Glyph images of this face, created on first use by the drawing code.
   GlyphCache& glyphCache() const;
+  // The mapping the face reads.
+  const MappedFontFile& file() const { return *file_; }
+  // Bytes of the table copies made so far.
+  size_t tableBytes() const;
+  // An estimate of the heap memory the face holds, for the face pool's budget.
+  size_t memoryBytes() const;
 
  private:
   LoadedFace() = default;
@@ -60,9 +68,9 @@ class LoadedFace {
   // mapping they read, then the library.
   std::shared_ptr<FreeTypeLibrary> library_;
   std::shared_ptr<MappedFontFile> file_;
-  HbBlobPtr blob_;
   FtFacePtr ftFace_;
   HbFontPtr hbFont_;
+  const void* tableCopies_ = nullptr;  // owned by the HarfBuzz face
   FontRecord record_;
   mutable std::unique_ptr<GlyphCache> glyphCache_;
 };
