@@ -38,7 +38,7 @@ class Watcher {
   }
 
   int watch(const std::string& path, MappedFontFile* file) {
-    if (fd_ < 0) return kUnwatched;
+    if (fd_ < 0 || !watching_) return kUnwatched;
     // Writes and truncation (IN_MODIFY), a change of the mapped bytes; time or link changes
     // (IN_ATTRIB), which the identity check then sorts out. The same inode gives the same
     // descriptor.
@@ -60,6 +60,8 @@ class Watcher {
     }
     if (others == 0 && fd_ >= 0) inotify_rm_watch(fd_, descriptor);
   }
+
+  void setWatching(bool on) { watching_ = on; }
 
   void collect() {
     if (!eventsPending.exchange(false, std::memory_order_relaxed) || fd_ < 0) return;
@@ -84,6 +86,7 @@ class Watcher {
 
  private:
   int fd_ = -1;
+  bool watching_ = true;
   std::unordered_multimap<int, MappedFontFile*> files_;
 };
 
@@ -104,6 +107,10 @@ void unwatch(int descriptor, MappedFontFile* file) {
 
 void collectEvents() {
   watcher().collect();
+}
+
+void setWatching(bool on) {
+  watcher().setWatching(on);
 }
 
 }  // namespace kfp::linux_backend::font_file_watch
