@@ -6,6 +6,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <hb-ot.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -168,6 +169,40 @@ TEST_F(MappedFontFileTest, TwoMappingsOfOneFileAreWatchedEachToTheEnd) {
   first.reset();  // its watch goes, the other's stays
   std::ofstream(copy_, std::ios::binary | std::ios::app) << "tail";
   EXPECT_TRUE(second->changed());
+}
+
+TEST_F(MappedFontFileTest, AWriteDuringUseIsKnownWithoutAnIdentityCheck) {
+  auto file = MappedFontFile::map(copy_.string());
+  ASSERT_NE(file, nullptr);
+  EXPECT_FALSE(file->knownChanged());
+  std::ofstream(copy_, std::ios::binary | std::ios::app) << "tail";
+  EXPECT_TRUE(file->knownChanged());
+}
+
+// The shaper's tables are copied when the face is opened: a file emptied afterwards leaves them
+// as they were, whatever the shaper had read before.
+TEST_F(MappedFontFileTest, TheShaperKeepsTheTablesOfTheFileAsOpened) {
+  auto store = FaceStore::create();
+  FontRecord record = recordOf(kDejaVuSans);
+  auto reference = store->face(record);
+  ASSERT_NE(reference, nullptr);
+  hb_face_t* original = hb_font_get_face(reference->hbFont());
+  const unsigned lookups = hb_ot_layout_table_get_lookup_count(original, HB_OT_TAG_GPOS);
+  ASSERT_GT(lookups, 0u);
+  hb_codepoint_t glyph = 0;
+  ASSERT_TRUE(hb_font_get_nominal_glyph(reference->hbFont(), U'Ж', &glyph));
+
+  auto face = store->face(recordOf(copy_.c_str()));
+  ASSERT_NE(face, nullptr);
+  ASSERT_EQ(truncate(copy_.c_str(), 0), 0);
+  hb_face_t* copied = hb_font_get_face(face->hbFont());
+  EXPECT_EQ(hb_ot_layout_table_get_lookup_count(copied, HB_OT_TAG_GPOS), lookups);
+  EXPECT_EQ(hb_face_get_glyph_count(copied), hb_face_get_glyph_count(original));
+  hb_codepoint_t copiedGlyph = 0;
+  EXPECT_TRUE(hb_font_get_nominal_glyph(face->hbFont(), U'Ж', &copiedGlyph));
+  EXPECT_EQ(copiedGlyph, glyph);
+  EXPECT_GT(face->tableBytes(), 100000u);
+  EXPECT_TRUE(face->fileChanged());
 }
 
 TEST(FaceStore, ChangedFilesAreMappedAnew) {

@@ -3,6 +3,7 @@
 #include <freetype/tttables.h>
 
 #include <cstdlib>
+#include <vector>
 
 #include "platform/linux/raster/glyph_cache.h"
 
@@ -16,31 +17,73 @@ namespace {
 constexpr size_t kOpenedBytes = 6 * 1024;
 constexpr size_t kShapedBytes = 30 * 1024;
 
-// HarfBuzz reads the face through these copies: it validates a table once and trusts it after,
-// so it must never see bytes that can change under it. FreeType copies each table out of the
-// mapping, under the bus-error guard, and checks its extent against the file it opened.
-struct TableCopies {
-  FT_Face face = nullptr;
-  size_t bytes = 0;
+// The tables shaping reads, copied when the face is opened so that they all come from the same
+// version of the file: glyph mapping and metrics, layout, variations, and the AAT tables.
+constexpr hb_tag_t kShapingTables[] = {
+    HB_TAG('h', 'e', 'a', 'd'), HB_TAG('m', 'a', 'x', 'p'), HB_TAG('c', 'm', 'a', 'p'),
+    HB_TAG('h', 'h', 'e', 'a'), HB_TAG('h', 'm', 't', 'x'), HB_TAG('O', 'S', '/', '2'),
+    HB_TAG('G', 'D', 'E', 'F'), HB_TAG('G', 'S', 'U', 'B'), HB_TAG('G', 'P', 'O', 'S'),
+    HB_TAG('k', 'e', 'r', 'n'), HB_TAG('f', 'v', 'a', 'r'), HB_TAG('a', 'v', 'a', 'r'),
+    HB_TAG('H', 'V', 'A', 'R'), HB_TAG('M', 'V', 'A', 'R'), HB_TAG('m', 'o', 'r', 'x'),
+    HB_TAG('k', 'e', 'r', 'x'), HB_TAG('t', 'r', 'a', 'k'), HB_TAG('n', 'a', 'm', 'e'),
 };
 
-hb_blob_t* copyTable(hb_face_t*, hb_tag_t tag, void* userData) {
-  auto* copies = static_cast<TableCopies*>(userData);
-  FT_ULong length = 0;
-  // Tag 0 asks for the whole file, which only blob-backed faces can give.
-  if (tag == 0 || FT_Load_Sfnt_Table(copies->face, tag, 0, nullptr, &length) != 0 || length == 0 ||
-      length > UINT32_MAX) {
-    return nullptr;
+// HarfBuzz reads the face through private copies: it validates a table once and trusts it after,
+// so it must never see bytes that can change under it. FreeType copies each table out of the
+// mapping, under the bus-error guard, and checks its extent against the file it opened. The
+// tables above are copied at once; any other HarfBuzz asks for is copied on its first request.
+// Every copy is kept, so each table is read from the file once.
+class TableCopies {
+ public:
+  explicit TableCopies(FT_Face face) : face_(face) {}
+  ~TableCopies() {
+    for (const Table& table : tables_) hb_blob_destroy(table.blob);
   }
-  auto* bytes = static_cast<FT_Byte*>(std::malloc(length));
-  if (!bytes) return nullptr;
-  if (FT_Load_Sfnt_Table(copies->face, tag, 0, bytes, &length) != 0) {
-    std::free(bytes);
-    return nullptr;
+  TableCopies(const TableCopies&) = delete;
+  TableCopies& operator=(const TableCopies&) = delete;
+
+  // A new reference to the copy of the table; the empty blob when the face has none.
+  hb_blob_t* reference(hb_tag_t tag) {
+    for (const Table& table : tables_) {
+      if (table.tag == tag) return hb_blob_reference(table.blob);
+    }
+    hb_blob_t* blob = copy(tag);
+    tables_.push_back({tag, blob});
+    return hb_blob_reference(blob);
   }
-  copies->bytes += length;
-  return hb_blob_create(reinterpret_cast<const char*>(bytes), unsigned(length),
-                        HB_MEMORY_MODE_WRITABLE, bytes, std::free);
+  size_t bytes() const { return bytes_; }
+
+ private:
+  struct Table {
+    hb_tag_t tag;
+    hb_blob_t* blob;
+  };
+
+  hb_blob_t* copy(hb_tag_t tag) {
+    FT_ULong length = 0;
+    // Tag 0 asks for the whole file, which only blob-backed faces can give.
+    if (tag == 0 || FT_Load_Sfnt_Table(face_, tag, 0, nullptr, &length) != 0 || length == 0 ||
+        length > UINT32_MAX) {
+      return hb_blob_get_empty();
+    }
+    auto* bytes = static_cast<FT_Byte*>(std::malloc(length));
+    if (!bytes) return hb_blob_get_empty();
+    if (FT_Load_Sfnt_Table(face_, tag, 0, bytes, &length) != 0) {
+      std::free(bytes);
+      return hb_blob_get_empty();
+    }
+    bytes_ += length;
+    return hb_blob_create(reinterpret_cast<const char*>(bytes), unsigned(length),
+                          HB_MEMORY_MODE_WRITABLE, bytes, std::free);
+  }
+
+  FT_Face face_;
+  std::vector<Table> tables_;
+  size_t bytes_ = 0;
+};
+
+hb_blob_t* referenceTable(hb_face_t*, hb_tag_t tag, void* userData) {
+  return static_cast<TableCopies*>(userData)->reference(tag);
 }
 
 void deleteTableCopies(void* userData) {
@@ -69,8 +112,9 @@ std::shared_ptr<LoadedFace> LoadedFace::open(std::shared_ptr<FreeTypeLibrary> li
   face->ftFace_.reset(ftFace);
 
   // The FreeType face outlives the HarfBuzz face: the face releases its font objects first.
-  auto* copies = new TableCopies{ftFace, 0};
-  HbFacePtr hbFace(hb_face_create_for_tables(copyTable, copies, deleteTableCopies));
+  auto* copies = new TableCopies(ftFace);
+  for (hb_tag_t tag : kShapingTables) hb_blob_destroy(copies->reference(tag));
+  HbFacePtr hbFace(hb_face_create_for_tables(referenceTable, copies, deleteTableCopies));
   face->tableCopies_ = copies;
   if (hb_face_get_glyph_count(hbFace.get()) == 0) return nullptr;
   face->hbFont_.reset(hb_font_create(hbFace.get()));  // the font holds its own face reference
@@ -85,7 +129,7 @@ LoadedFace::~LoadedFace() {
 }
 
 size_t LoadedFace::tableBytes() const {
-  return static_cast<const TableCopies*>(tableCopies_)->bytes;
+  return static_cast<const TableCopies*>(tableCopies_)->bytes();
 }
 
 size_t LoadedFace::memoryBytes() const {

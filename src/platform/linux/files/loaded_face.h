@@ -4,9 +4,10 @@
 // resolves to the same file, face index and named instance; released when the last holder goes.
 //
 // The FreeType face reads the shared mapping of the font file as a memory face, under the
-// bus-error guard. The HarfBuzz font reads private copies of the tables it asks for (copied through
-// FreeType on first request), since HarfBuzz validates a table once and then trusts it: bytes
-// changed under it would be a memory-safety fault, not just a wrong picture. It uses HarfBuzz's own
+// bus-error guard. The HarfBuzz font reads private copies of its tables, made through FreeType
+// when the face is opened (the shaping tables) or on first request (any other), since HarfBuzz
+// validates a table once and then trusts it: bytes changed under it would be a memory-safety
+// fault, not just a wrong picture. It uses HarfBuzz's own
 // OpenType functions (not hb_ft), at scale = units per em. Shaping therefore never depends on the
 // size or coordinates the FT_Face is set to, and each side is given variation coordinates on its
 // own (hb_font_set_var_coords_design / FT_Set_Var_Design_Coordinates); both start at the named
@@ -50,8 +51,8 @@ class LoadedFace {
   hb_font_t* hbFont() const { return hbFont_.get(); }
   // True when the font file changed on disk since it was mapped: the face must not be used.
   bool fileChanged() const { return file_->changed(); }
-  // Without a system call: true once a read of the file faulted (it shrank while in use) or a
-  // change was seen; what was read from it since is not to be trusted.
+  // Without a system call: true once a read of the file faulted (it shrank while in use), the
+  // watch reported a write, or a change was seen; what was read from it since is not trusted.
   bool fileChangeSeen() const { return file_->knownChanged(); }
   // Glyph images of this face, created on first use by the drawing code.
   GlyphCache& glyphCache() const;

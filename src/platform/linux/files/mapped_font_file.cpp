@@ -76,6 +76,15 @@ bool MappedFontFile::changed() const {
   return changed;
 }
 
+bool MappedFontFile::knownChanged() const {
+  if (changed_.load(std::memory_order_relaxed)) return true;
+  if (watch_ == font_file_watch::kUnwatched) return false;
+  font_file_watch::collectEvents();
+  if (!written_.load(std::memory_order_relaxed)) return false;
+  changed_.store(true, std::memory_order_relaxed);
+  return true;
+}
+
 bool MappedFontFile::identityChanged(bool vanishedCounts) const {
   struct stat info {};
   // A file that is gone or replaced by another inode leaves the mapped one intact, but only the

@@ -58,8 +58,9 @@ class MappedFontFile {
     if (written) written_.store(true, std::memory_order_relaxed);
     touched_.store(true, std::memory_order_relaxed);
   }
-  // changed() without the stat(): true once a fault or a failed check has been seen.
-  bool knownChanged() const { return changed_.load(std::memory_order_relaxed); }
+  // changed() without the stat(): true once a fault, a failed check or a write reported by the
+  // watch has been seen. Checked after a use, it catches a write made during that use.
+  bool knownChanged() const;
   // The identity of the file when it was mapped.
   const FileIdentity& identity() const { return identity_; }
 
