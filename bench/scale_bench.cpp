@@ -5,9 +5,9 @@
 // spawn to HelloAck (cold, then warm beside a bare fontconfig listing of the same fonts in this
 // process), RegisterFonts of all N by PostScript name, the first page (Measure and Render of 40
 // fonts), memory after every 1 000 faces measured (growth per 1 000 faces and per resolved font
-// once the face pool is full), one Measure naming all N with the memory figure after it and
-// whether the next Ping gets its Pong; and, in this process, reopening a released face beside its
-// first opening.
+// once the face pool is full: the median step), one Measure naming all N with the memory figure
+// after it and whether the next Ping gets its Pong; and, in this process, reopening a released face
+// beside its first opening.
 //
 //   scale_bench [N] [--baseline PATH-OF-ANOTHER-RENDERER]   (N defaults to 20000)
 
@@ -328,10 +328,12 @@ void runRenderer(const char* label, const std::string& path, const Collection& f
     }
   }
   std::printf("\n");
-  if (memory.size() >= 5) {
-    // Over the second half of the sweep, when the pool is full.
-    const size_t from = memory.size() / 2, to = memory.size() - 1;
-    const double perStep = (memory[to] - memory[from]) / double(to - from);
+  if (memory.size() >= 4) {
+    // The median step after the first (which fills the face pool): a memory guard that clears the
+    // cache makes a few steps negative, and they are not what a face costs.
+    std::vector<double> steps;
+    for (size_t i = 2; i < memory.size(); ++i) steps.push_back(memory[i] - memory[i - 1]);
+    const double perStep = median(steps);
     std::printf("  growth per 1 000 faces:             %8.1f MiB   (%.2f KiB per resolved font)\n",
                 perStep / 1024, perStep / double(kStep));
   }
