@@ -2,7 +2,9 @@
 
 #include <freetype/tttables.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "platform/linux/raster/glyph_cache.h"
@@ -26,6 +28,12 @@ constexpr hb_tag_t kShapingTables[] = {
     HB_TAG('k', 'e', 'r', 'n'), HB_TAG('f', 'v', 'a', 'r'), HB_TAG('a', 'v', 'a', 'r'),
     HB_TAG('H', 'V', 'A', 'R'), HB_TAG('M', 'V', 'A', 'R'), HB_TAG('m', 'o', 'r', 'x'),
     HB_TAG('k', 'e', 'r', 'x'), HB_TAG('t', 'r', 'a', 'k'), HB_TAG('n', 'a', 'm', 'e'),
+};
+
+// The tables FreeType keeps a copy of once it has read them through a copying stream.
+constexpr hb_tag_t kFreeTypeCopies[] = {
+    HB_TAG('c', 'm', 'a', 'p'), HB_TAG('l', 'o', 'c', 'a'), HB_TAG('k', 'e', 'r', 'n'),
+    HB_TAG('h', 'd', 'm', 'x'), HB_TAG('E', 'B', 'L', 'C'), HB_TAG('C', 'B', 'L', 'C'),
 };
 
 // HarfBuzz reads the face through private copies: it validates a table once and trusts it after,
@@ -90,7 +98,30 @@ void deleteTableCopies(void* userData) {
   delete static_cast<TableCopies*>(userData);
 }
 
+unsigned long readMapping(FT_Stream stream, unsigned long offset, unsigned char* buffer,
+                          unsigned long count) {
+  // A count of 0 is a seek: 0 for success.
+  if (count == 0) return offset <= stream->size ? 0 : 1;
+  if (offset >= stream->size) return 0;
+  count = std::min(count, stream->size - offset);
+  std::memcpy(buffer, static_cast<const unsigned char*>(stream->descriptor.pointer) + offset,
+              count);
+  return count;
+}
+
 }  // namespace
+
+FT_Error openFreeTypeFace(FT_Library library, const MappedFontFile& file, FT_Long index,
+                          FT_StreamRec* stream, FT_Face* face) {
+  *stream = FT_StreamRec{};
+  stream->size = file.size();
+  stream->descriptor.pointer = const_cast<char*>(file.data());
+  stream->read = readMapping;  // base stays null: FreeType reads by copying
+  FT_Open_Args args{};
+  args.flags = FT_OPEN_STREAM;
+  args.stream = stream;
+  return FT_Open_Face(library, &args, index, face);
+}
 
 std::shared_ptr<LoadedFace> LoadedFace::open(std::shared_ptr<FreeTypeLibrary> library,
                                              std::shared_ptr<MappedFontFile> file,
@@ -101,17 +132,21 @@ std::shared_ptr<LoadedFace> LoadedFace::open(std::shared_ptr<FreeTypeLibrary> li
   face->file_ = std::move(file);
   face->record_ = record;
 
-  const MappedFontFile& mapped = *face->file_;
   // FreeType's face index carries the named instance in its upper 16 bits.
   FT_Long ftIndex = FT_Long(record.faceIndex) | FT_Long(record.namedInstance) << 16;
   FT_Face ftFace = nullptr;
-  if (FT_New_Memory_Face(face->library_->get(), reinterpret_cast<const FT_Byte*>(mapped.data()),
-                         FT_Long(mapped.size()), ftIndex, &ftFace) != 0) {
+  if (openFreeTypeFace(face->library_->get(), *face->file_, ftIndex, &face->stream_, &ftFace) !=
+      0) {
     return nullptr;
   }
   face->ftFace_.reset(ftFace);
 
   // The FreeType face outlives the HarfBuzz face: the face releases its font objects first.
+  // What FreeType copied out of the file to keep (see openFreeTypeFace), for the pool's budget.
+  for (hb_tag_t tag : kFreeTypeCopies) {
+    FT_ULong length = 0;
+    if (FT_Load_Sfnt_Table(ftFace, tag, 0, nullptr, &length) == 0) face->freeTypeBytes_ += length;
+  }
   auto* copies = new TableCopies(ftFace);
   for (hb_tag_t tag : kShapingTables) hb_blob_destroy(copies->reference(tag));
   HbFacePtr hbFace(hb_face_create_for_tables(referenceTable, copies, deleteTableCopies));
@@ -133,7 +168,7 @@ size_t LoadedFace::tableBytes() const {
 }
 
 size_t LoadedFace::memoryBytes() const {
-  size_t bytes = kOpenedBytes + tableBytes();
+  size_t bytes = kOpenedBytes + freeTypeBytes_ + tableBytes();
   if (glyphCache_) bytes += kShapedBytes + glyphCache_->memoryBytes();
   return bytes;
 }
