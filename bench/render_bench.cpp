@@ -352,8 +352,9 @@ int run() {
   const uint64_t memoryAfter = readPrivateBytes();
   size_t cacheBytes = 0;
   for (const BenchFont& font : fonts) {
-    auto face = static_cast<const LinuxFontCollection&>(*font.collection)
-                    .faceFor(font.family, kNormalWeight, kNormalStretch, kStyleNormal);
+    auto handle = static_cast<const LinuxFontCollection&>(*font.collection)
+                      .faceFor(font.family, kNormalWeight, kNormalStretch, kStyleNormal);
+    auto face = handle ? library->open(*handle) : nullptr;
     if (face) cacheBytes += face->glyphCache().memoryBytes();
   }
   std::printf("fonts: %zu collections, %zu rendered\n", fonts.size(), usable);

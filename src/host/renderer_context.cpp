@@ -33,6 +33,7 @@ void RendererContext::clearResolvedFonts() {
 
 void RendererContext::dropResolvedFonts() {
   resolvedFonts_->clear();
+  platform_.backend().dropOpenFaces();
 }
 
 }  // namespace kfp

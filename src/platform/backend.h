@@ -25,6 +25,9 @@ class Backend {
   virtual uint64_t privateBytes() = 0;
   // Gives freed heap memory back to the system, so that privateBytes can fall after a cache clear.
   virtual void releaseFreeMemory() = 0;
+  // Called when the resolved fonts are dropped: a backend that keeps open faces apart from them
+  // lets them go too.
+  virtual void dropOpenFaces() {}
 };
 
 }  // namespace kfp

@@ -6,6 +6,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -32,6 +33,20 @@ void overwriteInPlace(const fs::path& target, const fs::path& source) {
   std::ifstream in(source, std::ios::binary);
   std::ofstream out(target, std::ios::binary | std::ios::trunc);
   out << in.rdbuf();
+}
+
+// Rewrites 4 KiB in the middle of the file, size unchanged, and puts the modification time back
+// as `touch -r` from a saved reference would.
+void rewriteSameSizeKeepingTime(const fs::path& file) {
+  struct stat before {};
+  ASSERT_EQ(stat(file.c_str(), &before), 0);
+  const int fd = open(file.c_str(), O_WRONLY);
+  ASSERT_GE(fd, 0);
+  const std::string junk(4096, '\x5A');
+  ASSERT_EQ(pwrite(fd, junk.data(), junk.size(), before.st_size / 2), ssize_t(junk.size()));
+  close(fd);
+  const timespec times[2] = {before.st_atim, before.st_mtim};
+  ASSERT_EQ(utimensat(AT_FDCWD, file.c_str(), times, 0), 0);
 }
 
 struct Change {
@@ -129,6 +144,83 @@ TEST_F(ChangedFontFileTest, TheRendererOutlivesFontFilesChangedInUse) {
     EXPECT_EQ(after->items[0].resolved, c.resolvesAfterClear) << after->items[0].error;
     EXPECT_TRUE(session_->expectCleanEnd());
     session_.reset();
+  }
+}
+
+// Every kind of change, made between a Measure and a Render of the same text, or after a Render
+// and before a Render of a text not drawn yet (glyphs not in any cache): the font draws as before
+// only when its mapped bytes cannot have changed, and otherwise gives the changed-file error; the
+// renderer answers the next Ping either way.
+TEST_F(ChangedFontFileTest, EveryChangeGivesTheOldPictureOrTheChangedFileError) {
+  if (!fs::exists(kDejaVuSans) || !fs::exists(kDejaVuSansBold)) {
+    GTEST_SKIP() << "test fonts not installed";
+  }
+  struct Operation {
+    const char* name;
+    std::function<void(const fs::path&)> change;
+    bool keepsDrawing;
+  };
+  const Operation kOperations[] = {
+      {"cp over", [](const fs::path& f) { overwriteInPlace(f, kDejaVuSansBold); }, false},
+      {"truncate", [](const fs::path& f) { ASSERT_EQ(truncate(f.c_str(), 4096), 0); }, false},
+      {"append",
+       [](const fs::path& f) {
+         std::ofstream(f, std::ios::binary | std::ios::app) << std::string(5000, '\0');
+       },
+       false},
+      {"same-size rewrite, touch -r", rewriteSameSizeKeepingTime, false},
+      {"delete after write",
+       [](const fs::path& f) {
+         overwriteInPlace(f, kDejaVuSansBold);
+         fs::remove(f);
+       },
+       false},
+      {"rename over",
+       [this](const fs::path& f) {
+         const fs::path staged = directory_ / "staged.ttf";
+         fs::copy_file(kDejaVuSansBold, staged, fs::copy_options::overwrite_existing);
+         fs::rename(staged, f);
+       },
+       true},
+  };
+  struct Timing {
+    const char* name;
+    bool renderFirst;   // a Render rather than a Measure before the change
+    const char* after;  // the text of the Render after it
+  };
+  const Timing kTimings[] = {{"between requests", false, "Hamburg"},
+                             {"after use, with new text", true, "Zy\xc3\xa6 0123 \xc3\x9f"}};
+  for (const Timing& timing : kTimings) {
+    for (const Operation& operation : kOperations) {
+      SCOPED_TRACE(std::string(operation.name) + ", " + timing.name);
+      const fs::path file = start(kDejaVuSans);
+      ASSERT_TRUE(session_->started());
+      ASSERT_TRUE(session_->client().registerFontsAndWait(
+          {{.fontId = "font", .familyName = "DejaVu Sans"}}));
+      if (timing.renderFirst) {
+        const auto before = session_->client().renderAndWait(request("Hamburg"));
+        ASSERT_TRUE(before) << before.error();
+        ASSERT_TRUE((*before)[0].resolved) << (*before)[0].error;
+      } else {
+        const auto before = session_->client().measureAndWait(request("Hamburg"));
+        ASSERT_TRUE(before) << before.error();
+        ASSERT_TRUE(before->items[0].resolved) << before->items[0].error;
+      }
+
+      operation.change(file);
+
+      for (int round = 0; round < 2; ++round) {
+        const auto rendered = session_->client().renderAndWait(request(timing.after));
+        ASSERT_TRUE(rendered) << rendered.error();
+        ASSERT_EQ(rendered->size(), 1u);
+        const client::RenderResult& r = (*rendered)[0];
+        EXPECT_EQ(r.resolved, operation.keepsDrawing) << r.error;
+        EXPECT_EQ(r.error, operation.keepsDrawing ? "" : "TEXT_FORMAT_FAILED");
+      }
+      EXPECT_TRUE(session_->expectNothingPending());
+      EXPECT_TRUE(session_->expectCleanEnd());
+      session_.reset();
+    }
   }
 }
 

@@ -208,6 +208,7 @@ class FakeBackend : public Backend {
     ++releaseCount;
     if (privateBytesAfterRelease) privateBytesValue = *privateBytesAfterRelease;
   }
+  void dropOpenFaces() override { ++dropOpenFacesCount; }
 
   std::shared_ptr<FakeTextEngine> textEngine;
   std::shared_ptr<FakeGraphics> graphics;
@@ -219,6 +220,7 @@ class FakeBackend : public Backend {
   // What the figure falls to once freed memory is given back; unset: it stays.
   std::optional<uint64_t> privateBytesAfterRelease;
   int releaseCount = 0;
+  int dropOpenFacesCount = 0;
 };
 
 }  // namespace kfp::testing

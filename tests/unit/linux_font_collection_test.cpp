@@ -100,11 +100,13 @@ TEST_F(InstalledCollections, FaceForPicksFromTheCollectionsFamily) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(narrow(c.family));
-    auto face = collection->faceFor(c.family, c.weight, c.stretch, c.style);
+    auto handle = collection->faceFor(c.family, c.weight, c.stretch, c.style);
     if (c.postScript.empty()) {
-      EXPECT_EQ(face, nullptr);
+      EXPECT_EQ(handle, nullptr);
       continue;
     }
+    ASSERT_NE(handle, nullptr);
+    auto face = faces_->open(*handle);
     ASSERT_NE(face, nullptr);
     EXPECT_EQ(narrow(face->record().postScriptName), narrow(c.postScript));
     EXPECT_NE(face->ftFace(), nullptr);
@@ -122,7 +124,9 @@ TEST_F(InstalledCollections, NamedInstanceFacesStartAtTheInstanceCoordinates) {
     SCOPED_TRACE(narrow(c.fullName));
     auto collection = collectionOf({FontPropertyId::kFullName, c.fullName});
     ASSERT_NE(collection, nullptr);
-    auto face = collection->faceFor(u"Inter", 400, 5, kStyleNormal);
+    auto handle = collection->faceFor(u"Inter", 400, 5, kStyleNormal);
+    ASSERT_NE(handle, nullptr);
+    auto face = faces_->open(*handle);
     ASSERT_NE(face, nullptr);
 
     unsigned int count = 0;

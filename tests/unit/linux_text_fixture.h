@@ -38,17 +38,22 @@ class LinuxTextFixture {
   static bool available(const char* path) { return std::filesystem::exists(path); }
 
   std::shared_ptr<const LinuxFontCollection> collection(const std::vector<FontFile>& files) {
+    std::vector<std::shared_ptr<FaceHandle>> handles;
     std::vector<std::shared_ptr<LoadedFace>> faces;
-    for (const FontFile& file : files) {
-      FontRecord record;
-      record.path = file.path;
-      record.weight = file.weight;
-      record.style = file.style;
-      std::shared_ptr<LoadedFace> face = faces_->face(record);
+    std::vector<FontRecord> records(files.size());
+    std::vector<const FontRecord*> recordPointers;
+    for (size_t i = 0; i < files.size(); ++i) {
+      records[i].path = files[i].path;
+      records[i].weight = files[i].weight;
+      records[i].style = files[i].style;
+      std::shared_ptr<FaceHandle> handle = faces_->handle(records[i]);
+      std::shared_ptr<LoadedFace> face = handle ? faces_->open(*handle) : nullptr;
       if (!face) return nullptr;
+      handles.push_back(std::move(handle));
       faces.push_back(std::move(face));
+      recordPointers.push_back(&records[i]);
     }
-    return std::make_shared<LinuxFontCollection>(std::move(faces));
+    return std::make_shared<LinuxFontCollection>(std::move(handles), faces, recordPointers);
   }
 
   std::unique_ptr<TextFormat> format(std::shared_ptr<const LinuxFontCollection> fonts,
@@ -73,6 +78,7 @@ class LinuxTextFixture {
   }
 
   LinuxTextEngine& engine() { return engine_; }
+  FaceStore& faces() { return *faces_; }
 
  private:
   std::shared_ptr<FaceStore> faces_;

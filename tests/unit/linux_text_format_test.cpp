@@ -94,11 +94,14 @@ class InstalledFaceSimulations : public ::testing::Test {
     EXPECT_FALSE(ids.empty()) << "not installed";
     if (ids.empty()) return 0xFF;
     const FontRecord& record = index_->record(ids[0]);
-    auto face = store_->face(record);
+    std::shared_ptr<FaceHandle> handle = store_->handle(record);
+    std::shared_ptr<LoadedFace> face = handle ? store_->open(*handle) : nullptr;
     EXPECT_NE(face, nullptr);
     if (!face) return 0xFF;
+    const std::vector<std::shared_ptr<LoadedFace>> faces{face};
+    const std::vector<const FontRecord*> records{&record};
     auto collection = std::make_shared<LinuxFontCollection>(
-        std::vector<std::shared_ptr<LoadedFace>>{std::move(face)});
+        std::vector<std::shared_ptr<FaceHandle>>{handle}, faces, records);
     LinuxTextEngine engine(store_, index_);
     TextFormatDescription description;
     const std::u16string family = preferredName(record.typographicFamilyNames);

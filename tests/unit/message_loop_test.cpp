@@ -282,6 +282,31 @@ TEST(MessageLoop, MemoryGuardRunsBeforeEachFrame) {
   }
 }
 
+// A backend keeps open faces apart from the resolved fonts (a face pool): they go whenever the
+// resolved fonts go, and only then.
+TEST(MessageLoop, OpenFacesAreDroppedWithTheResolvedFonts) {
+  const struct {
+    const char* name;
+    std::string input;
+    uint64_t privateBytes;
+    int drops;
+  } cases[] = {
+      {"ping", frameBytes(kPing, ""), 0, 0},
+      {"ClearCache", frameBytes(kClearCache, ""), 0, 1},
+      {"committed registration", kRegisterTwo, 0, 1},
+      {"refused registration", frameBytes(kRegisterFonts, "{}"), 0, 0},
+      {"registration, then ClearCache", kRegisterTwo + frameBytes(kClearCache, ""), 0, 2},
+      {"the memory guard above the soft limit", frameBytes(kPing, ""), 200u << 20, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeBackend backend;
+    backend.privateBytesValue = c.privateBytes;
+    run(backend, c.input);
+    EXPECT_EQ(backend.dropOpenFacesCount, c.drops);
+  }
+}
+
 TEST(MessageLoop, FailedRenderWriteEndsTheProcessButOtherWritesDoNot) {
   FakeBackend backend;
   // Every write fails: Pong and MeasureResult are lost silently, a RenderResult ends the loop at

@@ -34,12 +34,15 @@ class LinuxBackend : public Backend {
   }
 
   uint64_t privateBytes() override { return readPrivateBytes(); }
-  // Called once the resolved-font cache is gone: the faces it held are released by now, the GDI
-  // path's sized faces go the same way.
+  // Called by ClearCache and by the memory guard, before and after it drops the resolved fonts:
+  // the face pool and the GDI path's sized faces go, and the heap is trimmed.
   void releaseFreeMemory() override {
     if (gdi_) dropGdiSizedFaces(*gdi_);
-    if (faces_) faces_->forgetReleased();
+    if (faces_) faces_->releasePool();
     releaseFreeHeap();
+  }
+  void dropOpenFaces() override {
+    if (faces_) faces_->releasePool();
   }
 
   std::vector<std::string> readableFontPaths() const {

@@ -12,10 +12,11 @@ size_t FaceStore::FaceKeyHash::operator()(const FaceKey& key) const {
   return hash;
 }
 
-std::shared_ptr<FaceStore> FaceStore::create() {
+std::shared_ptr<FaceStore> FaceStore::create(size_t budgetBytes) {
   auto store = std::make_shared<FaceStore>();
   store->library_ = FreeTypeLibrary::create();
   if (!store->library_) return nullptr;
+  store->budget_ = budgetBytes;
   return store;
 }
 
@@ -39,17 +40,114 @@ std::shared_ptr<MappedFontFile> FaceStore::file(const std::string& path) {
   return file;
 }
 
-std::shared_ptr<LoadedFace> FaceStore::face(const FontRecord& record) {
-  std::weak_ptr<LoadedFace>& slot = faces_[{record.path, record.faceIndex, record.namedInstance}];
+std::shared_ptr<LoadedFace> FaceStore::openFace(const FaceKey& key, const FontRecord& record,
+                                                const FileIdentity* expected) {
+  std::weak_ptr<LoadedFace>& slot = faces_[key];
   std::shared_ptr<LoadedFace> face = slot.lock();
-  if (face && !face->fileChanged()) return face;
-  std::shared_ptr<MappedFontFile> mapped = file(record.path);
-  face = mapped ? LoadedFace::open(library(), std::move(mapped), record) : nullptr;
-  slot = face;
+  if (!face || face->fileChanged()) {
+    std::shared_ptr<MappedFontFile> mapped = file(key.path);
+    // Checked before the face is opened: a file that is not the expected one is not read at all.
+    if (!mapped || (expected && !(mapped->identity() == *expected))) return nullptr;
+    face = LoadedFace::open(library(), std::move(mapped), record);
+    if (!face) return nullptr;
+    slot = face;
+  }
+  if (expected && !(face->file().identity() == *expected)) return nullptr;
   return face;
 }
 
+std::shared_ptr<FaceHandle> FaceStore::handle(const FontRecord& record) {
+  FaceKey key = keyOf(record);
+  if (auto it = handles_.find(key); it != handles_.end()) {
+    std::shared_ptr<FaceHandle> known = it->second.lock();
+    if (known && !known->failed_) return known;
+  }
+  std::shared_ptr<LoadedFace> face = openFace(key, record, nullptr);
+  if (!face) return nullptr;
+  auto handle = std::make_shared<FaceHandle>();
+  handle->record_ = record;
+  // The names are the index's and the open face's business; a handle only needs to reopen.
+  handle->record_.postScriptName.clear();
+  handle->record_.fullNames.clear();
+  handle->record_.typographicFamilyNames.clear();
+  handle->record_.wwsFamilyNames.clear();
+  handle->record_.win32FamilyNames.clear();
+  handle->identity_ = face->file().identity();
+  use(face);
+  handles_[std::move(key)] = handle;
+  return handle;
+}
+
+std::shared_ptr<LoadedFace> FaceStore::open(FaceHandle& handle) {
+  if (handle.failed_) return nullptr;
+  std::shared_ptr<LoadedFace> face =
+      openFace(keyOf(handle.record_), handle.record_, &handle.identity_);
+  if (!face || face->fileChanged()) {
+    // The file the handle was resolved against is gone for good.
+    handle.failed_ = true;
+    return nullptr;
+  }
+  use(face);
+  return face;
+}
+
+std::shared_ptr<LoadedFace> FaceStore::face(const FontRecord& record) {
+  std::shared_ptr<FaceHandle> handle = this->handle(record);
+  return handle ? open(*handle) : nullptr;
+}
+
+void FaceStore::use(const std::shared_ptr<LoadedFace>& face) {
+  // The face used last has grown since it was counted (shaping, glyph images): count it again.
+  const auto recount = [this](Pooled& pooled) {
+    const size_t now = pooled.face->memoryBytes();
+    pooledBytes_ = pooledBytes_ - pooled.bytes + now;
+    pooled.bytes = now;
+  };
+  if (!pool_.empty()) recount(pool_.front());
+  if (auto it = pooled_.find(face.get()); it != pooled_.end()) {
+    pool_.splice(pool_.begin(), pool_, it->second);
+    recount(pool_.front());
+  } else {
+    pool_.push_front({face, 0});
+    pooled_.emplace(face.get(), pool_.begin());
+    recount(pool_.front());
+  }
+  evict();
+}
+
+void FaceStore::evict() {
+  // The most recent face stays whatever its size: it is about to be used.
+  while (pooledBytes_ > budget_ && pool_.size() > 1) {
+    Pooled& last = pool_.back();
+    pooledBytes_ -= last.bytes;
+    pooled_.erase(last.face.get());
+    const FaceKey key = keyOf(last.face->record());
+    pool_.pop_back();
+    // Forgotten at once when nobody else holds them, so that a sweep over many faces leaves
+    // nothing behind per face.
+    if (auto face = faces_.find(key); face != faces_.end() && face->second.expired()) {
+      faces_.erase(face);
+    }
+    if (auto file = files_.find(key.path); file != files_.end() && file->second.expired()) {
+      files_.erase(file);
+    }
+  }
+}
+
+void FaceStore::setBudget(size_t bytes) {
+  budget_ = bytes;
+  evict();
+}
+
+void FaceStore::releasePool() {
+  pooled_.clear();
+  pool_.clear();
+  pooledBytes_ = 0;
+  forgetReleased();
+}
+
 void FaceStore::forgetReleased() {
+  std::erase_if(handles_, [](const auto& entry) { return entry.second.expired(); });
   std::erase_if(faces_, [](const auto& entry) { return entry.second.expired(); });
   std::erase_if(files_, [](const auto& entry) { return entry.second.expired(); });
   std::erase_if(soleCollections_, [](const auto& entry) { return entry.second.expired(); });

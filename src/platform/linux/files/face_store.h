@@ -1,8 +1,15 @@
 #pragma once
-// The backend's opened faces, shared: every font id, collection and GDI-style font that resolves
-// to the same file, face index and named instance gets the same LoadedFace (and with it one glyph
-// cache), and every face of a file reads one mapping of it. The store only remembers faces its
-// holders keep alive; the resolved-font cache owns them, so clearing that cache releases them.
+// The backend's opened faces, shared and pooled. Every font id, collection and GDI-style font that
+// resolves to the same file, face index and named instance gets the same LoadedFace (and with it
+// one glyph cache), and every face of a file reads one mapping of it.
+//
+// What a resolved font keeps is a FaceHandle: which face, and which version of its file it was
+// resolved against. The open faces themselves (FreeType face, HarfBuzz face and font, shaping
+// plans, table copies, glyph images) live in a pool with a byte budget and are released least
+// recently used first; a handle whose face was released reopens it on its next use, and gets
+// nothing (a per-font error) when the file is no longer the one it was resolved against. So memory
+// follows the faces being drawn, not every face ever touched. The pool is dropped whole when the
+// resolved fonts are (ClearCache, a new font set, the memory guard).
 //
 // Release is linear in the number of faces: FreeType finds a face to release by walking its
 // library's face list from the oldest, so releasing N faces of one library newest first costs
@@ -10,6 +17,7 @@
 // FreeType library and starts a new one after that; a library lives as long as its faces.
 
 #include <cstdint>
+#include <list>
 #include <memory>
 #include <string>
 #include <tuple>
@@ -23,30 +31,62 @@ namespace kfp::linux_backend {
 
 class LinuxFontCollection;
 
+// One face as a resolved font names it: the index's record without its names, and the identity
+// of the file the face was first opened from. Small, and kept while the resolution is.
+class FaceHandle {
+ public:
+  const FontRecord& record() const { return record_; }
+  // True once the file was seen changed: the handle opens nothing any more.
+  bool failed() const { return failed_; }
+
+ private:
+  friend class FaceStore;
+  FontRecord record_;
+  FileIdentity identity_;
+  bool failed_ = false;
+};
+
 class FaceStore {
  public:
   static constexpr uint32_t kFacesPerLibrary = 32;
+  // Far below the memory guard's soft limit, and room for a few hundred faces in use at once.
+  static constexpr size_t kDefaultBudget = size_t(48) << 20;
 
-  static std::shared_ptr<FaceStore> create();  // nullptr when FreeType cannot be initialised
+  // nullptr when FreeType cannot be initialised.
+  static std::shared_ptr<FaceStore> create(size_t budgetBytes = kDefaultBudget);
 
-  // The face of the record, opened on first use and shared while it is held; nullptr when the file
-  // cannot be opened as that face. A face whose file changed on disk is not handed out again: the
-  // file is mapped anew.
+  // The handle of the record's face, shared while it is held; the face is opened (and pooled) to
+  // check that it can be. nullptr when the file cannot be opened as that face. A handle whose file
+  // changed is not handed out again: the next one is made over the file as it is now.
+  std::shared_ptr<FaceHandle> handle(const FontRecord& record);
+  // The open face of the handle, taken from the pool or opened again, and made the most recently
+  // used; nullptr when it cannot be opened or its file is not the one the handle was made from.
+  std::shared_ptr<LoadedFace> open(FaceHandle& handle);
+  // handle() and open() in one, for callers that keep the face rather than a handle.
   std::shared_ptr<LoadedFace> face(const FontRecord& record);
   // The mapping of a font file, shared while it is held; nullptr when it cannot be mapped.
   std::shared_ptr<MappedFontFile> file(const std::string& path);
   // A FreeType library with room for one more face.
   std::shared_ptr<FreeTypeLibrary> library();
 
-  // The slot of the collection made of `face` alone. Font lookup makes such a collection for every
-  // id it resolves; sharing it spares the name-table reading and keeps an id's cost to its entry.
-  // A live collection holds its face, so a face's address names at most one live collection.
-  std::weak_ptr<LinuxFontCollection>& soleCollection(const LoadedFace& face) {
-    return soleCollections_[&face];
+  // The slot of the collection made of the handle's face alone. Font lookup makes such a
+  // collection for every id it resolves; sharing it spares the name-table reading and keeps an
+  // id's cost to its entry. A live collection holds its handle, so a handle's address names at
+  // most one live collection.
+  std::weak_ptr<LinuxFontCollection>& soleCollection(const FaceHandle& handle) {
+    return soleCollections_[&handle];
   }
 
-  // Forgets faces, files and collections nobody holds any more.
+  // Releases every pooled face (those in use live on with their users) and forgets what nobody
+  // holds any more.
+  void releasePool();
+  // Forgets handles, faces, files and collections nobody holds any more.
   void forgetReleased();
+
+  size_t budget() const { return budget_; }
+  void setBudget(size_t bytes);
+  size_t pooledFaces() const { return pool_.size(); }
+  size_t pooledBytes() const { return pooledBytes_; }
   size_t rememberedFaces() const { return faces_.size(); }
 
  private:
@@ -62,10 +102,31 @@ class FaceStore {
   struct FaceKeyHash {
     size_t operator()(const FaceKey& key) const;
   };
+  struct Pooled {
+    std::shared_ptr<LoadedFace> face;
+    size_t bytes = 0;  // as counted when it was last made the most recent
+  };
+  using Pool = std::list<Pooled>;
 
+  static FaceKey keyOf(const FontRecord& record) {
+    return {record.path, record.faceIndex, record.namedInstance};
+  }
+  // The live face of the key over an unchanged file, or a newly opened one; nullptr on failure.
+  // With `expected`, only a face over that version of the file.
+  std::shared_ptr<LoadedFace> openFace(const FaceKey& key, const FontRecord& record,
+                                       const FileIdentity* expected);
+  // Makes the face the most recent in the pool and releases the least recent beyond the budget.
+  void use(const std::shared_ptr<LoadedFace>& face);
+  void evict();
+
+  std::unordered_map<FaceKey, std::weak_ptr<FaceHandle>, FaceKeyHash> handles_;
   std::unordered_map<FaceKey, std::weak_ptr<LoadedFace>, FaceKeyHash> faces_;
   std::unordered_map<std::string, std::weak_ptr<MappedFontFile>> files_;
-  std::unordered_map<const LoadedFace*, std::weak_ptr<LinuxFontCollection>> soleCollections_;
+  std::unordered_map<const FaceHandle*, std::weak_ptr<LinuxFontCollection>> soleCollections_;
+  Pool pool_;  // most recent first
+  std::unordered_map<const LoadedFace*, Pool::iterator> pooled_;
+  size_t pooledBytes_ = 0;
+  size_t budget_ = kDefaultBudget;
   std::shared_ptr<FreeTypeLibrary> library_;
   uint32_t facesOnLibrary_ = 0;
 };

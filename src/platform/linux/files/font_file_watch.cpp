@@ -38,9 +38,10 @@ class Watcher {
   }
 
   int watch(const std::string& path, MappedFontFile* file) {
-    if (fd_ < 0) return kUnwatched;
-    // Writes and truncation (IN_MODIFY), and time or link changes (IN_ATTRIB), which the
-    // identity check then sorts out. The same inode gives the same descriptor.
+    if (fd_ < 0 || !watching_) return kUnwatched;
+    // Writes and truncation (IN_MODIFY), a change of the mapped bytes; time or link changes
+    // (IN_ATTRIB), which the identity check then sorts out. The same inode gives the same
+    // descriptor.
     const int descriptor = inotify_add_watch(fd_, path.c_str(), IN_MODIFY | IN_ATTRIB);
     if (descriptor < 0) return kUnwatched;
     files_.emplace(descriptor, file);
@@ -60,6 +61,8 @@ class Watcher {
     if (others == 0 && fd_ >= 0) inotify_rm_watch(fd_, descriptor);
   }
 
+  void setWatching(bool on) { watching_ = on; }
+
   void collect() {
     if (!eventsPending.exchange(false, std::memory_order_relaxed) || fd_ < 0) return;
     alignas(inotify_event) char buffer[4096];
@@ -69,10 +72,12 @@ class Watcher {
       for (ssize_t at = 0; at < n;) {
         const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
         if (event->mask & IN_Q_OVERFLOW) {
-          for (auto& [descriptor, file] : files_) file->touch();
+          // Events were lost: any file may have been written.
+          for (auto& [descriptor, file] : files_) file->touch(true);
         } else {
+          const bool written = event->mask & IN_MODIFY;
           auto [first, last] = files_.equal_range(event->wd);
-          for (auto it = first; it != last; ++it) it->second->touch();
+          for (auto it = first; it != last; ++it) it->second->touch(written);
         }
         at += ssize_t(sizeof(inotify_event) + event->len);
       }
@@ -81,6 +86,7 @@ class Watcher {
 
  private:
   int fd_ = -1;
+  bool watching_ = true;
   std::unordered_multimap<int, MappedFontFile*> files_;
 };
 
@@ -101,6 +107,10 @@ void unwatch(int descriptor, MappedFontFile* file) {
 
 void collectEvents() {
   watcher().collect();
+}
+
+void setWatching(bool on) {
+  watcher().setWatching(on);
 }
 
 }  // namespace kfp::linux_backend::font_file_watch

@@ -22,6 +22,9 @@ int watch(const std::string& path, MappedFontFile* file);
 void unwatch(int descriptor, MappedFontFile* file);
 // Marks every file with events since the last call as touched (MappedFontFile::touch).
 void collectEvents();
+// Whether files mapped from now on are watched (on unless turned off). Off, they take the path of
+// files that cannot be watched; tests cover both.
+void setWatching(bool on);
 
 }  // namespace font_file_watch
 }  // namespace kfp::linux_backend

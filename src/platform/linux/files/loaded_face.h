@@ -3,12 +3,15 @@
 // record's named instance. Shared, through the face store, by every font id and collection that
 // resolves to the same file, face index and named instance; released when the last holder goes.
 //
-// Both read the shared mapping of the font file: the FreeType face as a memory face, the HarfBuzz
-// font through an hb_face of a blob over the mapping, with HarfBuzz's own OpenType functions (not
+// The FreeType face reads the shared mapping of the font file through a copying stream, under the
+// bus-error guard (openFreeTypeFace). The HarfBuzz font reads private copies of its tables, made
+// through FreeType when the face is opened (the shaping tables) or on first request (any other),
+// since HarfBuzz validates a table once and then trusts it: bytes changed under it would be a
+// memory-safety fault, not just a wrong picture. It uses HarfBuzz's own OpenType functions (not
 // hb_ft), at scale = units per em. Shaping therefore never depends on the size or coordinates the
 // FT_Face is set to, and each side is given variation coordinates on its own
-// (hb_font_set_var_coords_design / FT_Set_Var_Design_Coordinates); both start at the named
-// instance of the record.
+// (hb_font_set_var_coords_design / FT_Set_Var_Design_Coordinates); both start at the named instance
+// of the record.
 
 #include <memory>
 
@@ -33,6 +36,14 @@ class FreeTypeLibrary {
   FT_Library library_ = nullptr;
 };
 
+// Opens face `index` of the mapped file in FreeType through `stream`, which must outlive the face.
+// FreeType reads a stream with a read function by copying: the tables it validates once and then
+// trusts (cmap, loca, the bitmap strike index) become private copies, and each glyph is parsed from
+// a copy of its bytes, so a file changed under it cannot move what it checked. The copies are
+// made from the mapping, under the bus-error guard.
+FT_Error openFreeTypeFace(FT_Library library, const MappedFontFile& file, FT_Long index,
+                          FT_StreamRec* stream, FT_Face* face);
+
 class LoadedFace {
  public:
   // nullptr when the mapped file cannot be opened as that face.
@@ -48,11 +59,17 @@ class LoadedFace {
   hb_font_t* hbFont() const { return hbFont_.get(); }
   // True when the font file changed on disk since it was mapped: the face must not be used.
   bool fileChanged() const { return file_->changed(); }
-  // Without a system call: true once a read of the file faulted (it shrank while in use) or a
-  // change was seen; what was read from it since is not to be trusted.
+  // Without a system call: true once a read of the file faulted (it shrank while in use), the
+  // watch reported a write, or a change was seen; what was read from it since is not trusted.
   bool fileChangeSeen() const { return file_->knownChanged(); }
   // Glyph images of this face, created on first use by the drawing code.
   GlyphCache& glyphCache() const;
+  // The mapping the face reads.
+  const MappedFontFile& file() const { return *file_; }
+  // Bytes of the table copies made so far.
+  size_t tableBytes() const;
+  // An estimate of the heap memory the face holds, for the face pool's budget.
+  size_t memoryBytes() const;
 
  private:
   LoadedFace() = default;
@@ -60,9 +77,11 @@ class LoadedFace {
   // mapping they read, then the library.
   std::shared_ptr<FreeTypeLibrary> library_;
   std::shared_ptr<MappedFontFile> file_;
-  HbBlobPtr blob_;
+  FT_StreamRec stream_{};
   FtFacePtr ftFace_;
   HbFontPtr hbFont_;
+  const void* tableCopies_ = nullptr;  // owned by the HarfBuzz face
+  size_t freeTypeBytes_ = 0;
   FontRecord record_;
   mutable std::unique_ptr<GlyphCache> glyphCache_;
 };

@@ -9,6 +9,22 @@
 #include "platform/linux/files/sigbus_guard.h"
 
 namespace kfp::linux_backend {
+namespace {
+
+FileIdentity identityOf(const struct stat& info) {
+  return {info.st_dev, info.st_ino, info.st_size, info.st_mtim, info.st_ctim};
+}
+
+bool sameTime(const timespec& a, const timespec& b) {
+  return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+}  // namespace
+
+bool FileIdentity::operator==(const FileIdentity& other) const {
+  return device == other.device && inode == other.inode && size == other.size &&
+         sameTime(modified, other.modified) && sameTime(statusChanged, other.statusChanged);
+}
 
 std::shared_ptr<MappedFontFile> MappedFontFile::map(const std::string& path) {
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -26,13 +42,11 @@ std::shared_ptr<MappedFontFile> MappedFontFile::map(const std::string& path) {
   file->path_ = path;
   file->data_ = data;
   file->size_ = size_t(info.st_size);
-  file->device_ = info.st_dev;
-  file->inode_ = info.st_ino;
-  file->modified_ = info.st_mtim;
+  file->identity_ = identityOf(info);
   guardMappedRange(data, file->size_, &file->changed_);
   // Watched from after the stat above: a write in between is seen by the first identity check.
   file->watch_ = font_file_watch::watch(path, file.get());
-  if (file->identityChanged()) file->changed_.store(true, std::memory_order_relaxed);
+  if (file->identityChanged(false)) file->changed_.store(true, std::memory_order_relaxed);
   return file;
 }
 
@@ -44,22 +58,42 @@ MappedFontFile::~MappedFontFile() {
 
 bool MappedFontFile::changed() const {
   if (changed_.load(std::memory_order_relaxed)) return true;
-  if (watch_ != font_file_watch::kUnwatched) {
+  const bool watched = watch_ != font_file_watch::kUnwatched;
+  if (watched) {
     font_file_watch::collectEvents();
-    if (!touched_.exchange(false, std::memory_order_relaxed)) return false;
+    // The flags are read before anything is cleared: a write seen once stays a change, even when
+    // the path is gone or names another inode by the time of this check.
+    if (written_.load(std::memory_order_relaxed)) {
+      changed_.store(true, std::memory_order_relaxed);
+      return true;
+    }
+    if (!touched_.load(std::memory_order_relaxed)) return false;
   }
-  if (identityChanged()) changed_.store(true, std::memory_order_relaxed);
-  return changed_.load(std::memory_order_relaxed);
+  const bool changed = identityChanged(/*vanishedCounts=*/!watched);
+  if (changed) changed_.store(true, std::memory_order_relaxed);
+  // Cleared only once the check came out clean; an event in between sets it again.
+  if (watched && !changed) touched_.store(false, std::memory_order_relaxed);
+  return changed;
 }
 
-bool MappedFontFile::identityChanged() const {
+bool MappedFontFile::knownChanged() const {
+  if (changed_.load(std::memory_order_relaxed)) return true;
+  if (watch_ == font_file_watch::kUnwatched) return false;
+  font_file_watch::collectEvents();
+  if (!written_.load(std::memory_order_relaxed)) return false;
+  changed_.store(true, std::memory_order_relaxed);
+  return true;
+}
+
+bool MappedFontFile::identityChanged(bool vanishedCounts) const {
   struct stat info {};
-  // A file that is gone or replaced by another inode leaves the mapped one intact.
-  if (stat(path_.c_str(), &info) != 0 || info.st_dev != device_ || info.st_ino != inode_) {
-    return false;
+  // A file that is gone or replaced by another inode leaves the mapped one intact, but only the
+  // watch can tell that it was not written to before it went.
+  if (stat(path_.c_str(), &info) != 0 || info.st_dev != identity_.device ||
+      info.st_ino != identity_.inode) {
+    return vanishedCounts;
   }
-  return size_t(info.st_size) != size_ || info.st_mtim.tv_sec != modified_.tv_sec ||
-         info.st_mtim.tv_nsec != modified_.tv_nsec;
+  return !(identityOf(info) == identity_);
 }
 
 }  // namespace kfp::linux_backend

@@ -27,18 +27,20 @@ void addFolded(std::vector<std::u16string>& folded, const std::vector<LocalizedN
 
 }  // namespace
 
-LinuxFontCollection::LinuxFontCollection(std::vector<std::shared_ptr<LoadedFace>> faces)
-    : faces_(std::move(faces)) {
+LinuxFontCollection::LinuxFontCollection(std::vector<std::shared_ptr<FaceHandle>> handles,
+                                         std::span<const std::shared_ptr<LoadedFace>> faces,
+                                         std::span<const FontRecord* const> records)
+    : faces_(std::move(handles)) {
   faceNames_.resize(faces_.size());
-  for (size_t i = 0; i < faces_.size(); ++i) {
-    hb_face_t* face = hb_font_get_face(faces_[i]->hbFont());
+  for (size_t i = 0; i < faces_.size() && i < faces.size() && i < records.size(); ++i) {
+    hb_face_t* face = hb_font_get_face(faces[i]->hbFont());
     std::vector<LocalizedName> wws = readNameTable(face, kWwsFamilyId);
     std::vector<LocalizedName> typographic = readNameTable(face, kTypographicFamilyId);
     std::vector<LocalizedName> legacy = readNameTable(face, kLegacyFamilyId);
     if (legacy.empty()) {
       // Fonts without usable name records (some bitmap formats): fontconfig's reading.
-      legacy = faces_[i]->record().win32FamilyNames;
-      typographic = faces_[i]->record().typographicFamilyNames;
+      legacy = records[i]->win32FamilyNames;
+      typographic = records[i]->typographicFamilyNames;
     }
     addFolded(faceNames_[i].folded, wws);
     addFolded(faceNames_[i].folded, typographic);
@@ -78,7 +80,7 @@ std::shared_ptr<const LocalizedStrings> LinuxFontCollection::familyNames(
   return list;
 }
 
-std::shared_ptr<LoadedFace> LinuxFontCollection::faceFor(std::u16string_view familyName, int weight,
+std::shared_ptr<FaceHandle> LinuxFontCollection::faceFor(std::u16string_view familyName, int weight,
                                                          int stretch, int style) const {
   std::u16string folded = foldName(familyName);
   std::vector<size_t> candidates;
@@ -99,26 +101,28 @@ std::shared_ptr<LinuxFontCollection> createLinuxFontCollection(FaceStore& store,
                                                                const FontSet& fonts) {
   const auto* set = dynamic_cast<const LinuxFontSet*>(&fonts);
   if (!set) return nullptr;
-  if (set->fontCount() == 1) {
-    std::shared_ptr<LoadedFace> face = store.face(set->index().record(set->recordIds()[0]));
-    if (!face) return nullptr;
-    std::weak_ptr<LinuxFontCollection>& slot = store.soleCollection(*face);
-    std::shared_ptr<LinuxFontCollection> collection = slot.lock();
-    if (!collection) {
-      collection = std::make_shared<LinuxFontCollection>(
-          std::vector<std::shared_ptr<LoadedFace>>{std::move(face)});
-      slot = collection;
-    }
-    return collection;
-  }
+  std::vector<std::shared_ptr<FaceHandle>> handles;
   std::vector<std::shared_ptr<LoadedFace>> faces;
-  faces.reserve(set->fontCount());
-  for (uint32_t id : set->recordIds()) {
-    std::shared_ptr<LoadedFace> face = store.face(set->index().record(id));
+  std::vector<const FontRecord*> records;
+  for (uint32_t id : set->recordIds()) records.push_back(&set->index().record(id));
+  std::shared_ptr<FaceHandle> sole;
+  if (records.size() == 1) {
+    sole = store.handle(*records[0]);
+    if (!sole) return nullptr;
+    if (std::shared_ptr<LinuxFontCollection> known = store.soleCollection(*sole).lock()) {
+      return known;
+    }
+  }
+  for (const FontRecord* record : records) {
+    std::shared_ptr<FaceHandle> handle = sole ? sole : store.handle(*record);
+    std::shared_ptr<LoadedFace> face = handle ? store.open(*handle) : nullptr;
     if (!face) return nullptr;
+    handles.push_back(std::move(handle));
     faces.push_back(std::move(face));
   }
-  return std::make_shared<LinuxFontCollection>(std::move(faces));
+  auto collection = std::make_shared<LinuxFontCollection>(std::move(handles), faces, records);
+  if (sole) store.soleCollection(*sole) = collection;
+  return collection;
 }
 
 }  // namespace kfp::linux_backend

@@ -84,9 +84,8 @@ std::shared_ptr<GdiSizedFace> GdiSizedFace::open(std::shared_ptr<FreeTypeLibrary
   // FreeType's face index carries the named instance in its upper 16 bits.
   const FT_Long faceIndex = FT_Long(record.faceIndex) | (FT_Long(record.namedInstance) << 16);
   FT_Face face = nullptr;
-  if (FT_New_Memory_Face(sized->library_->get(),
-                         reinterpret_cast<const FT_Byte*>(sized->file_->data()),
-                         FT_Long(sized->file_->size()), faceIndex, &face) != 0) {
+  if (openFreeTypeFace(sized->library_->get(), *sized->file_, faceIndex, &sized->stream_, &face) !=
+      0) {
     return nullptr;
   }
   sized->face_.reset(face);

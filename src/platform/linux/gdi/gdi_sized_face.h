@@ -62,6 +62,7 @@ class GdiSizedFace {
   // Released in reverse: the face before the mapping it reads and the library it belongs to.
   std::shared_ptr<FreeTypeLibrary> library_;
   std::shared_ptr<MappedFontFile> file_;
+  FT_StreamRec stream_{};  // outlives the face
   FtFacePtr face_;
   int32_t height_ = 0;  // the requested height, see GdiFontRequest
   int ascent_ = 0;

@@ -31,8 +31,10 @@ std::unique_ptr<TextFormat> LinuxTextEngine::createTextFormat(
       dynamic_cast<const LinuxFontCollection*>(description.fontCollection.get());
   if (!collection || !std::isfinite(description.fontSize) || description.fontSize <= 0)
     return nullptr;
-  std::shared_ptr<LoadedFace> face = collection->faceFor(description.familyName, description.weight,
-                                                         description.stretch, description.style);
+  std::shared_ptr<FaceHandle> handle = collection->faceFor(
+      description.familyName, description.weight, description.stretch, description.style);
+  // Reopened when the pool released it; nothing when its file changed since it was resolved.
+  std::shared_ptr<LoadedFace> face = handle && faces_ ? faces_->open(*handle) : nullptr;
   if (!face || !face->ftFace() || !face->hbFont() || face->fileChanged()) return nullptr;
   return std::make_unique<LinuxTextFormat>(std::move(face), description.fontSize,
                                            description.weight, description.style,
