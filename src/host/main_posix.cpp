@@ -8,6 +8,7 @@
 #include <csignal>
 #include <string>
 
+#include "host/command_line.h"
 #include "host/message_loop.h"
 #include "platform/linux/linux_backend.h"
 #include "protocol/byte_stream.h"
@@ -92,6 +93,10 @@ int main(int argc, char** argv) {
     kfp::FdWriter out(1);
     kfp::writeVersionLine(out);
     return kfp::kExitOk;
+  }
+  if (kfp::isListFontsRequest(argumentText)) {
+    kfp::FdWriter out(1);
+    return kfp::writeInstalledFontList(*kfp::createLinuxBackend(), out);
   }
   std::signal(SIGPIPE, SIG_IGN);
   if (fcntl(0, F_GETFD) < 0 || fcntl(1, F_GETFD) < 0) return kfp::kExitBadHandles;

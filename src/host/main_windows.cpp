@@ -103,7 +103,8 @@ std::string argumentTextUtf8() {
 
 int run() {
   createMessageQueue();
-  if (isVersionRequest(argumentTextUtf8())) {
+  const std::string arguments = argumentTextUtf8();
+  if (isVersionRequest(arguments)) {
     const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
     if (output != INVALID_HANDLE_VALUE) {
       HandleWriter out(output);
@@ -115,6 +116,12 @@ int run() {
   // Nothing has been written yet; the renderer cannot run without its platform components.
   const ComApartment apartment;
   if (!apartment.entered()) return kExitInitializeFailed;
+  if (isListFontsRequest(arguments)) {
+    const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+    if (output == INVALID_HANDLE_VALUE || output == nullptr) return kExitBadHandles;
+    HandleWriter out(output);
+    return writeInstalledFontList(*createWindowsBackend(), out);
+  }
 
   // A null handle is let through: its first read fails and the session ends normally.
   const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);

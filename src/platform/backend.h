@@ -8,9 +8,11 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "platform/gdi.h"
 #include "platform/graphics.h"
+#include "platform/installed_font.h"
 #include "platform/text_engine.h"
 
 namespace kfp {
@@ -25,6 +27,9 @@ class Backend {
   virtual uint64_t privateBytes() = 0;
   // Gives freed heap memory back to the system, so that privateBytes can fall after a cache clear.
   virtual void releaseFreeMemory() = 0;
+  // Every face of the installed fonts the backend resolves from, bitmap-only faces included, in a
+  // stable order; false when the fonts cannot be enumerated. Used by --list-fonts only.
+  virtual bool listInstalledFonts(std::vector<InstalledFont>* fonts) = 0;
 };
 
 }  // namespace kfp

@@ -205,6 +205,11 @@ class FakeBackend : public Backend {
     ++releaseCount;
     if (privateBytesAfterRelease) privateBytesValue = *privateBytesAfterRelease;
   }
+  bool listInstalledFonts(std::vector<InstalledFont>* fonts) override {
+    if (failListing) return false;
+    *fonts = installedFonts;
+    return true;
+  }
 
   std::shared_ptr<FakeTextEngine> textEngine;
   std::shared_ptr<FakeGraphics> graphics;
@@ -216,6 +221,9 @@ class FakeBackend : public Backend {
   // What the figure falls to once freed memory is given back; unset: it stays.
   std::optional<uint64_t> privateBytesAfterRelease;
   int releaseCount = 0;
+  // What listInstalledFonts reports; failListing makes it fail.
+  std::vector<InstalledFont> installedFonts;
+  bool failListing = false;
 };
 
 }  // namespace kfp::testing

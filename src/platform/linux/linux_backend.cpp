@@ -1,5 +1,6 @@
 #include "platform/linux/linux_backend.h"
 
+#include "platform/linux/fonts/installed_fonts.h"
 #include "platform/linux/gdi/gdi.h"
 #include "platform/linux/process_memory.h"
 #include "platform/linux/raster/graphics.h"
@@ -34,6 +35,17 @@ class LinuxBackend : public Backend {
     if (gdi_) dropGdiSizedFaces(*gdi_);
     if (faces_) faces_->forgetReleased();
     releaseFreeHeap();
+  }
+
+  // The same index the text engine resolves from, built here when the engine was never made.
+  bool listInstalledFonts(std::vector<InstalledFont>* fonts) override {
+    std::shared_ptr<const FontIndex> index = index_ ? index_ : FontIndex::build();
+    if (!index) return false;
+    fonts->clear();
+    for (IndexedFont& listed : listIndexedFonts(std::move(index))) {
+      fonts->push_back(std::move(listed.font));
+    }
+    return true;
   }
 
  private:
