@@ -26,4 +26,11 @@ struct InstalledFont {
   std::vector<InstalledFontAxis> axes;  // empty for a static face
 };
 
+// A style name whose keywords give weight, stretch and style back to the renderer's descriptor
+// parsing ("SemiBold Italic"; "Regular" for the normal face). Words are written as one, since
+// "Semi Bold" reads as bold.
+std::u16string styleNameFor(int weight, int stretch, int style);
+// The weight that name stands for: the weight rounded to the nearest named weight.
+int styleNameWeight(int weight);
+
 }  // namespace kfp

@@ -62,7 +62,7 @@ int main(int argc, char** argv) {
   const auto start = std::chrono::steady_clock::now();
 
   std::vector<preview::InstalledFont> fonts;
-  if (!preview::listInstalledFonts(fonts, error)) return fail(error);
+  if (!preview::listInstalledFonts(options.rendererPath, fonts, error)) return fail(error);
   if (fonts.empty()) return fail("no installed fonts found");
   if (options.limit && fonts.size() > options.limit) fonts.resize(options.limit);
 

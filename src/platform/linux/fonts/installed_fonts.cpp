@@ -1,6 +1,5 @@
 #include "platform/linux/fonts/installed_fonts.h"
 
-#include <algorithm>
 #include <string_view>
 
 #include "platform/linux/fonts/font_index_names.h"
@@ -18,44 +17,6 @@ std::u16string nativeName(const std::vector<LocalizedName>& names) {
   return {};
 }
 
-struct WeightName {
-  int below;  // the name covers weights below this and above the previous entry's
-  int weight;
-  std::u16string_view name;
-};
-// Written as one word each: the renderer reads weight, stretch and style from keywords in the style
-// name, and "Semi Bold" would read as bold.
-constexpr WeightName kWeightNames[] = {{150, 100, u"Thin"},      {250, 200, u"ExtraLight"},
-                                       {325, 300, u"Light"},     {375, 350, u"SemiLight"},
-                                       {450, 400, u""},          {550, 500, u"Medium"},
-                                       {650, 600, u"SemiBold"},  {750, 700, u"Bold"},
-                                       {850, 800, u"ExtraBold"}, {1000, 900, u"Black"}};
-constexpr std::u16string_view kStretchNames[] = {
-    u"UltraCondensed", u"ExtraCondensed", u"Condensed",     u"SemiCondensed", u"",
-    u"SemiExpanded",   u"Expanded",       u"ExtraExpanded", u"UltraExpanded"};
-
-const WeightName& weightName(int weight) {
-  for (const WeightName& entry : kWeightNames) {
-    if (weight < entry.below) return entry;
-  }
-  return kWeightNames[std::size(kWeightNames) - 1];
-}
-
-// A style name whose keywords give the record's stretch, weight and style back.
-std::u16string styleNameOf(const FontRecord& record) {
-  std::u16string name;
-  auto add = [&name](std::u16string_view word) {
-    if (word.empty()) return;
-    if (!name.empty()) name.push_back(u' ');
-    name += word;
-  };
-  add(kStretchNames[std::clamp(record.stretch, 1, 9) - 1]);
-  add(weightName(record.weight).name);
-  if (record.style == kStyleItalic) add(u"Italic");
-  if (record.style == kStyleOblique) add(u"Oblique");
-  return name.empty() ? u"Regular" : name;
-}
-
 InstalledFont listingOf(const FontRecord& record) {
   InstalledFont font;
   font.familyName = preferredName(record.typographicFamilyNames);
@@ -63,7 +24,7 @@ InstalledFont listingOf(const FontRecord& record) {
   font.fullName = preferredName(record.fullNames);
   font.nativeFullName = nativeName(record.fullNames);
   font.postScriptName = record.postScriptName;
-  font.styleName = styleNameOf(record);
+  font.styleName = styleNameFor(record.weight, record.stretch, record.style);
   for (const AxisRange& axis : record.axes) {
     InstalledFontAxis listed{axis.tag, axis.minimum, axis.maximum, axis.defaultValue};
     for (const AxisValue& coordinate : record.coordinates) {
@@ -83,7 +44,7 @@ AxisValues requestedAxes(const FontRecord& record, const InstalledFont& font) {
     values.push_back({axis.tag, axis.value});
     weight = weight || axis.tag == kWghtTag;
   }
-  if (!weight) values.push_back({kWghtTag, float(weightName(record.weight).weight)});
+  if (!weight) values.push_back({kWghtTag, float(styleNameWeight(record.weight))});
   return values;
 }
 
