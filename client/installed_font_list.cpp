@@ -35,7 +35,8 @@ bool readAll(int fd, std::string& out) {
 
 // The renderer's output and whether it exited with status 0. Standard input and error are
 // /dev/null: the listing reads nothing and says nothing beyond its lines.
-bool runListing(const std::string& path, std::string& output, std::string& error) {
+bool runListing(const std::string& path, const std::vector<std::string>& leadingArgs,
+                std::string& output, std::string& error) {
   int pipeFds[2];
   if (::pipe2(pipeFds, O_CLOEXEC) != 0) {
     error = "cannot create a pipe";
@@ -46,11 +47,14 @@ bool runListing(const std::string& path, std::string& output, std::string& error
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
   posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  std::string option = "--list-fonts";
-  std::string program = path;
-  char* argv[] = {program.data(), option.data(), nullptr};
+  std::vector<std::string> args = {path};
+  args.insert(args.end(), leadingArgs.begin(), leadingArgs.end());
+  args.push_back("--list-fonts");
+  std::vector<char*> argv;
+  for (std::string& arg : args) argv.push_back(arg.data());
+  argv.push_back(nullptr);
   pid_t pid = 0;
-  const int spawned = posix_spawn(&pid, path.c_str(), &actions, nullptr, argv, environ);
+  const int spawned = posix_spawn(&pid, path.c_str(), &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   ::close(pipeFds[1]);
   if (spawned != 0) {
@@ -106,8 +110,13 @@ bool parseInstalledFontLine(std::string_view line, FontDescriptor& font) {
 
 bool listInstalledFonts(const std::string& rendererPath, std::vector<FontDescriptor>& fonts,
                         std::string& error) {
+  return listInstalledFonts(rendererPath, {}, fonts, error);
+}
+
+bool listInstalledFonts(const std::string& program, const std::vector<std::string>& leadingArgs,
+                        std::vector<FontDescriptor>& fonts, std::string& error) {
   std::string output;
-  if (!runListing(rendererPath, output, error)) return false;
+  if (!runListing(program, leadingArgs, output, error)) return false;
   fonts.clear();
   std::string_view rest = output;
   size_t lineNumber = 0;

@@ -16,6 +16,10 @@ namespace kfp::client {
 // ends with a failure, or prints a line that is not a descriptor.
 bool listInstalledFonts(const std::string& rendererPath, std::vector<FontDescriptor>& fonts,
                         std::string& error);
+// The same through a launcher (an emulator, a wrapper): runs `program` with `leadingArgs` (the
+// renderer's path among them) followed by --list-fonts.
+bool listInstalledFonts(const std::string& program, const std::vector<std::string>& leadingArgs,
+                        std::vector<FontDescriptor>& fonts, std::string& error);
 
 // One line of that output; false when it is not a JSON object with a string familyName, or its
 // axis arrays do not pair up.

@@ -18,7 +18,11 @@ using client::FontDescriptor;
 TEST(ListFonts, EveryListedFontResolves) {
   std::vector<FontDescriptor> fonts;
   std::string error;
-  ASSERT_TRUE(client::listInstalledFonts(kRendererPath, fonts, error)) << error;
+  // Under Wine the launcher runs the .exe, which lists the fonts Wine's DirectWrite knows.
+  const bool wine = launcherInUse();
+  ASSERT_TRUE(wine ? client::listInstalledFonts(launcherPath(), {kRendererPath}, fonts, error)
+                   : client::listInstalledFonts(kRendererPath, fonts, error))
+      << error;
   // The test font packages alone list far more than this; fewer means a broken listing.
   ASSERT_GT(fonts.size(), 100u);
 
@@ -31,10 +35,14 @@ TEST(ListFonts, EveryListedFontResolves) {
     families.insert(fonts[i].familyName);
     withAxes += fonts[i].axes.empty() ? 0 : 1;
   }
-  for (const char* family : {"DejaVu Sans", "Inter", "Noto Sans Arabic", "Terminus"}) {
+  for (const char* family : {"DejaVu Sans", "Inter", "Noto Sans Arabic"}) {
     EXPECT_EQ(families.count(family), 1u) << family;
   }
-  EXPECT_GT(withAxes, 10u);
+  // Wine has neither the version-1 font set that gives axes nor the bitmap-only faces.
+  if (!wine) {
+    EXPECT_EQ(families.count("Terminus"), 1u);
+    EXPECT_GT(withAxes, 10u);
+  }
 
   RendererSession session(kRendererPath);
   ASSERT_TRUE(session.started());

@@ -49,14 +49,26 @@ int numericProperty(IDWriteFontSet* set, UINT32 index, DWRITE_FONT_PROPERTY_ID i
   return value;
 }
 
-std::u16string styleName(IDWriteFontSet* set, UINT32 index) {
+// The full name's words after the family name ("Bold Oblique" of "DejaVu Sans Bold Oblique").
+std::u16string styleFromFullName(const std::u16string& full, const std::u16string& family) {
+  if (family.empty() || full.size() <= family.size() + 1 ||
+      full.compare(0, family.size(), family) != 0 || full[family.size()] != u' ') {
+    return {};
+  }
+  return full.substr(family.size() + 1);
+}
+
+std::u16string styleName(IDWriteFontSet* set, UINT32 index, const InstalledFont& font) {
   const int weight = numericProperty(set, index, DWRITE_FONT_PROPERTY_ID_WEIGHT);
   const int stretch = numericProperty(set, index, DWRITE_FONT_PROPERTY_ID_STRETCH);
   const int style = numericProperty(set, index, DWRITE_FONT_PROPERTY_ID_STYLE);
   if (weight > 0 && stretch > 0 && style >= 0) return styleNameFor(weight, stretch, style);
-  // Without the numbers, the face name is the best keyword source.
-  return propertyNames(set, index, DWRITE_FONT_PROPERTY_ID_WEIGHT_STRETCH_STYLE_FACE_NAME)
-      .preferred;
+  // Without the numbers (older systems), the face name is the best keyword source, else the words
+  // of the full name after the family.
+  std::u16string face =
+      propertyNames(set, index, DWRITE_FONT_PROPERTY_ID_WEIGHT_STRETCH_STYLE_FACE_NAME).preferred;
+  if (face.empty()) face = styleFromFullName(font.fullName, font.familyName);
+  return face.empty() ? u"Regular" : face;
 }
 
 // The font's axes with their ranges and this face's values; none without the version-1 set.
@@ -118,7 +130,7 @@ bool listSystemFonts(std::vector<InstalledFont>* fonts) {
     font.nativeFullName = std::move(full.native);
     font.postScriptName =
         propertyNames(set.get(), i, DWRITE_FONT_PROPERTY_ID_POSTSCRIPT_NAME).preferred;
-    font.styleName = styleName(set.get(), i);
+    font.styleName = styleName(set.get(), i, font);
     readAxes(set1.get(), i, font);
     fonts->push_back(std::move(font));
   }
