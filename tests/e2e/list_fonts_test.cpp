@@ -54,14 +54,22 @@ TEST(ListFonts, EveryListedFontResolves) {
   const auto result = session.client().measureAndWait(request);
   ASSERT_TRUE(result) << result.failure.what;
   ASSERT_EQ(result.value->items.size(), ids.size());
-  size_t resolved = 0;
+  // Wine matches no font-set property and resolves every face through GDI, whose face names hold
+  // 31 characters: a longer family name cannot be found there.
+  constexpr size_t kGdiFaceNameChars = 31;
+  size_t resolved = 0, beyondWine = 0;
   for (size_t i = 0; i < ids.size(); ++i) {
     const auto& item = result.value->items[i];
+    resolved += item.resolved ? 1 : 0;
+    if (wine && fonts[i].familyName.size() > kGdiFaceNameChars) {
+      ++beyondWine;
+      continue;
+    }
     EXPECT_TRUE(item.resolved) << fonts[i].fullName << " (" << fonts[i].postScriptName
                                << "): " << item.error;
-    resolved += item.resolved ? 1 : 0;
   }
-  EXPECT_EQ(resolved, ids.size());
+  EXPECT_GE(resolved, ids.size() - beyondWine);
+  EXPECT_LE(beyondWine, 2u);
   EXPECT_TRUE(session.expectCleanEnd());
 }
 
