@@ -89,7 +89,7 @@ double service(const std::vector<FontDescriptor>& fonts, size_t workers) {
 int main() {
   std::vector<preview::InstalledFont> installed;
   std::string error;
-  if (!preview::listInstalledFonts(installed, error)) {
+  if (!preview::listInstalledFonts(KFP_RENDERER_PATH, installed, error)) {
     std::fprintf(stderr, "%s\n", error.c_str());
     return 1;
   }

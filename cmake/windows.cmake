@@ -14,6 +14,7 @@ add_library(kfp_windows_common OBJECT
   src/platform/windows/font_set.cpp
   src/platform/windows/gdi.cpp
   src/platform/windows/graphics.cpp
+  src/platform/windows/installed_fonts.cpp
   src/platform/windows/localized_strings.cpp
   src/platform/windows/process_memory.cpp
   src/platform/windows/text_engine.cpp

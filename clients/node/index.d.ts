@@ -82,6 +82,23 @@ export interface FontDescriptor {
   designVector?: number[];
 }
 
+/** One face as the renderer lists it: a descriptor without a fontId, every name present (empty
+ * when the face has none) and the axes with this face's values. Add a fontId to register it. */
+export type InstalledFont = Omit<Required<FontDescriptor>, 'fontId'>;
+
+export interface ListInstalledFontsOptions {
+  /** Default: as for PreviewService. */
+  rendererPath?: string;
+  /** Milliseconds before the renderer is killed; default 60000. */
+  timeout?: number;
+}
+
+/** Every face the renderer's own font index holds (`kest-font-preview-renderer --list-fonts`);
+ * registering them resolves each to its face. Rejects with RendererExitError (RENDERER_EXITED) when
+ * the renderer cannot list its fonts, ProtocolError (MALFORMED_REPLY) when its output is not a list,
+ * and throws a TypeError (INVALID_OPTION) for a bad rendererPath. */
+export declare function listInstalledFonts(options?: ListInstalledFontsOptions): Promise<InstalledFont[]>;
+
 /** The service refuses a field out of these ranges with a TypeError or RangeError whose code names
  * it (INVALID_TEXT ...); the low-level Renderer sends what it is given. */
 export interface LayoutRequest {
@@ -180,7 +197,7 @@ export interface Frame {
 }
 
 export interface RendererOptions {
-  /** Default: $KFP_RENDERER, else the repository's build/release output. */
+  /** Default: defaultRendererPath(). */
   rendererPath?: string;
   args?: string[];
   /** Milliseconds to wait for an owed reply before the renderer is killed; default 10000. */
@@ -197,9 +214,17 @@ export interface RendererExit {
   fatal: string | null;
 }
 
-/** $KFP_RENDERER, else this repository's build: build/release/kest-font-preview-renderer, or
- * build/windows/kest-font-preview-renderer.exe on Windows. */
-export declare function defaultRendererPath(platform?: { platform?: NodeJS.Platform; env?: Record<string, string | undefined> }): string;
+/** $KFP_RENDERER, else the binary of the platform package (@kest-font-preview/linux-x64,
+ * @kest-font-preview/win32-x64) installed with this one, else this repository's build:
+ * build/release/kest-font-preview-renderer, or build/windows/kest-font-preview-renderer.exe on
+ * Windows. */
+export declare function defaultRendererPath(platform?: {
+  platform?: NodeJS.Platform;
+  arch?: string;
+  env?: Record<string, string | undefined>;
+  /** Finds a package's package.json; default: Node's resolution from this package. */
+  resolve?: (packageName: string) => string;
+}): string;
 
 /** One renderer process and the whole protocol. Idle (no reply owed), it does not keep Node
  * running. */

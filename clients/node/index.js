@@ -1,6 +1,7 @@
 export { PreviewService, kRendererCrashed, kReplyTooLarge } from './src/service.js';
 export { Renderer, defaultRendererPath } from './src/renderer.js';
 export { a8ToRgba } from './src/bitmap.js';
+export { listInstalledFonts } from './src/installed_fonts.js';
 export { AbortError, ProtocolError, RendererError, RendererExitError, ServiceClosedError, TimeoutError } from './src/errors.js';
 export { encodeFrame, FrameDecoder } from './src/frames.js';
 export {

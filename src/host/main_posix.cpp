@@ -9,6 +9,7 @@
 #include <csignal>
 #include <string>
 
+#include "host/command_line.h"
 #include "host/message_loop.h"
 #include "platform/linux/confine/confinement.h"
 #include "platform/linux/linux_backend.h"
@@ -137,6 +138,10 @@ int main(int argc, char** argv) {
     kfp::FdWriter out(1);
     kfp::writeVersionLine(out);
     return kfp::kExitOk;
+  }
+  if (kfp::isListFontsRequest(argumentText)) {
+    kfp::FdWriter out(1);
+    return kfp::writeInstalledFontList(*kfp::createLinuxBackend(), out);
   }
   std::signal(SIGPIPE, SIG_IGN);
   kfp::takeReliedSignals();

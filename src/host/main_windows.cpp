@@ -58,13 +58,24 @@ std::string argumentTextUtf8() {
 
 int run() {
   createMessageQueue();
-  if (isVersionRequest(argumentTextUtf8())) {
+  const std::string arguments = argumentTextUtf8();
+  if (isVersionRequest(arguments)) {
     StandardHandle output(GetStdHandle(STD_OUTPUT_HANDLE), HandleUse::kWrite);
     if (output.usable()) {
       HandleWriter out(output);
       writeVersionLine(out);
     }
     return kExitOk;
+  }
+
+  // The font list needs stdout alone.
+  if (isListFontsRequest(arguments)) {
+    StandardHandle output(GetStdHandle(STD_OUTPUT_HANDLE), HandleUse::kWrite);
+    if (!output.usable()) return kExitBadHandles;
+    const ComApartment apartment;
+    if (!apartment.entered()) return kExitInitializeFailed;
+    HandleWriter out(output);
+    return writeInstalledFontList(*createWindowsBackend(), out);
   }
 
   // Missing, closed, made-up, or opened the wrong way: the host gets nothing from this renderer.

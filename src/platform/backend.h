@@ -8,9 +8,11 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "platform/gdi.h"
 #include "platform/graphics.h"
+#include "platform/installed_font.h"
 #include "platform/text_engine.h"
 
 namespace kfp {
@@ -28,6 +30,9 @@ class Backend {
   // Called when the resolved fonts are dropped: a backend that keeps open faces apart from them
   // lets them go too.
   virtual void dropOpenFaces() {}
+  // Every face of the installed fonts the backend resolves from, bitmap-only faces included, in a
+  // stable order; false when the fonts cannot be enumerated. Used by --list-fonts only.
+  virtual bool listInstalledFonts(std::vector<InstalledFont>* fonts) = 0;
 };
 
 }  // namespace kfp

@@ -45,6 +45,10 @@ bool launcherInUse() {
   return !environmentText("KFP_RENDERER_LAUNCHER").empty();
 }
 
+std::string launcherPath() {
+  return environmentText("KFP_RENDERER_LAUNCHER");
+}
+
 std::string testHooksRenderer() {
   return environmentText("KFP_RENDERER_TESTHOOKS_EXE");
 }

@@ -20,6 +20,8 @@ namespace kfp::test {
 // built here; KFP_RENDERER_TESTHOOKS_EXE names that binary's test-switch build.
 std::string rendererUnderTest(const char* builtPath);
 bool launcherInUse();
+// The launcher's path ($KFP_RENDERER_LAUNCHER); empty when none is in use.
+std::string launcherPath();
 // Empty when no test-switch build was named.
 std::string testHooksRenderer();
 

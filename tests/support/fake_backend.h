@@ -209,6 +209,11 @@ class FakeBackend : public Backend {
     if (privateBytesAfterRelease) privateBytesValue = *privateBytesAfterRelease;
   }
   void dropOpenFaces() override { ++dropOpenFacesCount; }
+  bool listInstalledFonts(std::vector<InstalledFont>* fonts) override {
+    if (failListing) return false;
+    *fonts = installedFonts;
+    return true;
+  }
 
   std::shared_ptr<FakeTextEngine> textEngine;
   std::shared_ptr<FakeGraphics> graphics;
@@ -221,6 +226,9 @@ class FakeBackend : public Backend {
   std::optional<uint64_t> privateBytesAfterRelease;
   int releaseCount = 0;
   int dropOpenFacesCount = 0;
+  // What listInstalledFonts reports; failListing makes it fail.
+  std::vector<InstalledFont> installedFonts;
+  bool failListing = false;
 };
 
 }  // namespace kfp::testing

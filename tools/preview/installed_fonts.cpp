@@ -2,18 +2,20 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <map>
 #include <set>
 #include <string_view>
 #include <tuple>
+
+#include "installed_font_list.h"
 
 namespace kfp::preview {
 namespace {
 
 // Fields are separated by a tab and records by a newline; fontconfig escapes neither, but font
 // names containing them would be broken anyway.
-constexpr const char* kCommand =
-    "fc-list --format "
-    "'%{family[0]}\\t%{style[0]}\\t%{fullname[0]}\\t%{postscriptname}\\t%{lang}\\t%{charset}\\n' "
+constexpr const char* kCoverageCommand =
+    "fc-list --format '%{postscriptname}\\t%{fullname[0]}\\t%{lang}\\t%{charset}\\n' "
     ":scalable=true 2>/dev/null";
 
 std::vector<std::string> splitTabs(std::string_view line) {
@@ -26,50 +28,68 @@ std::vector<std::string> splitTabs(std::string_view line) {
   }
 }
 
-}  // namespace
-
-bool listInstalledFonts(std::vector<InstalledFont>& fonts, std::string& error) {
-  FILE* pipe = ::popen(kCommand, "r");
-  if (!pipe) {
-    error = "cannot run fc-list";
-    return false;
-  }
+// What fontconfig says each face covers, by PostScript name and by full name. Only the sample
+// choice uses it: without fontconfig every face shows the caller's text.
+std::map<std::string, FontCoverage> coverageByName() {
+  std::map<std::string, FontCoverage> coverage;
+  FILE* pipe = ::popen(kCoverageCommand, "r");
+  if (!pipe) return coverage;
   std::string text;
   char buffer[65536];
   size_t n = 0;
   while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) text.append(buffer, n);
-  if (::pclose(pipe) != 0) {
-    error = "fc-list failed";
-    return false;
-  }
-
-  std::set<std::string> seen;
+  ::pclose(pipe);
   std::string_view rest = text;
   while (!rest.empty()) {
     const size_t newline = rest.find('\n');
     const auto fields = splitTabs(rest.substr(0, newline));
     rest.remove_prefix(newline == std::string_view::npos ? rest.size() : newline + 1);
-    if (fields.size() != 6 || fields[0].empty()) continue;
-    // Variable fonts list each named instance; the PostScript name tells them apart.
-    const std::string key = fields[3].empty() ? fields[2] : fields[3];
-    if (!seen.insert(key).second) continue;
+    if (fields.size() != 4) continue;
+    FontCoverage covers{parseCharset(fields[3]), parseLanguages(fields[2])};
+    for (const std::string& name : {fields[0], fields[1]}) {
+      if (!name.empty()) coverage.emplace(name, covers);
+    }
+  }
+  return coverage;
+}
+
+// Faces that differ in nothing a descriptor says (a bitmap family's sizes) are one entry.
+std::string descriptorKey(const client::FontDescriptor& font) {
+  std::string key;
+  client::appendDescriptorJson(key, font);
+  return key;
+}
+
+}  // namespace
+
+bool listInstalledFonts(const std::string& rendererPath, std::vector<InstalledFont>& fonts,
+                        std::string& error) {
+  std::vector<client::FontDescriptor> listed;
+  if (!client::listInstalledFonts(rendererPath, listed, error)) return false;
+  const std::map<std::string, FontCoverage> coverage = coverageByName();
+  std::set<std::string> seen;
+  for (client::FontDescriptor& descriptor : listed) {
+    if (!seen.insert(descriptorKey(descriptor)).second) continue;
     InstalledFont font;
-    font.descriptor.familyName = fields[0];
-    font.descriptor.styleName = fields[1];
-    font.descriptor.fullName = fields[2];
-    font.descriptor.postScriptName = fields[3];
-    font.coverage.languages = parseLanguages(fields[4]);
-    font.coverage.ranges = parseCharset(fields[5]);
+    for (const std::string* name : {&descriptor.postScriptName, &descriptor.fullName}) {
+      const auto found = coverage.find(*name);
+      if (!name->empty() && found != coverage.end()) {
+        font.coverage = found->second;
+        break;
+      }
+    }
+    font.descriptor = std::move(descriptor);
     fonts.push_back(std::move(font));
   }
-  std::sort(fonts.begin(), fonts.end(), [](const auto& x, const auto& y) {
+  std::stable_sort(fonts.begin(), fonts.end(), [](const auto& x, const auto& y) {
     const auto& a = x.descriptor;
     const auto& b = y.descriptor;
-    return std::tie(a.familyName, a.styleName, a.postScriptName) <
-           std::tie(b.familyName, b.styleName, b.postScriptName);
+    return std::tie(a.familyName, a.styleName, a.fullName, a.postScriptName) <
+           std::tie(b.familyName, b.styleName, b.fullName, b.postScriptName);
   });
-  for (size_t i = 0; i < fonts.size(); ++i)
+  for (size_t i = 0; i < fonts.size(); ++i) {
     fonts[i].descriptor.fontId = "font-" + std::to_string(i);
+  }
   return true;
 }
 

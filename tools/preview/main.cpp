@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <map>
 
 #include "contact_sheet.h"
@@ -49,11 +50,25 @@ std::string faceName(const FontDescriptor& font) {
   return name;
 }
 
+// An installed kfp-preview takes the renderer installed beside it (KFP_RENDERER_FROM_BIN, relative
+// to its own directory); a build-tree one takes the renderer of its build.
+std::string defaultRendererPath() {
+#ifdef KFP_RENDERER_FROM_BIN
+  std::error_code error;
+  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+  if (!error) {
+    const std::filesystem::path installed = self.parent_path() / KFP_RENDERER_FROM_BIN;
+    if (::access(installed.c_str(), X_OK) == 0) return installed.lexically_normal().string();
+  }
+#endif
+  return KFP_RENDERER_PATH;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   preview::Options options;
-  options.rendererPath = KFP_RENDERER_PATH;
+  options.rendererPath = defaultRendererPath();
   std::string error;
   if (!preview::parseOptions(argc, argv, options, error)) {
     std::fputs(preview::usageText(), error.empty() ? stdout : stderr);
@@ -62,7 +77,7 @@ int main(int argc, char** argv) {
   const auto start = std::chrono::steady_clock::now();
 
   std::vector<preview::InstalledFont> fonts;
-  if (!preview::listInstalledFonts(fonts, error)) return fail(error);
+  if (!preview::listInstalledFonts(options.rendererPath, fonts, error)) return fail(error);
   if (fonts.empty()) return fail("no installed fonts found");
   if (options.limit && fonts.size() > options.limit) fonts.resize(options.limit);
 

@@ -6,6 +6,8 @@
 
 import { spawn as spawnProcess } from 'node:child_process';
 import { EventEmitter } from 'node:events';
+import { createRequire } from 'node:module';
+import path from 'node:path';
 import { fileURLToPath } from 'node:url';
 
 import { AsyncQueue } from './async_queue.js';
@@ -16,10 +18,24 @@ import { layoutJson } from './requests.js';
 import { checkFonts } from './validate.js';
 import { kTestAccess } from './testing.js';
 
-// $KFP_RENDERER, else this repository's build of the renderer for the platform.
-export const defaultRendererPath = ({ platform = process.platform, env = process.env } = {}) =>
-  env.KFP_RENDERER ??
-  fileURLToPath(new URL(platform === 'win32' ? '../../../build/windows/kest-font-preview-renderer.exe' : '../../../build/release/kest-font-preview-renderer', import.meta.url));
+// The renderer binary inside a platform package, relative to that package's directory.
+export const rendererFileIn = (platform) => (platform === 'win32' ? 'bin/kest-font-preview-renderer.exe' : 'bin/kest-font-preview-renderer');
+
+const require = createRequire(import.meta.url);
+const resolvePackageJson = (name) => require.resolve(`${name}/package.json`);
+
+// $KFP_RENDERER, else the binary of the platform package installed beside this one
+// (@kest-font-preview/linux-x64, ...: optional dependencies, so only the one for this platform is
+// there), else this repository's build of the renderer for the platform.
+export function defaultRendererPath({ platform = process.platform, arch = process.arch, env = process.env, resolve = resolvePackageJson } = {}) {
+  if (env.KFP_RENDERER) return env.KFP_RENDERER;
+  try {
+    return path.join(path.dirname(resolve(`@kest-font-preview/${platform}-${arch}`)), rendererFileIn(platform));
+  } catch {
+    // Not installed: a checkout of the repository.
+  }
+  return fileURLToPath(new URL(platform === 'win32' ? '../../../build/windows/kest-font-preview-renderer.exe' : '../../../build/release/kest-font-preview-renderer', import.meta.url));
+}
 
 // The renderer is a console program: a GUI host on Windows must not get a console window for it.
 export const kSpawnOptions = Object.freeze({ stdio: ['pipe', 'pipe', 'pipe'], windowsHide: true });

@@ -6,6 +6,7 @@
 
 #include <unordered_set>
 
+#include "platform/linux/fonts/installed_fonts.h"
 #include "platform/linux/gdi/gdi.h"
 #include "platform/linux/process_memory.h"
 #include "platform/linux/raster/graphics.h"
@@ -65,6 +66,17 @@ class LinuxBackend : public Backend {
       if (links.erase(index_->record(id).path) != 0) paths.push_back(index_->record(id).path);
     }
     return paths;
+  }
+
+  // The same index the text engine resolves from, built here when the engine was never made.
+  bool listInstalledFonts(std::vector<InstalledFont>* fonts) override {
+    std::shared_ptr<const FontIndex> index = index_ ? index_ : FontIndex::build();
+    if (!index) return false;
+    fonts->clear();
+    for (IndexedFont& listed : listIndexedFonts(std::move(index))) {
+      fonts->push_back(std::move(listed.font));
+    }
+    return true;
   }
 
  private:

@@ -1,5 +1,6 @@
 #include "platform/windows/gdi.h"
 #include "platform/windows/graphics.h"
+#include "platform/windows/installed_fonts.h"
 #include "platform/windows/process_memory.h"
 #include "platform/windows/test_hooks.h"
 #include "platform/windows/text_engine.h"
@@ -22,6 +23,9 @@ class WindowsBackend final : public Backend {
 
   uint64_t privateBytes() override { return readPrivateBytes(); }
   void releaseFreeMemory() override { releaseFreeHeap(); }
+  bool listInstalledFonts(std::vector<InstalledFont>* fonts) override {
+    return listSystemFonts(fonts);
+  }
 
  private:
   std::unique_ptr<Gdi> gdi_ = createWindowsGdi();

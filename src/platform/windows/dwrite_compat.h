@@ -23,6 +23,12 @@ inline HRESULT GetFilteredFonts(IDWriteFontSet1* set, const UINT32* indices, UIN
   return set->GetFilteredFonts__(indices, indexCount, filteredSet);
 }
 
+// IDWriteFontSet1::GetFontAxisRanges, one font's form.
+inline HRESULT GetFontAxisRanges(IDWriteFontSet1* set, UINT32 listIndex,
+                                 DWRITE_FONT_AXIS_RANGE* ranges, UINT32 maxCount, UINT32* count) {
+  return set->GetFontAxisRanges_(listIndex, ranges, maxCount, count);
+}
+
 #else
 
 inline HRESULT GetMatchingFonts(IDWriteFontSet* set, const WCHAR* familyName,
@@ -34,6 +40,11 @@ inline HRESULT GetMatchingFonts(IDWriteFontSet* set, const WCHAR* familyName,
 inline HRESULT GetFilteredFonts(IDWriteFontSet1* set, const UINT32* indices, UINT32 indexCount,
                                 IDWriteFontSet1** filteredSet) {
   return set->GetFilteredFonts(indices, indexCount, filteredSet);
+}
+
+inline HRESULT GetFontAxisRanges(IDWriteFontSet1* set, UINT32 listIndex,
+                                 DWRITE_FONT_AXIS_RANGE* ranges, UINT32 maxCount, UINT32* count) {
+  return set->GetFontAxisRanges(listIndex, ranges, maxCount, count);
 }
 
 #endif
