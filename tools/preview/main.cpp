@@ -34,7 +34,7 @@ int fail(const std::string& message) {
 FontDescriptor labelFont(const std::vector<preview::InstalledFont>& fonts) {
   FontDescriptor label = fonts.front().descriptor;
   for (const auto& font : fonts) {
-    if (font.descriptor.familyName == "DejaVu Sans" && font.descriptor.styleName == "Book") {
+    if (font.descriptor.postScriptName == "DejaVuSans") {
       label = font.descriptor;
     }
   }
@@ -79,11 +79,12 @@ int main(int argc, char** argv) {
   std::vector<preview::InstalledFont> fonts;
   if (!preview::listInstalledFonts(options.rendererPath, fonts, error)) return fail(error);
   if (fonts.empty()) return fail("no installed fonts found");
+  const FontDescriptor labels = labelFont(fonts);
   if (options.limit && fonts.size() > options.limit) fonts.resize(options.limit);
 
   std::vector<FontDescriptor> registered;
   for (const auto& font : fonts) registered.push_back(font.descriptor);
-  registered.push_back(labelFont(fonts));
+  registered.push_back(labels);
 
   PreviewServiceOptions serviceOptions;
   serviceOptions.rendererPath = options.rendererPath;
@@ -92,39 +93,19 @@ int main(int argc, char** argv) {
   PreviewService service(serviceOptions);
   service.setFonts(std::move(registered));
 
-  // Faces that share a sample text share a request.
+  // A family heading stands where a family starts, and again atop a page that continues one.
   std::vector<preview::Sample> samples;
-  std::map<std::string, std::vector<size_t>> bySample;
+  size_t families = 0, headings = 0;
   for (size_t i = 0; i < fonts.size(); ++i) {
     samples.push_back(preview::chooseSample(fonts[i].coverage, options.text));
-    bySample[samples.back().text].push_back(i);
+    const bool newFamily =
+        i == 0 || fonts[i].descriptor.familyName != fonts[i - 1].descriptor.familyName;
+    families += newFamily;
+    headings += newFamily || i % options.facesPerPage == 0;
   }
-
-  size_t families = 0;
-  for (size_t i = 0; i < fonts.size(); ++i) {
-    families += i == 0 || fonts[i].descriptor.familyName != fonts[i - 1].descriptor.familyName;
-  }
+  const size_t pages = (fonts.size() + options.facesPerPage - 1) / options.facesPerPage;
   // Samples, face labels and family headings.
-  preview::ProgressBar progress(2 * fonts.size() + families, isatty(STDERR_FILENO) == 1);
-
-  std::vector<RenderResult> rendered(fonts.size());
-  std::map<std::string, size_t> failures;
-  size_t resolved = 0;
-  for (const auto& group : bySample) {
-    const std::vector<size_t>& indices = group.second;
-    PreviewRequest request;
-    request.layoutKey = "sample";
-    request.text = group.first;
-    request.fontSize = options.fontSize;
-    request.width = options.width;
-    request.dpiScale = options.dpiScale;
-    for (size_t i : indices) request.fontIds.push_back(fonts[i].descriptor.fontId);
-    auto done = service.render(request, [&](size_t index, RenderResult&& result) {
-      rendered[indices[index]] = std::move(result);
-      progress.advance();
-    });
-    if (!done) return fail("render failed: " + done.error().describe());
-  }
+  preview::ProgressBar progress(2 * fonts.size() + headings, isatty(STDERR_FILENO) == 1);
 
   // One request per label: every label has its own text.
   auto label = [&](const std::string& text, double size) {
@@ -141,38 +122,74 @@ int main(int argc, char** argv) {
     return std::move(result->front());
   };
 
-  preview::ContactSheet sheet(static_cast<uint32_t>(16 * options.dpiScale));
+  // Page by page, so that what is held at once is one page's bitmaps, whatever the collection.
+  std::map<std::string, size_t> failures;
+  size_t resolved = 0;
+  std::vector<std::string> written;
   const auto gap = static_cast<uint32_t>(12 * options.dpiScale);
-  for (size_t i = 0; i < fonts.size(); ++i) {
-    const FontDescriptor& font = fonts[i].descriptor;
-    if (i == 0 || font.familyName != fonts[i - 1].descriptor.familyName) {
-      const RenderResult heading = label(font.familyName, kFamilySize);
-      if (heading.resolved) sheet.addBitmap(heading, i == 0 ? 0 : 3 * gap);
+  for (size_t page = 0; page < pages; ++page) {
+    const size_t first = page * options.facesPerPage;
+    const size_t end = std::min(fonts.size(), first + options.facesPerPage);
+
+    // Faces that share a sample text share a request.
+    std::map<std::string, std::vector<size_t>> bySample;
+    for (size_t i = first; i < end; ++i) bySample[samples[i].text].push_back(i);
+    std::vector<RenderResult> rendered(end - first);
+    for (const auto& group : bySample) {
+      const std::vector<size_t>& indices = group.second;
+      PreviewRequest request;
+      request.layoutKey = "sample";
+      request.text = group.first;
+      request.fontSize = options.fontSize;
+      request.width = options.width;
+      request.dpiScale = options.dpiScale;
+      for (size_t i : indices) request.fontIds.push_back(fonts[i].descriptor.fontId);
+      auto done = service.render(request, [&](size_t index, RenderResult&& result) {
+        rendered[indices[index] - first] = std::move(result);
+        progress.advance();
+      });
+      if (!done) return fail("render failed: " + done.error().describe());
     }
-    const RenderResult& sample = rendered[i];
-    std::string text = "  " + faceName(font) + "  \xC2\xB7  sample: " + samples[i].name;
-    if (!sample.resolved) {
-      const std::string code = sample.error.empty() ? "no result" : sample.error;
-      text += "  [" + code + "]";
-      ++failures[code];
-    } else {
-      ++resolved;
+
+    preview::ContactSheet sheet(static_cast<uint32_t>(16 * options.dpiScale));
+    for (size_t i = first; i < end; ++i) {
+      const FontDescriptor& font = fonts[i].descriptor;
+      if (i == first || font.familyName != fonts[i - 1].descriptor.familyName) {
+        const RenderResult heading = label(font.familyName, kFamilySize);
+        if (heading.resolved) sheet.addBitmap(heading, i == first ? 0 : 3 * gap);
+      }
+      const RenderResult& sample = rendered[i - first];
+      std::string text = "  " + faceName(font) + "  \xC2\xB7  sample: " + samples[i].name;
+      if (!sample.resolved) {
+        const std::string code = sample.error.empty() ? "no result" : sample.error;
+        text += "  [" + code + "]";
+        ++failures[code];
+      } else {
+        ++resolved;
+      }
+      const RenderResult faceLabel = label(text, kLabelSize);
+      if (faceLabel.resolved) sheet.addBitmap(faceLabel, gap);
+      if (sample.resolved) sheet.addBitmap(sample, gap / 3);
     }
-    const RenderResult faceLabel = label(text, kLabelSize);
-    if (faceLabel.resolved) sheet.addBitmap(faceLabel, gap);
-    if (sample.resolved) sheet.addBitmap(sample, gap / 3);
+    const std::string path = preview::pagePath(options.outputPath, page + 1);
+    if (!sheet.writePng(path, error)) {
+      progress.finish();
+      return fail(error);
+    }
+    written.push_back(path);
   }
   progress.finish();
   service.shutdown();
-  if (!sheet.writePng(options.outputPath, error)) return fail(error);
 
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   const PreviewServiceStats stats = service.stats();
+  const std::string where =
+      written.size() > 1 ? written.front() + " to " + written.back() : written.front();
   std::printf(
       "%zu fonts in %zu families: %zu resolved, %zu failed; %zu renderers; %.2f s; wrote %s\n",
       fonts.size(), families, resolved, fonts.size() - resolved, service.workerCount(), seconds,
-      options.outputPath.c_str());
+      where.c_str());
   for (const auto& [code, n] : failures) std::printf("  %s: %zu\n", code.c_str(), n);
   if (stats.rendererRestarts)
     std::printf("renderers replaced: %llu\n",

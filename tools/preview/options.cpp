@@ -21,6 +21,8 @@ const char* usageText() {
          "  --width DIPS      wrap width, 1 to 8192 (900)\n"
          "  --scale FACTOR    device pixels per DIP, 0.5 to 8 (1)\n"
          "  --limit N         only the first N fonts\n"
+         "  --faces-per-page N  faces on each page (300); pages after the first are written as\n"
+         "                    OUTPUT-2.png, OUTPUT-3.png, ...\n"
          "  --workers N       renderer processes, 0 for one per core (0)\n"
          "  --renderer PATH   renderer binary\n";
 }
@@ -57,6 +59,9 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
     } else if (arg == "--limit") {
       ok = parseNumber(value, number) && number >= 0;
       options.limit = static_cast<size_t>(number);
+    } else if (arg == "--faces-per-page") {
+      ok = parseNumber(value, number) && number >= 1 && number <= 100000;
+      options.facesPerPage = static_cast<size_t>(number);
     } else if (arg == "--workers") {
       ok = parseNumber(value, number) && number >= 0 && number <= 256;
       options.workers = static_cast<size_t>(number);
@@ -74,6 +79,17 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
     return false;
   }
   return true;
+}
+
+std::string pagePath(const std::string& outputPath, size_t page) {
+  if (page <= 1) return outputPath;
+  const size_t slash = outputPath.find_last_of('/');
+  const size_t dot = outputPath.find_last_of('.');
+  // A dot in a directory name or a leading dot (".png") is no extension.
+  const bool hasExtension =
+      dot != std::string::npos && dot != 0 && (slash == std::string::npos || dot > slash + 1);
+  const size_t at = hasExtension ? dot : outputPath.size();
+  return outputPath.substr(0, at) + "-" + std::to_string(page) + outputPath.substr(at);
 }
 
 }  // namespace kfp::preview
