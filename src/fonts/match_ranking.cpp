@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "fonts/font_lookup_steps.h"
+#include "platform/family_match_order.h"
 
 namespace kfp {
 namespace {
@@ -13,36 +14,6 @@ constexpr uint32_t kItalTag = axisTag('i', 't', 'a', 'l');
 // Distances are compared in millionths, so that float noise is a tie, not an order.
 constexpr double kDistanceSteps = 1e6;
 
-// Width in percent of normal for stretch 1..9.
-constexpr double kWidthPercent[] = {50, 62.5, 75, 87.5, 100, 112.5, 125, 150, 200};
-
-int stretchKey(int candidate, int desired) {
-  if (candidate == desired) return 0;
-  const bool preferNarrower = desired <= kNormalStretch;
-  const bool narrower = candidate < desired;
-  const int distance = std::abs(candidate - desired);
-  return narrower == preferNarrower ? distance : 100 + distance;
-}
-
-int styleKey(int candidate, int desired) {
-  if (candidate == desired) return 0;
-  if (desired == kStyleNormal) return candidate == kStyleOblique ? 1 : 2;
-  return candidate == kStyleNormal ? 2 : 1;
-}
-
-int weightKey(int candidate, int desired) {
-  if (candidate == desired) return 0;
-  const int distance = std::abs(candidate - desired);
-  if (desired >= 400 && desired <= 500) {
-    if (candidate > desired && candidate <= 500) return distance;
-    if (candidate < desired) return 1000 + distance;
-    return 2000 + distance;
-  }
-  const bool preferLighter = desired < 400;
-  const bool lighter = candidate < desired;
-  return lighter == preferLighter ? distance : 1000 + distance;
-}
-
 // A matched font's value on the axes its weight, stretch and style stand for, over the axis span
 // that makes the three comparable; false for other axes, which the platform's order settles.
 bool axisValueOf(const CandidateStyle& candidate, uint32_t tag, double* value, double* span) {
@@ -50,7 +21,7 @@ bool axisValueOf(const CandidateStyle& candidate, uint32_t tag, double* value, d
     *value = candidate.weight;
     *span = 800;
   } else if (tag == kWdthTag) {
-    *value = kWidthPercent[std::clamp(candidate.stretch, 1, 9) - 1];
+    *value = widthPercent(candidate.stretch);
     *span = 150;
   } else if (tag == kItalTag) {
     *value = candidate.style == kStyleItalic ? 1 : 0;

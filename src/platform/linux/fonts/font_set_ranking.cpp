@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "platform/family_match_order.h"
+
 namespace kfp::linux_backend {
 namespace {
 
@@ -11,47 +13,12 @@ constexpr uint32_t kSlntTag = axisTag('s', 'l', 'n', 't');
 // Distances are compared in millionths, so that rounding noise is a tie, not an order.
 constexpr double kDistanceSteps = 1e6;
 
-// Width in percent of normal for stretch 1..9.
-constexpr double kWidthPercent[] = {50, 62.5, 75, 87.5, 100, 112.5, 125, 150, 200};
-
-double widthPercent(int stretch) {
-  return kWidthPercent[std::clamp(stretch, 1, 9) - 1];
-}
-
 int stretchFromPercent(double percent) {
   int best = 1;
   for (int s = 2; s <= 9; ++s) {
     if (std::abs(widthPercent(s) - percent) < std::abs(widthPercent(best) - percent)) best = s;
   }
   return best;
-}
-
-int stretchKey(int candidate, int desired) {
-  if (candidate == desired) return 0;
-  bool preferNarrower = desired <= kNormalStretch;
-  bool narrower = candidate < desired;
-  int distance = std::abs(candidate - desired);
-  return narrower == preferNarrower ? distance : 100 + distance;
-}
-
-int styleKey(int candidate, int desired) {
-  if (candidate == desired) return 0;
-  if (desired == kStyleNormal) return candidate == kStyleOblique ? 1 : 2;
-  // Italic and oblique stand in for each other before upright does.
-  return candidate == kStyleNormal ? 2 : 1;
-}
-
-int weightKey(int candidate, int desired) {
-  if (candidate == desired) return 0;
-  int distance = std::abs(candidate - desired);
-  if (desired >= 400 && desired <= 500) {
-    if (candidate > desired && candidate <= 500) return distance;
-    if (candidate < desired) return 1000 + distance;
-    return 2000 + distance;
-  }
-  bool preferLighter = desired < 400;
-  bool lighter = candidate < desired;
-  return lighter == preferLighter ? distance : 1000 + distance;
 }
 
 // The record's value for an axis it does not vary: derived from its weight, width and style.
