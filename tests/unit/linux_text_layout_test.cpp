@@ -16,7 +16,6 @@
 #include "platform/linux/c_handles.h"
 #include "platform/linux/fonts/face_metrics.h"
 #include "platform/linux/raster/glyph_cache.h"
-#include "platform/linux/text/hard_breaks.h"
 #include "platform/linux/text/layout_engine.h"
 #include "platform/linux/text/line_breaker.h"
 #include "platform/linux/text/paragraph_layout.h"

@@ -23,7 +23,13 @@ class GdiSizedFont : public GdiFont {
   const std::u16string& faceName() const { return faceName_; }
   // Looks the sized face up if that has not been tried yet; false when there is none. Everything
   // below needs it to have returned true.
-  bool ready();
+  bool ready() {
+    if (source_) {
+      face_ = source_();
+      source_ = nullptr;
+    }
+    return face_ != nullptr;
+  }
   GdiTextMetrics metrics() const { return face_->metrics(); }
   int ascent() const { return face_->ascent(); }
   int fitCount(std::u16string_view run, int maxExtent) { return face_->fitCount(run, maxExtent); }

@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "platform/linux/c_handles.h"
-#include "platform/linux/text/hard_breaks.h"
 #include "platform/linux/text/line_breaker.h"
 
 namespace kfp::linux_backend {

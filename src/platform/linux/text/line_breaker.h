@@ -1,13 +1,26 @@
 #pragma once
-// Greedy line breaking of one paragraph from per-code-unit advances and break positions.
+// Line breaking: paragraphs split at hard breaks, then each broken greedily from per-code-unit
+// advances and break positions.
 
 #include <cstdint>
 #include <span>
+#include <string_view>
 #include <vector>
 
 #include "platform/text_engine.h"
 
 namespace kfp::linux_backend {
+
+struct TextRange {
+  uint32_t start = 0;
+  uint32_t end = 0;
+  bool operator==(const TextRange&) const = default;
+};
+
+// The text between hard breaks (LF, CR, CRLF, NEL, LS, PS), the breaks themselves excluded. Every
+// break starts a new paragraph, so a text ending in a break ends with an empty paragraph and an
+// empty text is one empty paragraph.
+void splitParagraphs(std::u16string_view text, std::vector<TextRange>& paragraphs);
 
 // Per position 0..n of an n-code-unit paragraph.
 enum BreakFlag : uint8_t {
