@@ -34,6 +34,7 @@ install(FILES
   client/installed_font_list.h
   client/json_value.h
   client/kfp_client.h
+  client/outcome.h
   client/preview_service.h
   client/renderer_process.h
   client/replies.h
