@@ -81,14 +81,21 @@ TEST_F(MemoryGuardTest, SoftLimitDropsTheCacheAndTheRendererGoesOn) {
   // A third, not less: a new font set keeps the memory it freed for the next registration, and the
   // sanitizers' allocator counts it (about 50 MiB there, 17 MiB without) until the guard purges it.
   ASSERT_LT(memory(), kSoftMemoryLimit / 3);
-  while (memory() <= kSoftMemoryLimit + (8u << 20)) {
-    ASSERT_LT(filled_, 100 * kFillIds) << "the cache never reached the soft limit";
-    fill(kFillIds);
+  // The next frame that finds the renderer above the soft limit after its trim of free memory
+  // drops the cache, and the Ping is answered. The trim alone may take the figure back under the
+  // limit (the sanitizers' allocator keeps 15 MiB and more free): then the cache rightly stays,
+  // and the next fill goes further.
+  bool dropped = false;
+  for (int attempt = 0; attempt < 8 && !dropped; ++attempt) {
+    while (memory() <= kSoftMemoryLimit + (8u << 20)) {
+      ASSERT_LT(filled_, 100 * kFillIds) << "the cache never reached the soft limit";
+      fill(kFillIds);
+    }
+    ASSERT_LT(memory(), kHardMemoryLimit);
+    EXPECT_TRUE(session_.expectNothingPending());
+    dropped = memory() < kSoftMemoryLimit / 2;
   }
-  ASSERT_LT(memory(), kHardMemoryLimit);
-  // The next frame finds the renderer above the soft limit: the cache goes, the Ping is answered.
-  EXPECT_TRUE(session_.expectNothingPending());
-  EXPECT_LT(memory(), kSoftMemoryLimit / 2);
+  EXPECT_TRUE(dropped) << "the cache stayed above the soft limit";
   resolve(0, 10);
   EXPECT_TRUE(session_.expectCleanEnd());
 }
