@@ -1,8 +1,9 @@
-// The installed fonts, asked of fontconfig once: descriptors to register, what each covers, and
-// what the files say about themselves (variation axes, serif or sans, colour).
+// The installed fonts as the renderer lists them, with what fontconfig and the files add: what
+// each face covers, serif or sans, colour.
 import { execFileSync } from 'node:child_process';
 import { closeSync, openSync, readSync } from 'node:fs';
 
+import { listInstalledFonts as listRendererFonts } from '../../clients/node/index.js';
 import { covers, parseCharset, sampleFor, samples } from './samples.js';
 
 // Every field escaped, so a tab or newline inside a name cannot split a field or a record.
@@ -32,48 +33,96 @@ export function parseFontList(out) {
 }
 
 
-// [{ descriptor, family, style, ranges, sample, file, index, scripts, kinds, axes }], sorted by
-// family and style, ids "f0"...
-export function listInstalledFonts({ env = process.env } = {}) {
+// fontconfig's facts about each face it lists: names to match on, then file, colour, spacing and
+// charset. A variable font's own pattern has no style and stands for no face; it only marks its
+// file variable.
+export function fontconfigFaces({ env = process.env } = {}) {
   const out = execFileSync('fc-list', ['--format', fontListFormat], {
     encoding: 'utf8',
     maxBuffer: 512 * 1024 * 1024,
     env,
   });
-  const byFace = new Map();
+  const faces = [];
   const variableFiles = new Set();
   for (const [family = '', style = '', fullName = '', postScriptName = '', file = '', index = '0', variable = '', color = '', spacing = '', charset = ''] of parseFontList(out)) {
     if (variable === 'True') variableFiles.add(file);
-    // A variable font's own pattern has no style; its named instances are listed on their own.
     if (!family || !style) continue;
-    const key = `${family}\t${style}`;
-    if (!byFace.has(key)) byFace.set(key, { family, style, fullName, postScriptName, file, index: Number(index) || 0, color: color === 'True', spacing: Number(spacing) || 0, charset });
+    faces.push({ family, style, fullName, postScriptName, file, index: Number(index) || 0, color: color === 'True', spacing: Number(spacing) || 0, charset });
   }
-  const faces = [...byFace.values()].sort((a, b) => a.family.localeCompare(b.family) || a.style.localeCompare(b.style));
+  for (const face of faces) face.variable = variableFiles.has(face.file);
+  return faces;
+}
+
+// "ExtraLight Italic" and "Extra Light Italic" name the same style.
+const loose = (name) => name.replace(/[\s_-]+/g, '').toLowerCase();
+
+// The fontconfig face for each descriptor, or null: by PostScript name, else by full name, else by
+// family and style. Several candidates (the same face installed twice, or fontconfig giving a
+// variable font's instances one name) are narrowed to the one of the same style.
+export function matchFontconfig(descriptors, faces) {
+  const index = (key) => {
+    const map = new Map();
+    for (const face of faces) {
+      const k = key(face);
+      if (!k) continue;
+      if (!map.has(k)) map.set(k, []);
+      map.get(k).push(face);
+    }
+    return map;
+  };
+  const byPostScript = index((f) => f.postScriptName);
+  const byFullName = index((f) => f.fullName);
+  const byStyle = index((f) => `${loose(f.family)}\t${loose(f.style)}`);
+  return descriptors.map((d) => {
+    const family = d.familyName || d.nativeFamilyName || '';
+    const style = d.styleName || d.nativeStyleName || '';
+    const candidates =
+      (d.postScriptName && byPostScript.get(d.postScriptName)) ||
+      (d.fullName && byFullName.get(d.fullName)) ||
+      (d.nativeFullName && byFullName.get(d.nativeFullName)) ||
+      byStyle.get(`${loose(family)}\t${loose(style)}`);
+    if (!candidates) return null;
+    return candidates.find((f) => loose(f.style) === loose(style) && loose(f.family) === loose(family)) ?? candidates.find((f) => loose(f.style) === loose(style)) ?? candidates[0];
+  });
+}
+
+// The renderer's faces for the page: [{ descriptor, family, style, fullName, postScriptName, file,
+// ranges, sample, scripts, kinds, axes }], sorted by family and style, ids "f0"... A face
+// fontconfig does not know has no file and null ranges: its coverage is unknown.
+export function describeFonts(descriptors, faces) {
+  const matches = matchFontconfig(descriptors, faces);
   const tables = new FontFiles();
-  return faces.map((face, i) => {
-    const ranges = parseCharset(face.charset);
-    const meta = tables.read(face.file, face.index);
+  const fonts = descriptors.map((d, i) => {
+    const face = matches[i];
+    const family = d.familyName || d.nativeFamilyName || '';
+    const style = d.styleName || d.nativeStyleName || '';
+    const designAxes = d.designAxesData ?? [];
+    const axes = designAxes.map((axis, a) => ({ tag: axis.tag, name: kAxisNames[axis.tag] ?? axis.tag, min: axis.min, default: d.designVector[a], max: axis.max }));
+    const ranges = face ? parseCharset(face.charset) : null;
+    const meta = face ? tables.read(face.file, face.index) : undefined;
     return {
-      descriptor: {
-        fontId: `f${i}`,
-        familyName: face.family,
-        styleName: face.style,
-        fullName: face.fullName,
-        postScriptName: face.postScriptName,
-      },
-      family: face.family,
-      style: face.style,
-      fullName: face.fullName,
-      postScriptName: face.postScriptName,
-      file: face.file,
+      descriptor: d,
+      family,
+      style,
+      fullName: d.fullName || d.nativeFullName || '',
+      postScriptName: d.postScriptName ?? '',
+      file: face?.file ?? '',
       ranges,
-      sample: sampleFor(ranges),
-      scripts: samples.filter(([, text]) => covers(ranges, text)).map(([script]) => script),
-      kinds: kindsOf(face, meta, variableFiles.has(face.file) || meta.axes.length > 0),
-      axes: meta.axes,
+      sample: ranges ? sampleFor(ranges) : { script: samples[0][0], text: samples[0][1] },
+      scripts: ranges ? samples.filter(([, text]) => covers(ranges, text)).map(([script]) => script) : [],
+      kinds: kindsOf({ family, spacing: face?.spacing, color: face?.color }, meta, axes.length > 0 || Boolean(face?.variable)),
+      axes,
     };
   });
+  // A stable sort: a face installed twice keeps the renderer's order.
+  fonts.sort((a, b) => a.family.localeCompare(b.family) || a.style.localeCompare(b.style));
+  return fonts.map((font, i) => ({ ...font, descriptor: { ...font.descriptor, fontId: `f${i}` } }));
+}
+
+// The faces the renderer itself resolves, described with what fontconfig knows of them.
+export async function listInstalledFonts({ rendererPath, env = process.env, fontconfig = fontconfigFaces } = {}) {
+  const descriptors = await listRendererFonts(rendererPath ? { rendererPath } : {});
+  return describeFonts(descriptors, fontconfig({ env }));
 }
 
 // Classification as the fonts state it: the OS/2 family class and PANOSE, fontconfig's spacing,
@@ -106,14 +155,14 @@ export function kindsOf({ family = '', spacing = 0, color = false }, { familyCla
 
 const kAxisNames = { wght: 'Weight', wdth: 'Width', opsz: 'Optical size', ital: 'Italic', slnt: 'Slant' };
 
-// Reads the few tables the page needs straight from the font files, once per file and face.
+// Reads the OS/2 class and PANOSE straight from the font files, once per file and face.
 class FontFiles {
   #cache = new Map();
 
   read(file, index) {
     const key = `${file}\n${index}`;
     if (!this.#cache.has(key)) {
-      let meta = { axes: [], familyClass: 0, panose: [] };
+      let meta = { familyClass: 0, panose: [] };
       try {
         meta = readFaceTables(file, index);
       } catch {
@@ -142,32 +191,11 @@ function readFaceTables(file, index) {
     for (let t = 0; t < tableCount; t++) {
       tables.set(directory.toString('latin1', t * 16, t * 16 + 4), [directory.readUInt32BE(t * 16 + 8), directory.readUInt32BE(t * 16 + 12)]);
     }
-    const meta = { axes: [], familyClass: 0, panose: [] };
+    const meta = { familyClass: 0, panose: [] };
     if (tables.has('OS/2') && tables.get('OS/2')[1] >= 42) {
       const os2 = read(tables.get('OS/2')[0], 42);
       meta.familyClass = os2.readInt16BE(30);
       meta.panose = [...os2.subarray(32, 42)];
-    }
-    if (tables.has('fvar')) {
-      const [offset, length] = tables.get('fvar');
-      const fvar = read(offset, Math.min(length, 1 << 20));
-      const axesAt = fvar.readUInt16BE(4);
-      const axisCount = fvar.readUInt16BE(8);
-      const axisSize = fvar.readUInt16BE(10);
-      const instanceCount = fvar.readUInt16BE(12);
-      const instanceSize = fvar.readUInt16BE(14);
-      const fixed = (at) => Math.round((fvar.readInt32BE(at) / 65536) * 1000) / 1000;
-      for (let a = 0; a < axisCount; a++) {
-        const at = axesAt + a * axisSize;
-        const tag = fvar.toString('latin1', at, at + 4);
-        meta.axes.push({ tag, name: kAxisNames[tag] ?? tag, min: fixed(at + 4), default: fixed(at + 8), max: fixed(at + 12) });
-      }
-      // A named instance (fontconfig's index above 0xffff) starts at its own coordinates.
-      const instance = (index >> 16) - 1;
-      if (instance >= 0 && instance < instanceCount) {
-        const at = axesAt + axisCount * axisSize + instance * instanceSize + 4;
-        meta.axes.forEach((axis, a) => (axis.default = fixed(at + 4 * a)));
-      }
     }
     return meta;
   } finally {

@@ -1,6 +1,6 @@
 // The live preview page: an HTTP server on the Node package, 127.0.0.1 only.
 //
-// GET /fonts     the installed fonts, in page order: id, family, style, scripts, kinds
+// GET /fonts     the renderer's fonts, in page order: id, family, style, scripts, kinds
 // GET /font      ?id: one font's names, file, scripts, kinds and variation axes
 // GET /coverage  ?text: which fonts can show the text, a bit per font in page order (base64)
 // GET /render    ?session&version&text&size&dpi&width&ids=f1,f2...&measure=f3,f4...&axes=wght:700,...
@@ -164,7 +164,7 @@ async function pool(items, limit, work) {
 
 export async function startServer({ port = 0, rendererPath, workers, fonts: givenFonts, limits: given = {} } = {}) {
   const limits = { ...defaultLimits, ...given };
-  const fonts = givenFonts ?? listInstalledFonts();
+  const fonts = givenFonts ?? (await listInstalledFonts({ rendererPath }));
   const byId = new Map(fonts.map((f, index) => [f.descriptor.fontId, { ...f, index }]));
   const service = new PreviewService({ rendererPath, workers });
   await service.setFonts(fonts.map((f) => f.descriptor));
@@ -179,8 +179,8 @@ export async function startServer({ port = 0, rendererPath, workers, fonts: give
   const coverage = coverageIndex(fonts);
 
   // What a font shows for the typed text: the text, or its own sample when it cannot show it all
-  // (or nothing was typed).
-  const shownBy = (font, text) => (text && covers(font.ranges, text) ? { shown: text, sample: '' } : { shown: font.sample.text, sample: font.sample.script });
+  // (or nothing was typed). A font of unknown coverage is given the text.
+  const shownBy = (font, text) => (text && (!font.ranges || covers(font.ranges, text)) ? { shown: text, sample: '' } : { shown: font.sample.text, sample: font.sample.script });
 
   async function render(res, query) {
     const sessionId = query.get('session') ?? '';
@@ -344,7 +344,8 @@ function renderRecord(version, r, text, sample, dpi, extra = {}) {
   return record({ ...common, width: r.width, height: r.height, textHeight: r.textHeight }, r.bitmap.subarray(0, r.stride * r.height));
 }
 
-// Which fonts cover a text, as a bitset in page order; recent answers are kept.
+// Which fonts cover a text, as a bitset in page order; a font of unknown coverage is not among
+// them. Recent answers are kept.
 function coverageIndex(fonts) {
   const recent = new Map();
   return (text) => {
@@ -352,7 +353,7 @@ function coverageIndex(fonts) {
     const bits = Buffer.alloc(Math.ceil(fonts.length / 8));
     let count = 0;
     fonts.forEach((font, i) => {
-      if (covers(font.ranges, text)) {
+      if (font.ranges && covers(font.ranges, text)) {
         bits[i >> 3] |= 1 << (i & 7);
         count++;
       }

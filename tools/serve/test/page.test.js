@@ -103,8 +103,8 @@ test('the visible previews are drawn with ink at the expected size, the rest onl
   const fontCount = Number(await page.evaluate(() => document.body.dataset.fontCount));
   assert.ok(fontCount > 20);
   assert.ok(rows.length < fontCount, `only visible rows are rendered first (${rows.length} of ${fontCount})`);
-  const sans = rows.find((r) => r.family === 'DejaVu Sans' && r.style === 'Book');
-  assert.ok(sans, 'DejaVu Sans Book is among the first rows');
+  const sans = rows.find((r) => r.family === 'DejaVu Sans' && r.style === 'Regular');
+  assert.ok(sans, 'DejaVu Sans Regular is among the first rows');
   assert.equal(sans.state, 'drawn');
   assert.equal(sans.width, sans.columnWidth);
   assert.equal(sans.columnWidth, 1000 - 260 - 48, 'the wrap width follows the column');
@@ -128,7 +128,7 @@ test('typing fast: the final previews show the final text, never an earlier one'
     else assert.equal(row.text, 'Hamburgefonstiv 42', row.family);
     if (row.state === 'error') assert.match(row.error, /^[A-Z_]+$/);
   }
-  const sans = rows.find((r) => r.family === 'DejaVu Sans' && r.style === 'Book');
+  const sans = rows.find((r) => r.family === 'DejaVu Sans' && r.style === 'Regular');
   const want = await direct(sans, 'Hamburgefonstiv 42', 1);
   const stale = await direct(sans, 'Still wrong 2', 1);
   assert.deepEqual(sans.alpha, [...want.bitmap]);
@@ -144,7 +144,7 @@ test('a font that cannot show the typed script shows its own sample, labelled', 
   assert.equal(latinOnly.state, 'drawn');
   const label = await page.$eval(`.row[data-id="${latinOnly.id}"] .sample`, (e) => e.textContent);
   assert.match(label, /Latin sample$/);
-  assert.equal(latinOnly.label, 'DejaVu Sans Mono Book: The quick brown fox', 'the image is named by font and drawn text');
+  assert.equal(latinOnly.label, 'DejaVu Sans Mono Regular: The quick brown fox', 'the image is named by font and drawn text');
 });
 
 test('the 2× toggle doubles the bitmap; a renderer restart only delays the previews', { timeout: 120000 }, async () => {
@@ -152,7 +152,7 @@ test('the 2× toggle doubles the bitmap; a renderer restart only delays the prev
   for (const pid of rendererPids(server.service)) process.kill(pid, 'SIGKILL');
   await page.click('#dpi-2');
   const rows = await settledVisibleRows();
-  const sans = rows.find((r) => r.family === 'DejaVu Sans' && r.style === 'Book');
+  const sans = rows.find((r) => r.family === 'DejaVu Sans' && r.style === 'Regular');
   assert.equal(sans.width, 2 * sans.columnWidth);
   const want = await direct(sans, 'Restart 7', 2);
   assert.deepEqual(sans.alpha, [...want.bitmap]);

@@ -29,7 +29,7 @@ const render = (params) => fetch(new URL(`/render?${new URLSearchParams(params)}
 const idOf = (family, style) => fonts.find((f) => f.family === family && f.style === style).id;
 
 test('one record per known font, typed text or the font’s sample, A8 of width × height', { timeout: 60000 }, async () => {
-  const sans = idOf('DejaVu Sans', 'Book');
+  const sans = idOf('DejaVu Sans', 'Regular');
   const response = await render({ session: 's1', version: 1, text: 'Ok', size: 20, dpi: 2, width: 100, ids: `${sans},nope` });
   assert.equal(response.status, 200);
   const [r, ...rest] = parseRecords(Buffer.from(await response.arrayBuffer()));
@@ -62,10 +62,10 @@ const bitSet = (answer, index) => (Buffer.from(answer.bits, 'base64')[index >> 3
 test('coverage: one bit per font in page order, from the character sets', { timeout: 60000 }, async (t) => {
   const indexOf = (family, style) => fonts.findIndex((f) => f.family === family && f.style === style);
   const cases = [
-    ['Devanagari', 'नमस्ते', [['Noto Sans Devanagari', 'Regular', true], ['DejaVu Sans', 'Book', false]]],
-    ['emoji with selector and modifier', '❤️👍🏽', [['Noto Color Emoji', 'Regular', true], ['DejaVu Sans', 'Book', false]]],
-    ['emoji among letters', 'I ❤️ it', [['DejaVu Sans', 'Book', true], ['Noto Color Emoji', 'Regular', false]]],
-    ['empty text: every font', '', [['DejaVu Sans', 'Book', true], ['Noto Color Emoji', 'Regular', true]]],
+    ['Devanagari', 'नमस्ते', [['Noto Sans Devanagari', 'Regular', true], ['DejaVu Sans', 'Regular', false]]],
+    ['emoji with selector and modifier', '❤️👍🏽', [['Noto Color Emoji', 'Regular', true], ['DejaVu Sans', 'Regular', false]]],
+    ['emoji among letters', 'I ❤️ it', [['DejaVu Sans', 'Regular', true], ['Noto Color Emoji', 'Regular', false]]],
+    ['empty text: every font', '', [['DejaVu Sans', 'Regular', true], ['Noto Color Emoji', 'Regular', true]]],
   ];
   for (const [name, text, expected] of cases) {
     await t.test(name, async () => {
