@@ -98,22 +98,22 @@ bool createPipe(bool hostWrites, HANDLE& host, HANDLE& child, DWORD& error) {
   wchar_t name[128];
   swprintf(name, 128, L"\\\\.\\pipe\\kfp-renderer-%lu-%u-%llu", GetCurrentProcessId(), serial++,
            static_cast<unsigned long long>(GetTickCount64()));
-  host = CreateNamedPipeW(
-      name,
-      (hostWrites ? PIPE_ACCESS_OUTBOUND : PIPE_ACCESS_INBOUND) | FILE_FLAG_OVERLAPPED |
-          FILE_FLAG_FIRST_PIPE_INSTANCE,
-      PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1, kPipeBuffer,
-      kPipeBuffer, 0, nullptr);
+  host =
+      CreateNamedPipeW(name,
+                       (hostWrites ? PIPE_ACCESS_OUTBOUND : PIPE_ACCESS_INBOUND) |
+                           FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
+                       PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS,
+                       1, kPipeBuffer, kPipeBuffer, 0, nullptr);
   if (host == INVALID_HANDLE_VALUE) {
     error = GetLastError();
     host = nullptr;
     return false;
   }
   SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-  child = CreateFileW(name,
-                      hostWrites ? GENERIC_READ | FILE_WRITE_ATTRIBUTES
-                                 : GENERIC_WRITE | FILE_READ_ATTRIBUTES,
-                      0, &inherit, OPEN_EXISTING, 0, nullptr);
+  child = CreateFileW(
+      name,
+      hostWrites ? GENERIC_READ | FILE_WRITE_ATTRIBUTES : GENERIC_WRITE | FILE_READ_ATTRIBUTES, 0,
+      &inherit, OPEN_EXISTING, 0, nullptr);
   if (child == INVALID_HANDLE_VALUE) {
     error = GetLastError();
     child = nullptr;
@@ -265,7 +265,8 @@ std::string ProcessExit::describe() const {
 
 Outcome<std::unique_ptr<RendererProcess>> RendererProcess::spawn(
     const std::string& path, const std::vector<std::string>& args) {
-  auto fail = [&](const std::string& what, DWORD code) -> Outcome<std::unique_ptr<RendererProcess>> {
+  auto fail = [&](const std::string& what,
+                  DWORD code) -> Outcome<std::unique_ptr<RendererProcess>> {
     return Error(ErrorKind::kStartFailed, codes::kStartFailed, what + ": " + systemMessage(code));
   };
 
@@ -304,8 +305,7 @@ Outcome<std::unique_ptr<RendererProcess>> RendererProcess::spawn(
   limits.BasicLimitInformation.LimitFlags =
       JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_PROCESS_MEMORY;
   limits.ProcessMemoryLimit = kJobProcessMemoryLimit;
-  if (!SetInformationJobObject(w->job, JobObjectExtendedLimitInformation, &limits,
-                               sizeof limits)) {
+  if (!SetInformationJobObject(w->job, JobObjectExtendedLimitInformation, &limits, sizeof limits)) {
     return fail("job object limits", GetLastError());
   }
 
@@ -435,7 +435,8 @@ bool RendererProcess::fillOutput(Clock::time_point deadline, size_t wanted) {
     if (readSomeOutput(wanted)) return true;
     if (pipe.pipe == nullptr) return false;
     std::unique_lock lock(pipe.mutex);
-    if (!pipe.changed.wait_until(lock, deadline, [&] { return !pipe.data.empty() || pipe.ended; })) {
+    if (!pipe.changed.wait_until(lock, deadline,
+                                 [&] { return !pipe.data.empty() || pipe.ended; })) {
       return false;
     }
   }
@@ -502,7 +503,8 @@ ProcessExit RendererProcess::waitForExit(Milliseconds timeout) {
 
 ProcessExit RendererProcess::kill() {
   if (exit_.kind != ProcessExit::Kind::kRunning) return exit_;
-  if (WaitForSingleObject(windows_->process, 0) == WAIT_OBJECT_0) return waitForExit(Milliseconds(0));
+  if (WaitForSingleObject(windows_->process, 0) == WAIT_OBJECT_0)
+    return waitForExit(Milliseconds(0));
   // The job holds the renderer and anything it started.
   if (!TerminateJobObject(windows_->job, 1)) TerminateProcess(windows_->process, 1);
   WaitForSingleObject(windows_->process, INFINITE);
