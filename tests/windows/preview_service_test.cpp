@@ -149,7 +149,8 @@ TEST(WindowsPreviewServiceTest, ATerminatedRendererIsReplacedAndNothingLost) {
   EXPECT_LE(service.stats().rendererRestarts, 1u);
   EXPECT_TRUE(tally.eachOnceAndResolved());
   EXPECT_TRUE(gone(killed));
-  EXPECT_EQ(std::count(pidsOf(service).begin(), pidsOf(service).end(), killed), 0);
+  const std::vector<int> now = pidsOf(service);
+  EXPECT_EQ(std::count(now.begin(), now.end(), killed), 0);
 }
 
 TEST(WindowsPreviewServiceTest, ARendererThatStopsAnsweringIsKilledAfterTheTimeoutAndReplaced) {
