@@ -48,10 +48,10 @@ DWORD openHandles() {
 }
 
 // True when no process with this id runs any more.
-bool gone(int pid) {
+bool gone(int pid, DWORD waitMs = 5000) {
   HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, DWORD(pid));
   if (process == nullptr) return true;
-  const bool ended = WaitForSingleObject(process, 5000) == WAIT_OBJECT_0;
+  const bool ended = WaitForSingleObject(process, waitMs) == WAIT_OBJECT_0;
   CloseHandle(process);
   return ended;
 }
@@ -198,6 +198,37 @@ TEST(WindowsRendererProcessTest, WhatTheChildStartedEndsWithIt) {
   const int grandchild = std::stoi(frame.json);
   process.reset();
   EXPECT_TRUE(gone(grandchild)) << "the grandchild outlived its job";
+}
+
+TEST(WindowsRendererProcessTest, AChildDoesNotOutliveItsHost) {
+  // process_host.exe starts a child through the library and is then terminated, so that no
+  // destructor runs: only the job, closed with the host's handles, can end the child.
+  windows_test::Pipe out;
+  ASSERT_TRUE(out.open(false));
+  std::wstring program = directoryOfThisProgram() + L"process_host.exe";
+  std::wstring commandLine = L"\"" + program + L"\"";
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdOutput = out.write;
+  PROCESS_INFORMATION host{};
+  ASSERT_TRUE(CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
+                             CREATE_NO_WINDOW, nullptr, nullptr, &startup, &host));
+  windows_test::closeHandle(out.write);
+  std::string line;
+  char c = 0;
+  DWORD n = 0;
+  while (line.find('\n') == std::string::npos && ReadFile(out.read, &c, 1, &n, nullptr) && n == 1) {
+    line += c;
+  }
+  ASSERT_NE(line.find('\n'), std::string::npos) << "the host started no child";
+  const int pid = std::stoi(line);
+  EXPECT_FALSE(gone(pid, 0)) << "the child ended before its host";
+  TerminateProcess(host.hProcess, 1);
+  WaitForSingleObject(host.hProcess, 10000);
+  CloseHandle(host.hThread);
+  CloseHandle(host.hProcess);
+  EXPECT_TRUE(gone(pid)) << "the child outlived its host";
 }
 
 TEST(WindowsRendererProcessTest, NoHandleOrChildIsLeftOnAnyPath) {
