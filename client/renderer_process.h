@@ -84,6 +84,8 @@ class RendererProcess {
   RendererProcess() = default;
   // Makes the renderer's next write fail.
   void closeOutput();
+  // False once the host has closed its read end.
+  bool outputOpen() const;
   // Everything the child writes to stdout until it closes it; false on timeout.
   bool readOutputToEnd(std::string& out, Milliseconds timeout);
   // One non-blocking read of at least 64 KiB, or `wanted` bytes, into the output buffer; true

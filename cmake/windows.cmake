@@ -47,6 +47,7 @@ add_library(kfp_client STATIC
   client/kfp_client.cpp
   client/outcome.cpp
   client/preview_service.cpp
+  client/renderer_process.cpp
   client/renderer_process_windows.cpp
   client/renderer_session.cpp
   client/replies.cpp
