@@ -231,6 +231,23 @@ TEST(WindowsRendererProcessTest, AChildDoesNotOutliveItsHost) {
   EXPECT_TRUE(gone(pid)) << "the child outlived its host";
 }
 
+TEST(WindowsRendererProcessTest, TheJobRefusesMemoryFarBeyondTheRenderersOwnLimit) {
+  struct Case {
+    const char* mebibytes;
+    DWORD exitCode;
+  } const cases[] = {{"512", 0}, {"1536", 4}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.mebibytes);
+    auto process = child({"commit", c.mebibytes});
+    ASSERT_TRUE(process);
+    const ProcessExit exit = process->waitForExit(Milliseconds(10000));
+    if (c.exitCode == 4 && exit.exitedWith(0)) {
+      KFP_SKIP_UNDER_WINE("job objects do not limit process memory");
+    }
+    EXPECT_TRUE(exit.exitedWith(int(c.exitCode))) << exit.describe();
+  }
+}
+
 TEST(WindowsRendererProcessTest, NoHandleOrChildIsLeftOnAnyPath) {
   struct Case {
     const char* name;

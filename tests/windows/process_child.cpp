@@ -8,6 +8,7 @@
 //   handle VALUE     writes "open" when VALUE is a handle it holds, else "closed"
 //   grandchild       starts itself with `sleep`, writes the new process id in a frame, then
 //                    waits 30 s
+//   commit MIB       commits MIB mebibytes at once; exits 0 when it got them, 4 when refused
 //   sleep            waits 30 s
 
 #include <windows.h>
@@ -87,6 +88,9 @@ int wmain(int argc, wchar_t** argv) {
     CloseHandle(info.hThread);
     CloseHandle(info.hProcess);
     Sleep(30000);
+  } else if (mode == L"commit" && argc > 2) {
+    const SIZE_T bytes = SIZE_T(_wtoi(argv[2])) << 20;
+    return VirtualAlloc(nullptr, bytes, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE) ? 0 : 4;
   } else if (mode == L"sleep") {
     Sleep(30000);
   } else {
