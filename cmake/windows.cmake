@@ -1,6 +1,7 @@
 # The Windows build, included by CMakeLists.txt under the mingw-w64 toolchain: the portable core
-# with the Windows backend, the renderer .exe and its test-switch twin, and the unit tests that run
-# on the fake backend. No pkg-config lookups and no client library: those are the Linux build's.
+# with the Windows backend, the renderer .exe and its test-switch twin, the host library on its
+# Windows process code, and the tests. No pkg-config lookups: those are the Linux build's. The
+# preview tool stays there too: it writes PNG through libpng, which mingw-w64 does not provide here.
 
 # The platform libraries the backend and the process entry call into.
 set(KFP_WINDOWS_SYSTEM_LIBS dwrite d2d1 windowscodecs ole32 gdi32 user32 uuid psapi ntdll)
