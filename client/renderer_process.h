@@ -70,7 +70,7 @@ class RendererProcess {
 
   // Waits for the child to end; Kind::kRunning when it is still running at the deadline.
   ProcessExit waitForExit(Milliseconds timeout);
-  // Sends SIGKILL to a running child and reaps it.
+  // Ends a running child at once (SIGKILL; TerminateProcess on Windows) and reaps it.
   ProcessExit kill();
 
   // The first kStderrKept bytes the child wrote to stderr so far; the rest is read and dropped,
@@ -84,6 +84,8 @@ class RendererProcess {
   RendererProcess() = default;
   // Makes the renderer's next write fail.
   void closeOutput();
+  // False once the host has closed its read end.
+  bool outputOpen() const;
   // Everything the child writes to stdout until it closes it; false on timeout.
   bool readOutputToEnd(std::string& out, Milliseconds timeout);
   // One non-blocking read of at least 64 KiB, or `wanted` bytes, into the output buffer; true
@@ -100,9 +102,15 @@ class RendererProcess {
 
   // Native process id and pipe descriptors.
   int pid_ = -1;
+#ifdef _WIN32
+  // The process, its job, the pipes and the threads that read them.
+  struct Windows;
+  std::unique_ptr<Windows> windows_;
+#else
   int inFd_ = -1;
   int outFd_ = -1;
   int errFd_ = -1;
+#endif
   bool outputEnded_ = false;
   ProcessExit exit_;
   // Grows by whole read steps; leaving new bytes uninitialised spares a 64 KiB fill per read.

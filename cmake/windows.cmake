@@ -1,6 +1,7 @@
 # The Windows build, included by CMakeLists.txt under the mingw-w64 toolchain: the portable core
-# with the Windows backend, the renderer .exe and its test-switch twin, and the unit tests that run
-# on the fake backend. No pkg-config lookups and no client library: those are the Linux build's.
+# with the Windows backend, the renderer .exe and its test-switch twin, the host library on its
+# Windows process code, and the tests. No pkg-config lookups: those are the Linux build's. The
+# preview tool stays there too: it writes PNG through libpng, which mingw-w64 does not provide here.
 
 # The platform libraries the backend and the process entry call into.
 set(KFP_WINDOWS_SYSTEM_LIBS dwrite d2d1 windowscodecs ole32 gdi32 user32 uuid psapi ntdll)
@@ -36,6 +37,27 @@ add_executable(kest-font-preview-renderer ${KFP_WINDOWS_ENTRY_SOURCES})
 target_link_libraries(kest-font-preview-renderer PRIVATE kfp_core kfp_windows)
 add_executable(kest-font-preview-renderer-testhooks ${KFP_WINDOWS_ENTRY_SOURCES})
 target_link_libraries(kest-font-preview-renderer-testhooks PRIVATE kfp_core kfp_windows_hooked)
+
+# The host library: the low-level client and the preview service, on the Windows process code.
+find_package(Threads REQUIRED)
+add_library(kfp_client STATIC
+  client/client_frame.cpp
+  client/death_policy.cpp
+  client/font_batches.cpp
+  client/json_text.cpp
+  client/json_value.cpp
+  client/kfp_client.cpp
+  client/outcome.cpp
+  client/preview_service.cpp
+  client/renderer_process.cpp
+  client/renderer_process_windows.cpp
+  client/renderer_session.cpp
+  client/replies.cpp
+  client/requests.cpp)
+target_include_directories(kfp_client PUBLIC client)
+target_link_libraries(kfp_client PRIVATE kfp_protocol PUBLIC Threads::Threads)
+add_library(kfp_client_testing STATIC client/testing/client_testing.cpp)
+target_link_libraries(kfp_client_testing PUBLIC kfp_client PRIVATE kfp_protocol)
 
 # GoogleTest from the distribution's sources, built for Windows. It is not our code: its warnings
 # are not ours to fail on.
@@ -79,4 +101,18 @@ foreach(file
   add_test(NAME windows.${name} COMMAND windows_${name})
   # A child that Wine leaves holding a pipe would otherwise stall the whole run.
   set_tests_properties(windows.${name} PROPERTIES TIMEOUT 120)
+endforeach()
+
+# The host library's process code under a child that behaves exactly as told, and the preview
+# service against the real renderer .exe.
+add_executable(process_child tests/windows/process_child.cpp)
+target_link_options(process_child PRIVATE -municode)
+add_executable(process_host tests/windows/process_host.cpp)
+target_link_libraries(process_host PRIVATE kfp_client)
+foreach(file client_process_test preview_service_test)
+  add_executable(windows_${file} tests/windows/${file}.cpp)
+  target_link_libraries(windows_${file} PRIVATE kfp_client_testing kfp_windows_test_main)
+  add_dependencies(windows_${file} process_child process_host kest-font-preview-renderer)
+  add_test(NAME windows.${file} COMMAND windows_${file})
+  set_tests_properties(windows.${file} PROPERTIES TIMEOUT 180)
 endforeach()
