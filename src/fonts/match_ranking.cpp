@@ -9,27 +9,13 @@
 namespace kfp {
 namespace {
 
-constexpr uint32_t kWdthTag = axisTag('w', 'd', 't', 'h');
-constexpr uint32_t kItalTag = axisTag('i', 't', 'a', 'l');
 // Distances are compared in millionths, so that float noise is a tie, not an order.
 constexpr double kDistanceSteps = 1e6;
 
 // A matched font's value on the axes its weight, stretch and style stand for, over the axis span
 // that makes the three comparable; false for other axes, which the platform's order settles.
 bool axisValueOf(const CandidateStyle& candidate, uint32_t tag, double* value, double* span) {
-  if (tag == kWghtTag) {
-    *value = candidate.weight;
-    *span = 800;
-  } else if (tag == kWdthTag) {
-    *value = widthPercent(candidate.stretch);
-    *span = 150;
-  } else if (tag == kItalTag) {
-    *value = candidate.style == kStyleItalic ? 1 : 0;
-    *span = 1;
-  } else {
-    return false;
-  }
-  return true;
+  return styleAxisValue(candidate.weight, candidate.stretch, candidate.style, tag, value, span);
 }
 
 std::optional<int> integerProperty(const FontSet& fonts, uint32_t index, FontPropertyId id) {

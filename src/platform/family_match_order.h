@@ -46,4 +46,23 @@ inline int weightKey(int candidate, int desired) {
   return lighter == preferLighter ? distance : 1000 + distance;
 }
 
+// The value a font of this weight, stretch and style stands for on the wght, wdth or ital axis,
+// with the axis span that makes distances on the three comparable; false for any other axis.
+inline bool styleAxisValue(int weight, int stretch, int style, uint32_t tag, double* value,
+                           double* span) {
+  if (tag == kWghtTag) {
+    *value = weight;
+    *span = 800;
+  } else if (tag == kWdthTag) {
+    *value = widthPercent(stretch);
+    *span = 150;
+  } else if (tag == kItalTag) {
+    *value = style == kStyleItalic ? 1 : 0;
+    *span = 1;
+  } else {
+    return false;
+  }
+  return true;
+}
+
 }  // namespace kfp

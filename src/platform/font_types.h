@@ -20,6 +20,8 @@ constexpr uint32_t axisTag(char a, char b, char c, char d) {
          uint32_t(uint8_t(d)) << 24;
 }
 constexpr uint32_t kWghtTag = axisTag('w', 'g', 'h', 't');
+constexpr uint32_t kWdthTag = axisTag('w', 'd', 't', 'h');
+constexpr uint32_t kItalTag = axisTag('i', 't', 'a', 'l');
 
 // Weight 1..999 (400 normal, 700 bold); stretch 1..9 (5 normal); style 0 normal, 1 oblique, 2
 // italic.

@@ -7,8 +7,6 @@
 namespace kfp::linux_backend {
 namespace {
 
-constexpr uint32_t kWdthTag = axisTag('w', 'd', 't', 'h');
-constexpr uint32_t kItalTag = axisTag('i', 't', 'a', 'l');
 constexpr uint32_t kSlntTag = axisTag('s', 'l', 'n', 't');
 // Distances are compared in millionths, so that rounding noise is a tie, not an order.
 constexpr double kDistanceSteps = 1e6;
@@ -23,19 +21,7 @@ int stretchFromPercent(double percent) {
 
 // The record's value for an axis it does not vary: derived from its weight, width and style.
 bool staticAxisValue(const FontRecord& record, uint32_t tag, double* value, double* span) {
-  if (tag == kWghtTag) {
-    *value = record.weight;
-    *span = 800;
-  } else if (tag == kWdthTag) {
-    *value = widthPercent(record.stretch);
-    *span = 150;
-  } else if (tag == kItalTag) {
-    *value = record.style == kStyleItalic ? 1 : 0;
-    *span = 1;
-  } else {
-    return false;
-  }
-  return true;
+  return styleAxisValue(record.weight, record.stretch, record.style, tag, value, span);
 }
 
 double axisDistance(const FontRecord& record, const AxisValues& requested) {
