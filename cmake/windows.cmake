@@ -11,6 +11,7 @@ set(KFP_WINDOWS_SYSTEM_LIBS dwrite d2d1 windowscodecs ole32 gdi32 user32 uuid ps
 # configuration), so only that file is compiled twice.
 add_library(kfp_windows_common OBJECT
   src/platform/windows/backend.cpp
+  src/platform/windows/confinement.cpp
   src/platform/windows/font_collection.cpp
   src/platform/windows/font_set.cpp
   src/platform/windows/gdi.cpp
@@ -30,12 +31,10 @@ foreach(lib IN ITEMS kfp_windows kfp_windows_hooked)
   target_link_libraries(${lib} PUBLIC kfp_windows_common kfp_core ${KFP_WINDOWS_SYSTEM_LIBS})
 endforeach()
 
-# The process entry: the standard handles as a host may hand them over, and the confinement.
-set(KFP_WINDOWS_ENTRY_SOURCES
-  src/host/main_windows.cpp src/host/windows_confinement.cpp src/host/windows_stdio.cpp)
-add_executable(kest-font-preview-renderer ${KFP_WINDOWS_ENTRY_SOURCES})
+# The process entry, with the standard handles as a host may hand them over.
+add_executable(kest-font-preview-renderer src/host/main_windows.cpp)
 target_link_libraries(kest-font-preview-renderer PRIVATE kfp_core kfp_windows)
-add_executable(kest-font-preview-renderer-testhooks ${KFP_WINDOWS_ENTRY_SOURCES})
+add_executable(kest-font-preview-renderer-testhooks src/host/main_windows.cpp)
 target_link_libraries(kest-font-preview-renderer-testhooks PRIVATE kfp_core kfp_windows_hooked)
 
 # The host library: the low-level client and the preview service, on the Windows process code.

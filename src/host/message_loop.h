@@ -4,7 +4,7 @@
 // The host's one way to fail: a request that cannot be served is answered with an Error frame
 // carrying its code (a per-font failure stays inside that font's item); a condition that ends the
 // session ends the loop with one of the shared exit codes, after a FatalError frame where the
-// protocol has one. Nothing is written to stderr.
+// protocol has one. Frames are the only output.
 
 #include <functional>
 #include <string_view>

@@ -2,7 +2,7 @@
 // What the Windows renderer gives up once it is initialised. A font that takes control of the
 // process must not gain from it what the protocol never needs.
 
-namespace kfp {
+namespace kfp::windows_backend {
 
 // Sets process mitigation policies that hold until the process ends: no child processes, no
 // extension points (AppInit DLLs, global hooks, Winsock providers, legacy IMEs), no images from
@@ -11,4 +11,4 @@ namespace kfp {
 // Windows version lacks is left out; the others still apply.
 void confineProcess();
 
-}  // namespace kfp
+}  // namespace kfp::windows_backend

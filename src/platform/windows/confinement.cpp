@@ -1,8 +1,8 @@
-#include "host/windows_confinement.h"
+#include "platform/windows/confinement.h"
 
 #include <windows.h>
 
-namespace kfp {
+namespace kfp::windows_backend {
 namespace {
 
 using SetPolicy = BOOL(WINAPI*)(PROCESS_MITIGATION_POLICY, PVOID, SIZE_T);
@@ -45,4 +45,4 @@ void confineProcess() {
   // Never ProcessFontDisablePolicy: it would refuse every font outside the system's font folder.
 }
 
-}  // namespace kfp
+}  // namespace kfp::windows_backend
