@@ -13,12 +13,6 @@ std::string quoteJsonString(std::string_view utf8) {
   return out;
 }
 
-void appendJsonUnsigned(std::string& out, uint64_t value) {
-  char buffer[24];
-  auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
-  out.append(buffer, result.ptr);
-}
-
 void appendJsonNumber(std::string& out, double value) {
   if (!std::isfinite(value)) {
     out += "null";

@@ -12,7 +12,6 @@ namespace kfp::client {
 // decodes.
 std::string quoteJsonString(std::string_view utf8);
 
-void appendJsonUnsigned(std::string& out, uint64_t value);
 // The shortest text that reads back as the same double. JSON has no NaN or infinity: those are
 // written as null, which the renderer reads as "absent" and replaces by the field's default.
 void appendJsonNumber(std::string& out, double value);

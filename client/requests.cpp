@@ -87,9 +87,9 @@ std::string beginFontsJson(double fontCount) {
 
 std::string layoutRequestJson(const LayoutRequest& request) {
   std::string out = "{\"requestId\":";
-  appendJsonUnsigned(out, request.requestId);
+  appendUnsigned(out, request.requestId);
   out += ",\"generation\":";
-  appendJsonUnsigned(out, request.generation);
+  appendUnsigned(out, request.generation);
   appendNamed(out, "layoutKey", request.layoutKey);
   appendNamed(out, "text", request.text);
   out += ",\"fontSize\":";
@@ -109,7 +109,7 @@ std::string layoutRequestJson(const LayoutRequest& request) {
 
 std::string setGenerationJson(uint64_t generation) {
   std::string out = "{\"generation\":";
-  appendJsonUnsigned(out, generation);
+  appendUnsigned(out, generation);
   out.push_back('}');
   return out;
 }

@@ -34,12 +34,6 @@ std::string errorJson(std::string_view code) {
   return out;
 }
 
-void appendUnsigned(std::string& out, uint64_t value) {
-  char buffer[20];
-  auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
-  out.append(buffer, result.ptr);
-}
-
 void appendFloat(std::string& out, float value) {
   // to_chars in general format with precision 6 prints exactly as %g does, and never consults the
   // process locale.

@@ -15,7 +15,6 @@ void appendQuotedUtf16(std::string& out, std::u16string_view text);
 // {"error":"CODE"}
 std::string errorJson(std::string_view code);
 
-void appendUnsigned(std::string& out, uint64_t value);
 // The %g rule with precision 6 and the classic locale, whatever the process locale.
 void appendFloat(std::string& out, float value);
 

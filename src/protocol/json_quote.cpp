@@ -1,5 +1,7 @@
 #include "protocol/json_quote.h"
 
+#include <charconv>
+
 namespace kfp {
 
 void appendQuotedJson(std::string& out, std::string_view bytes) {
@@ -39,6 +41,12 @@ void appendQuotedJson(std::string& out, std::string_view bytes) {
     }
   }
   out.push_back('"');
+}
+
+void appendUnsigned(std::string& out, uint64_t value) {
+  char buffer[20];
+  const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+  out.append(buffer, result.ptr);
 }
 
 }  // namespace kfp

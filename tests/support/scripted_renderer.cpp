@@ -37,6 +37,7 @@
 
 #include "json_text.h"
 #include "json_value.h"
+#include "protocol/json_quote.h"
 #include "protocol/message_types.h"
 
 namespace {
@@ -98,9 +99,9 @@ int countStart(const std::string& statePath) {
 
 std::string echo(const JsonValue& request, uint64_t requestId) {
   std::string out = "\"requestId\":";
-  kfp::client::appendJsonUnsigned(out, requestId);
+  kfp::appendUnsigned(out, requestId);
   out += ",\"generation\":";
-  kfp::client::appendJsonUnsigned(out, request.unsignedAt("generation").value_or(0));
+  kfp::appendUnsigned(out, request.unsignedAt("generation").value_or(0));
   out += ",\"layoutKey\":";
   out += kfp::client::quoteJsonString(request.stringAt("layoutKey").value_or(""));
   return out;
@@ -249,14 +250,14 @@ int main(int argc, char** argv) {
         if (script.active && script.fault == "die-registering") return 1;
         if (const JsonValue* fonts = root.find("fonts")) received += fonts->elements().size();
         std::string ack = "{\"receivedCount\":";
-        kfp::client::appendJsonUnsigned(ack, received);
+        kfp::appendUnsigned(ack, received);
         sendFrame(kfp::kFontChunkAck, ack + "}");
         break;
       }
       case kfp::kCommitFonts:
       case kfp::kRegisterFonts: {
         std::string ack = "{\"fontCount\":";
-        kfp::client::appendJsonUnsigned(ack, received);
+        kfp::appendUnsigned(ack, received);
         sendFrame(kfp::kFontsRegistered, ack + "}");
         break;
       }
