@@ -6,6 +6,7 @@
 #include "platform/windows/com_ptr.h"
 #include "platform/windows/dwrite_compat.h"
 #include "platform/windows/localized_strings.h"
+#include "platform/windows/text_engine.h"
 
 namespace kfp::windows_backend {
 namespace {
@@ -98,14 +99,9 @@ void readAxes(IDWriteFontSet1* set1, UINT32 index, InstalledFont& font) {
 }  // namespace
 
 bool listSystemFonts(std::vector<InstalledFont>* fonts) {
-  ComPtr<IUnknown> unknown;
-  if (FAILED(DWriteCreateFactory(DWRITE_FACTORY_TYPE_SHARED, __uuidof(IDWriteFactory),
-                                 unknown.put())) ||
-      !unknown) {
-    return false;
-  }
   ComPtr<IDWriteFactory3> factory;
-  if (FAILED(unknown.queryInterface(&factory))) return false;
+  ComPtr<IDWriteFactory> shared = createSharedFactory();
+  if (!shared || FAILED(shared.queryInterface(&factory))) return false;
   ComPtr<IDWriteFontSet> set;
   if (FAILED(factory->GetSystemFontSet(set.put())) || !set) return false;
   ComPtr<IDWriteFontSet1> set1;

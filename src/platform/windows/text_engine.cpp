@@ -8,15 +8,21 @@
 
 namespace kfp::windows_backend {
 
-std::shared_ptr<TextEngine> WindowsTextEngine::create() {
+ComPtr<IDWriteFactory> createSharedFactory() {
   ComPtr<IUnknown> unknown;
   if (FAILED(DWriteCreateFactory(DWRITE_FACTORY_TYPE_SHARED, __uuidof(IDWriteFactory),
                                  unknown.put())) ||
       !unknown) {
-    return nullptr;
+    return {};
   }
   ComPtr<IDWriteFactory> factory;
-  if (FAILED(unknown.queryInterface(&factory))) return nullptr;
+  if (FAILED(unknown.queryInterface(&factory))) return {};
+  return factory;
+}
+
+std::shared_ptr<TextEngine> WindowsTextEngine::create() {
+  ComPtr<IDWriteFactory> factory = createSharedFactory();
+  if (!factory) return nullptr;
   ComPtr<IDWriteFactory3> factory3;
   if (FAILED(factory.queryInterface(&factory3))) return nullptr;
   return std::shared_ptr<TextEngine>(

@@ -10,6 +10,9 @@
 
 namespace kfp::windows_backend {
 
+// The process's shared DirectWrite factory; empty when the platform has none.
+ComPtr<IDWriteFactory> createSharedFactory();
+
 class WindowsTextEngine final : public TextEngine {
  public:
   // On the shared DirectWrite factory and its version-3 view; nullptr when either is missing.
