@@ -4,12 +4,14 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
 
+#include "png_decoder.h"
 #include "preview/contact_sheet.h"
 #include "preview/options.h"
 
@@ -96,6 +98,60 @@ TEST_F(PagesTest, APageIsWrittenWholeOrNotAtAll) {
   EXPECT_FALSE(sheet.writePng(tallPath.string(), error));
   EXPECT_NE(error.find("--faces-per-page"), std::string::npos) << error;
   EXPECT_FALSE(fs::exists(tallPath));
+}
+
+// The page as the tool writes it, a block of rows at a time, against the same page painted whole:
+// white margins and gaps, each bitmap's coverage as ink, bitmaps that straddle row blocks.
+TEST_F(PagesTest, APageHoldsEveryBitmapAsInkOnWhite) {
+  struct Placed {
+    uint32_t width, height, stride, gapAbove;
+  };
+  const uint32_t margin = 2;
+  const Placed placed[] = {{3, 70, 4, 0}, {9, 1, 9, 5}, {1, 130, 1, 0}, {6, 2, 8, 60}};
+  ContactSheet sheet(margin);
+  uint32_t pageWidth = 0, pageHeight = 0;
+  std::vector<std::pair<uint32_t, client::RenderResult>> painted;
+  for (const Placed& p : placed) {
+    client::RenderResult bitmap;
+    bitmap.resolved = true;
+    bitmap.width = p.width;
+    bitmap.height = p.height;
+    bitmap.stride = p.stride;
+    bitmap.pixels.resize(size_t(p.stride) * p.height);
+    for (size_t i = 0; i < bitmap.pixels.size(); ++i) bitmap.pixels[i] = uint8_t(i * 37 + p.width);
+    sheet.addBitmap(bitmap, p.gapAbove);
+    pageHeight += p.gapAbove;
+    painted.emplace_back(pageHeight, bitmap);
+    pageHeight += p.height;
+    pageWidth = std::max(pageWidth, p.width);
+  }
+  pageWidth += 2 * margin;
+  pageHeight += 2 * margin;
+  std::vector<uint8_t> expected(size_t(pageWidth) * pageHeight, 255);
+  for (const auto& [top, bitmap] : painted) {
+    for (uint32_t y = 0; y < bitmap.height; ++y)
+      for (uint32_t x = 0; x < bitmap.width; ++x)
+        expected[size_t(margin + top + y) * pageWidth + margin + x] =
+            uint8_t(255 - bitmap.pixels[size_t(y) * bitmap.stride + x]);
+  }
+
+  const fs::path path = dir_ / "page.png";
+  std::string error;
+  ASSERT_TRUE(sheet.writePng(path.string(), error)) << error;
+  testing::DecodedPng png;
+  std::string why;
+  ASSERT_TRUE(testing::decodeGrayPng(testing::readFileBytes(path.string()), png, why)) << why;
+  EXPECT_EQ(png.width, pageWidth);
+  EXPECT_EQ(png.height, pageHeight);
+  EXPECT_TRUE(png.pixels == expected);
+
+  // Written again over the first: the page is replaced, not refused.
+  ASSERT_TRUE(oneRowSheet().writePng(path.string(), error)) << error;
+  ASSERT_TRUE(testing::decodeGrayPng(testing::readFileBytes(path.string()), png, why)) << why;
+  EXPECT_EQ(png.width, 6u);
+  EXPECT_EQ(png.height, 4u);
+  EXPECT_EQ(png.pixels[0], 255);
+  EXPECT_EQ(png.pixels[1 * 6 + 1], 0);
 }
 
 // The tool itself, on the installed fonts: seven faces at three a page are three pages.

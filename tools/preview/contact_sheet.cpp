@@ -1,40 +1,36 @@
 #include "contact_sheet.h"
 
-#include <png.h>
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
+
+#include "png_writer.h"
 
 namespace kfp::preview {
 namespace {
 
-// False when any step fails, errno telling why where the C library set it.
-bool writeGrayPng(const std::string& path, const uint8_t* pixels, uint32_t width, uint32_t height) {
-  errno = 0;
-  FILE* file = std::fopen(path.c_str(), "wb");
-  if (!file) return false;
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-  png_infop info = png ? png_create_info_struct(png) : nullptr;
-  // libpng reports failures by longjmp; nothing with a destructor lives below this point.
-  if (!info || setjmp(png_jmpbuf(png))) {
-    png_destroy_write_struct(&png, info ? &info : nullptr);
-    std::fclose(file);
-    return false;
+// Moves `from` over `to`, replacing it; the reason in `why` when it cannot.
+bool replaceFile(const std::string& from, const std::string& to, std::string& why) {
+#ifdef _WIN32
+  // The C library's rename refuses an existing target on Windows.
+  if (MoveFileExW(std::filesystem::path(from).c_str(), std::filesystem::path(to).c_str(),
+                  MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    return true;
   }
-  png_init_io(png, file);
-  png_set_IHDR(png, info, width, height, 8, PNG_COLOR_TYPE_GRAY, PNG_INTERLACE_NONE,
-               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-  png_write_info(png, info);
-  for (uint32_t y = 0; y < height; ++y) {
-    png_write_row(png, const_cast<uint8_t*>(pixels) + size_t(y) * width);
-  }
-  png_write_end(png, nullptr);
-  png_destroy_write_struct(&png, &info);
-  // A full disk shows at the flush.
-  const bool flushed = std::fflush(file) == 0 && !std::ferror(file);
-  return std::fclose(file) == 0 && flushed;
+  why = std::system_category().message(int(GetLastError()));
+  return false;
+#else
+  if (std::rename(from.c_str(), to.c_str()) == 0) return true;
+  why = std::strerror(errno);
+  return false;
+#endif
 }
 
 }  // namespace
@@ -50,33 +46,49 @@ void ContactSheet::addBitmap(const client::RenderResult& bitmap, uint32_t gapAbo
 bool ContactSheet::writePng(const std::string& path, std::string& error) const {
   const uint32_t pageWidth = std::max<uint32_t>(width_ + 2 * margin_, 1);
   const uint32_t pageHeight = height_ + 2 * margin_;
-  // libpng refuses taller images by default; a clear word beats its own message.
-  if (pageHeight > PNG_USER_HEIGHT_MAX || pageWidth > PNG_USER_WIDTH_MAX) {
+  // PNG readers refuse taller images by default; a clear word beats a reader's failure later.
+  if (pageHeight > kPngMaxSide || pageWidth > kPngMaxSide) {
     error = path + ": the page would be " + std::to_string(pageHeight) +
             " pixels tall; use fewer --faces-per-page";
     return false;
   }
-  std::vector<uint8_t> page(size_t(pageWidth) * pageHeight, 255);
-  for (const auto& [top, index] : rows_) {
-    const auto& bitmap = storage_[index];
-    for (uint32_t y = 0; y < bitmap.height; ++y) {
-      const uint8_t* source = bitmap.pixels.data() + size_t(y) * bitmap.stride;
-      uint8_t* target = page.data() + size_t(margin_ + top + y) * pageWidth + margin_;
-      for (uint32_t x = 0; x < bitmap.width; ++x) target[x] = uint8_t(255 - source[x]);
+  // Black ink on white, drawn a block of rows at a time: the page is never held whole.
+  auto fillRows = [&](uint32_t first, uint32_t count, uint8_t* rows) {
+    std::memset(rows, 255, size_t(pageWidth) * count);
+    for (const auto& [top, index] : rows_) {
+      const auto& bitmap = storage_[index];
+      const uint32_t from = std::max(first, margin_ + top);
+      const uint32_t to = std::min(first + count, margin_ + top + bitmap.height);
+      for (uint32_t y = from; y < to; ++y) {
+        const uint8_t* source = bitmap.pixels.data() + size_t(y - margin_ - top) * bitmap.stride;
+        uint8_t* target = rows + size_t(y - first) * pageWidth + margin_;
+        for (uint32_t x = 0; x < bitmap.width; ++x) target[x] = uint8_t(255 - source[x]);
+      }
     }
-  }
+  };
 
   // Written beside the output and renamed over it once complete, so that a failure leaves neither
   // an empty nor a half-written file.
   const std::string partial = path + ".partial";
-  if (!writeGrayPng(partial, page.data(), pageWidth, pageHeight) ||
-      std::rename(partial.c_str(), path.c_str()) != 0) {
-    const int cause = errno;
-    std::remove(partial.c_str());
-    error = "cannot write " + path + ": " + std::strerror(cause ? cause : EIO);
-    return false;
+  errno = 0;
+  std::FILE* file = std::fopen(partial.c_str(), "wb");
+  bool written = file && writeGrayPng(file, pageWidth, pageHeight, fillRows);
+  // A full disk shows at the flush.
+  written = written && std::fflush(file) == 0 && !std::ferror(file);
+  int cause = errno;
+  if (file && std::fclose(file) != 0) {
+    written = false;
+    if (!cause) cause = errno;
   }
-  return true;
+  std::string why;
+  if (!written) {
+    why = std::strerror(cause ? cause : EIO);
+  } else if (replaceFile(partial, path, why)) {
+    return true;
+  }
+  std::remove(partial.c_str());
+  error = "cannot write " + path + ": " + why;
+  return false;
 }
 
 }  // namespace kfp::preview
