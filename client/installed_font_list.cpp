@@ -1,16 +1,9 @@
 #include "installed_font_list.h"
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <optional>
 
 #include "json_value.h"
-
-extern char** environ;
+#include "renderer_process.h"
 
 namespace kfp::client {
 namespace {
@@ -19,60 +12,30 @@ std::string stringMember(const JsonValue& object, std::string_view key) {
   return object.stringAt(key).value_or(std::string());
 }
 
-// Reads the child's standard output to its end; false on a read error.
-bool readAll(int fd, std::string& out) {
-  char buffer[65536];
-  for (;;) {
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n == 0) return true;
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    out.append(buffer, size_t(n));
-  }
-}
-
-// The renderer's output and whether it exited with status 0. Standard input and error are
-// /dev/null: the listing reads nothing and says nothing beyond its lines.
+// The renderer's output and whether it exited with status 0. Its input is closed at once: the
+// listing reads nothing. Started as every renderer is, so that the listing works wherever the
+// process code does.
 bool runListing(const std::string& path, const std::vector<std::string>& leadingArgs,
                 std::string& output, std::string& error) {
-  int pipeFds[2];
-  if (::pipe2(pipeFds, O_CLOEXEC) != 0) {
-    error = "cannot create a pipe";
-    return false;
-  }
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  std::vector<std::string> args = {path};
-  args.insert(args.end(), leadingArgs.begin(), leadingArgs.end());
+  // A large collection on a cold cache takes long to index; a renderer that hangs still ends.
+  constexpr Milliseconds kListingTimeout(300000);
+  std::vector<std::string> args = leadingArgs;
   args.push_back("--list-fonts");
-  std::vector<char*> argv;
-  for (std::string& arg : args) argv.push_back(arg.data());
-  argv.push_back(nullptr);
-  pid_t pid = 0;
-  const int spawned = posix_spawn(&pid, path.c_str(), &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  ::close(pipeFds[1]);
-  if (spawned != 0) {
-    ::close(pipeFds[0]);
+  auto process = RendererProcess::spawn(path, args);
+  if (!process) {
     error = "cannot start the renderer " + path;
     return false;
   }
-  const bool read = readAll(pipeFds[0], output);
-  ::close(pipeFds[0]);
-  int status = 0;
-  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
-  if (!read) {
+  (*process)->closeInput();
+  if (!(*process)->readOutputToEnd(output, kListingTimeout)) {
+    (*process)->kill();
     error = "cannot read the renderer's font list";
     return false;
   }
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    error = "the renderer could not list its fonts (status " + std::to_string(status) + ")";
+  const ProcessExit exit = (*process)->waitForExit(kListingTimeout);
+  if (!exit.exitedWith(0)) {
+    if (exit.kind == ProcessExit::Kind::kRunning) (*process)->kill();
+    error = "the renderer could not list its fonts (" + exit.describe() + ")";
     return false;
   }
   return true;

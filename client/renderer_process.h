@@ -67,6 +67,9 @@ class RendererProcess {
   void closeInput();
 
   ReadStatus readFrame(Frame& frame, Milliseconds timeout);
+  // Everything the child writes to stdout until it closes it, for a child that answers with plain
+  // output (a listing) rather than frames; false on timeout.
+  bool readOutputToEnd(std::string& out, Milliseconds timeout);
 
   // Waits for the child to end; Kind::kRunning when it is still running at the deadline.
   ProcessExit waitForExit(Milliseconds timeout);
@@ -86,8 +89,6 @@ class RendererProcess {
   void closeOutput();
   // False once the host has closed its read end.
   bool outputOpen() const;
-  // Everything the child writes to stdout until it closes it; false on timeout.
-  bool readOutputToEnd(std::string& out, Milliseconds timeout);
   // One non-blocking read of at least 64 KiB, or `wanted` bytes, into the output buffer; true
   // when it brought bytes or the end.
   bool readSomeOutput(size_t wanted);

@@ -1,7 +1,7 @@
 # The Windows build, included by CMakeLists.txt under the mingw-w64 toolchain: the portable core
 # with the Windows backend, the renderer .exe and its test-switch twin, the host library on its
-# Windows process code, and the tests. No pkg-config lookups: those are the Linux build's. The
-# preview tool stays there too: it writes PNG through libpng, which mingw-w64 does not provide here.
+# Windows process code, the preview tool, and the tests. No pkg-config lookups: those are the Linux
+# build's.
 
 # The platform libraries the backend and the process entry call into.
 set(KFP_WINDOWS_SYSTEM_LIBS dwrite d2d1 windowscodecs ole32 gdi32 user32 uuid psapi ntdll)
@@ -43,6 +43,7 @@ add_library(kfp_client STATIC
   client/client_frame.cpp
   client/death_policy.cpp
   client/font_batches.cpp
+  client/installed_font_list.cpp
   client/json_text.cpp
   client/json_value.cpp
   client/kfp_client.cpp
@@ -58,6 +59,24 @@ target_link_libraries(kfp_client PRIVATE kfp_protocol PUBLIC Threads::Threads)
 add_library(kfp_client_testing STATIC client/testing/client_testing.cpp)
 target_link_libraries(kfp_client_testing PUBLIC kfp_client PRIVATE kfp_protocol)
 
+# The preview tool, its PNG writer on mingw-w64's zlib linked in, so that the .exe needs no DLL
+# beside it. It finds the renderer .exe beside itself.
+set(ZLIB_USE_STATIC_LIBS ON)
+find_package(ZLIB REQUIRED)
+add_library(kfp_preview_samples STATIC
+  tools/preview/installed_fonts.cpp
+  tools/preview/sample_text.cpp)
+target_include_directories(kfp_preview_samples PUBLIC tools)
+target_link_libraries(kfp_preview_samples PUBLIC kfp_client)
+add_library(kfp_preview_pages STATIC
+  tools/preview/contact_sheet.cpp
+  tools/preview/options.cpp
+  tools/preview/png_writer.cpp)
+target_include_directories(kfp_preview_pages PUBLIC tools)
+target_link_libraries(kfp_preview_pages PUBLIC kfp_client ZLIB::ZLIB)
+add_executable(kfp-preview tools/preview/main.cpp tools/preview/progress_bar.cpp)
+target_link_libraries(kfp-preview PRIVATE kfp_preview_pages kfp_preview_samples kfp_client)
+
 # GoogleTest from the distribution's sources, built for Windows. It is not our code: its warnings
 # are not ours to fail on.
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
@@ -71,14 +90,15 @@ add_library(kfp_test_fakes STATIC tests/support/fake_backend.cpp tests/support/f
 target_include_directories(kfp_test_fakes PUBLIC tests)
 target_link_libraries(kfp_test_fakes PUBLIC kfp_core GTest::gtest)
 
-# The core's unit tests, on the Windows C runtime (16-bit wchar_t, 32-bit long). The Linux
-# backend's tests and those of the client and the preview tool stay in the Linux build.
-foreach(name ${KFP_CORE_UNIT_TESTS})
+# The core's unit tests, on the Windows C runtime (16-bit wchar_t, 32-bit long), and the PNG
+# writer's (binary mode matters here). The Linux backend's tests stay in the Linux build.
+foreach(name ${KFP_CORE_UNIT_TESTS} png_writer_test)
   add_executable(unit_${name} tests/unit/${name}.cpp)
   target_link_libraries(unit_${name} PRIVATE kfp_test_fakes GTest::gtest_main GTest::gmock)
   add_test(NAME windows.unit.${name} COMMAND unit_${name})
   set_tests_properties(windows.unit.${name} PROPERTIES TIMEOUT 120)
 endforeach()
+target_link_libraries(unit_png_writer_test PRIVATE kfp_preview_pages)
 
 # Windows-only test programs (the backend's contracts; the process entry, its standard handles and
 # its confinement seen from a Windows host), one per file, on the test-switch build of the backend,

@@ -12,6 +12,12 @@
 namespace kfp::preview {
 namespace {
 
+#ifdef _WIN32
+// No fontconfig to ask: every face shows the caller's text.
+std::map<std::string, FontCoverage> coverageByName() {
+  return {};
+}
+#else
 // Fields are separated by a tab and records by a newline; fontconfig escapes neither, but font
 // names containing them would be broken anyway.
 constexpr const char* kCoverageCommand =
@@ -52,6 +58,7 @@ std::map<std::string, FontCoverage> coverageByName() {
   }
   return coverage;
 }
+#endif
 
 // Faces that differ in nothing a descriptor says (a bitmap family's sizes) are one entry.
 std::string descriptorKey(const client::FontDescriptor& font) {

@@ -2,7 +2,12 @@
 // writes a PNG contact sheet, faces grouped under their family's name, each sample below a label
 // that names the face and the sample used.
 
+#ifdef _WIN32
+#include <io.h>
+#include <windows.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <chrono>
 #include <cstdio>
@@ -50,6 +55,29 @@ std::string faceName(const FontDescriptor& font) {
   return name;
 }
 
+#ifdef _WIN32
+// The renderer sits beside the tool, in the build tree as in an install.
+std::string defaultRendererPath() {
+  std::wstring self(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD n = GetModuleFileNameW(nullptr, self.data(), DWORD(self.size()));
+    if (n == 0) return "kest-font-preview-renderer.exe";
+    if (n < self.size()) {
+      self.resize(n);
+      break;
+    }
+    self.resize(self.size() * 2);  // truncated: a long path
+  }
+  const std::filesystem::path renderer =
+      std::filesystem::path(self).parent_path() / L"kest-font-preview-renderer.exe";
+  const std::u8string utf8 = renderer.u8string();  // the process code takes UTF-8 paths
+  return std::string(utf8.begin(), utf8.end());
+}
+
+bool stderrIsTerminal() {
+  return _isatty(_fileno(stderr)) != 0;
+}
+#else
 // An installed kfp-preview takes the renderer installed beside it (KFP_RENDERER_FROM_BIN, relative
 // to its own directory); a build-tree one takes the renderer of its build.
 std::string defaultRendererPath() {
@@ -63,6 +91,11 @@ std::string defaultRendererPath() {
 #endif
   return KFP_RENDERER_PATH;
 }
+
+bool stderrIsTerminal() {
+  return isatty(STDERR_FILENO) == 1;
+}
+#endif
 
 }  // namespace
 
@@ -105,7 +138,7 @@ int main(int argc, char** argv) {
   }
   const size_t pages = (fonts.size() + options.facesPerPage - 1) / options.facesPerPage;
   // Samples, face labels and family headings.
-  preview::ProgressBar progress(2 * fonts.size() + headings, isatty(STDERR_FILENO) == 1);
+  preview::ProgressBar progress(2 * fonts.size() + headings, stderrIsTerminal());
 
   // One request per label: every label has its own text.
   auto label = [&](const std::string& text, double size) {
