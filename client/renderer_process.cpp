@@ -3,6 +3,8 @@
 // What the POSIX and the Windows process code share: the frame reader over the output buffer and
 // the frame writer over the input, on top of each platform's reads and writes.
 
+#include <algorithm>
+
 #include "protocol/frame.h"
 
 namespace kfp::client {
@@ -80,6 +82,7 @@ ReadStatus RendererProcess::readFrame(Frame& frame, Milliseconds timeout) {
     if (!outputOpen()) return ReadStatus::kClosed;
     const size_t wanted = available >= 4 ? size_t{loadLe32(p)} + 4 - available : 0;
     if (!fillOutput(deadline, wanted)) return ReadStatus::kTimeout;
+    heldOutputHighWater_ = std::max(heldOutputHighWater_, output_.size() - outputStart_);
   }
 }
 

@@ -82,6 +82,11 @@ class RendererProcess {
   static constexpr size_t kStderrKept = 64 * 1024;
   const std::string& stderrText();
 
+  // At most this much of the child's stdout is read ahead of the frames the host has asked for
+  // (beyond the frame being read); a child that writes faster than the host reads then waits on
+  // its full pipe. Only while the host is itself blocked writing to the child is more taken in.
+  static constexpr size_t kOutputReadAhead = 1 << 20;
+
  private:
   friend class testing::TestAccess;
   RendererProcess() = default;
@@ -100,6 +105,8 @@ class RendererProcess {
   // Reads until readSomeOutput succeeds; false at the deadline.
   bool fillOutput(std::chrono::steady_clock::time_point deadline, size_t wanted);
   void drainStderr(int waitMs);
+  // The most stdout bytes held unread at once (an upper bound), for the tests of the read-ahead.
+  size_t outputHighWater();
 
   // Native process id and pipe descriptors.
   int pid_ = -1;
@@ -132,6 +139,7 @@ class RendererProcess {
   };
   std::vector<uint8_t, UninitializedAllocator<uint8_t>> output_;
   size_t outputStart_ = 0;
+  size_t heldOutputHighWater_ = 0;
   std::string stderr_;
 };
 

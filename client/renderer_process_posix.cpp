@@ -278,6 +278,10 @@ ProcessExit RendererProcess::kill() {
   return exit_;
 }
 
+size_t RendererProcess::outputHighWater() {
+  return heldOutputHighWater_;
+}
+
 const std::string& RendererProcess::stderrText() {
   drainStderr(0);
   return stderr_;

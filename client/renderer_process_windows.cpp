@@ -124,7 +124,10 @@ bool createPipe(bool hostWrites, HANDLE& host, HANDLE& child, DWORD& error) {
 }
 
 // One output pipe read on its own thread into a buffer that the host takes from; `cap` bytes are
-// kept at most and the rest is read and dropped.
+// kept at most and the rest is read and dropped. Once `readAhead` bytes wait for the host, the
+// thread stops reading until the host takes them, so that a child writing faster than the host
+// reads blocks on its full pipe instead of growing the host; except while the host is blocked
+// writing to the child (`draining`), which may itself wait for the child to get its replies out.
 struct OutputPipe {
   HANDLE pipe = nullptr;
   HANDLE stop = nullptr;  // set to make the thread cancel its read and return
@@ -134,7 +137,11 @@ struct OutputPipe {
   std::string data;
   size_t kept = 0;
   size_t cap = SIZE_MAX;
+  size_t readAhead = SIZE_MAX;
+  bool draining = false;
+  bool stopping = false;
   bool ended = false;
+  size_t highWater = 0;  // the most bytes `data` held at once
 
   void start() {
     stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
@@ -145,6 +152,11 @@ struct OutputPipe {
     HANDLE io = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     std::string buffer(65536, '\0');
     for (;;) {
+      {
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [&] { return stopping || draining || data.size() < readAhead; });
+        if (stopping) break;
+      }
       OVERLAPPED overlapped{};
       overlapped.hEvent = io;
       DWORD n = 0;
@@ -167,6 +179,7 @@ struct OutputPipe {
       const size_t room = cap - std::min(cap, kept);
       data.append(buffer.data(), std::min<size_t>(room, n));
       kept += std::min<size_t>(room, n);
+      highWater = std::max(highWater, data.size());
       changed.notify_all();
     }
     CloseHandle(io);
@@ -178,6 +191,11 @@ struct OutputPipe {
   // Ends the thread and closes the host's end, whatever the child does.
   void close() {
     if (thread.joinable()) {
+      {
+        std::lock_guard lock(mutex);
+        stopping = true;
+      }
+      changed.notify_all();
       SetEvent(stop);
       thread.join();
     }
@@ -313,6 +331,7 @@ Outcome<std::unique_ptr<RendererProcess>> RendererProcess::spawn(
   ResumeThread(info.hThread);
   CloseHandle(info.hThread);
 
+  w->output.readAhead = kOutputReadAhead;
   w->errors.cap = kStderrKept;
   w->output.start();
   w->errors.start();
@@ -342,11 +361,21 @@ ptrdiff_t RendererProcess::writeSome(const void* const* data, const size_t* size
   DWORD written = 0;
   if (!WriteFile(input, data[piece], wanted, nullptr, &overlapped)) {
     if (GetLastError() != ERROR_IO_PENDING) return -1;  // the child's end is closed
-    // The output is read by its own thread meanwhile, so a child that is blocked writing replies
-    // to earlier requests gets to read again.
+    // The output is read by its own thread meanwhile, past its read-ahead, so a child that is
+    // blocked writing replies to earlier requests gets to read again.
+    OutputPipe& output = windows_->output;
+    auto drain = [&](bool on) {
+      {
+        std::lock_guard lock(output.mutex);
+        output.draining = on;
+      }
+      output.changed.notify_all();
+    };
+    drain(true);
     if (WaitForSingleObject(overlapped.hEvent, remainingMs(deadline)) != WAIT_OBJECT_0) {
       CancelIoEx(input, &overlapped);
     }
+    drain(false);
   }
   if (!GetOverlappedResult(input, &overlapped, &written, TRUE) && written == 0) return -1;
   return written > 0 ? ptrdiff_t(written) : -1;
@@ -375,6 +404,7 @@ bool RendererProcess::readSomeOutput(size_t) {
   if (!pipe.data.empty()) {
     output_.insert(output_.end(), pipe.data.begin(), pipe.data.end());
     pipe.data.clear();
+    pipe.changed.notify_all();  // the reader may be waiting for room
     return true;
   }
   if (!pipe.ended) return false;
@@ -431,6 +461,11 @@ ProcessExit RendererProcess::kill() {
   WaitForSingleObject(windows_->process, INFINITE);
   exit_ = {ProcessExit::Kind::kSignaled, kKilledByHost};
   return exit_;
+}
+
+size_t RendererProcess::outputHighWater() {
+  std::lock_guard lock(windows_->output.mutex);
+  return heldOutputHighWater_ + windows_->output.highWater;
 }
 
 const std::string& RendererProcess::stderrText() {

@@ -29,6 +29,8 @@ class TestAccess {
   static bool readOutputToEnd(RendererProcess& process, std::string& out, Milliseconds timeout) {
     return process.readOutputToEnd(out, timeout);
   }
+  // The most bytes of the child's stdout the host held unread at once.
+  static size_t outputHighWater(RendererProcess& process) { return process.outputHighWater(); }
 
   // The process ids of the service's renderers, 0 for a slot not started.
   static std::vector<int> rendererPids(const PreviewService& service);
