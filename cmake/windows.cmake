@@ -124,12 +124,14 @@ endforeach()
 
 # The host library's process code under a child that behaves exactly as told, and the preview
 # service against the real renderer .exe.
-add_executable(process_child tests/windows/process_child.cpp)
+# The contract tests are the Linux build's own sources, built here on the Windows process code.
+add_executable(process_child tests/support/process_child.cpp)
 target_link_options(process_child PRIVATE -municode)
 add_executable(process_host tests/windows/process_host.cpp)
 target_link_libraries(process_host PRIVATE kfp_client)
+add_executable(windows_client_process_test tests/unit/client_process_test.cpp)
+add_executable(windows_preview_service_test tests/windows/preview_service_test.cpp)
 foreach(file client_process_test preview_service_test)
-  add_executable(windows_${file} tests/windows/${file}.cpp)
   target_link_libraries(windows_${file} PRIVATE kfp_client_testing kfp_windows_test_main)
   add_dependencies(windows_${file} process_child process_host kest-font-preview-renderer)
   add_test(NAME windows.${file} COMMAND windows_${file})
