@@ -123,8 +123,8 @@ foreach(file
 endforeach()
 
 # The host library's process code under a child that behaves exactly as told, and the preview
-# service against the real renderer .exe.
-# The contract tests are the Linux build's own sources, built here on the Windows process code.
+# service against the real renderer .exe: the Linux build's own test sources and fake child,
+# built here on the Windows process code.
 add_executable(process_child tests/support/process_child.cpp)
 target_link_options(process_child PRIVATE -municode)
 add_executable(process_host tests/windows/process_host.cpp)
