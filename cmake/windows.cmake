@@ -60,7 +60,7 @@ add_library(kfp_client_testing STATIC client/testing/client_testing.cpp)
 target_link_libraries(kfp_client_testing PUBLIC kfp_client PRIVATE kfp_protocol)
 
 # The preview tool, its PNG writer on mingw-w64's zlib linked in, so that the .exe needs no DLL
-# beside it. It finds the renderer .exe beside itself.
+# beside it. It finds the renderer .exe beside itself and takes its arguments as UTF-16 (wmain).
 set(ZLIB_USE_STATIC_LIBS ON)
 find_package(ZLIB REQUIRED)
 add_library(kfp_preview_samples STATIC
@@ -76,6 +76,7 @@ target_include_directories(kfp_preview_pages PUBLIC tools)
 target_link_libraries(kfp_preview_pages PUBLIC kfp_client ZLIB::ZLIB)
 add_executable(kfp-preview tools/preview/main.cpp tools/preview/progress_bar.cpp)
 target_link_libraries(kfp-preview PRIVATE kfp_preview_pages kfp_preview_samples kfp_client)
+target_link_options(kfp-preview PRIVATE -municode)
 
 # GoogleTest from the distribution's sources, built for Windows. It is not our code: its warnings
 # are not ours to fail on.

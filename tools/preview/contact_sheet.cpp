@@ -16,11 +16,25 @@
 namespace kfp::preview {
 namespace {
 
+// Paths are UTF-8 on both systems; on Windows the C library's narrow calls would take them in the
+// ANSI code page instead.
+std::filesystem::path pathOf(const std::string& utf8) {
+  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+std::FILE* openForWriting(const std::string& path) {
+#ifdef _WIN32
+  return _wfopen(pathOf(path).c_str(), L"wb");
+#else
+  return std::fopen(path.c_str(), "wb");
+#endif
+}
+
 // Moves `from` over `to`, replacing it; the reason in `why` when it cannot.
 bool replaceFile(const std::string& from, const std::string& to, std::string& why) {
 #ifdef _WIN32
   // The C library's rename refuses an existing target on Windows.
-  if (MoveFileExW(std::filesystem::path(from).c_str(), std::filesystem::path(to).c_str(),
+  if (MoveFileExW(pathOf(from).c_str(), pathOf(to).c_str(),
                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     return true;
   }
@@ -71,7 +85,7 @@ bool ContactSheet::writePng(const std::string& path, std::string& error) const {
   // an empty nor a half-written file.
   const std::string partial = path + ".partial";
   errno = 0;
-  std::FILE* file = std::fopen(partial.c_str(), "wb");
+  std::FILE* file = openForWriting(partial);
   bool written = file && writeGrayPng(file, pageWidth, pageHeight, fillRows);
   // A full disk shows at the flush.
   written = written && std::fflush(file) == 0 && !std::ferror(file);
@@ -86,7 +100,8 @@ bool ContactSheet::writePng(const std::string& path, std::string& error) const {
   } else if (replaceFile(partial, path, why)) {
     return true;
   }
-  std::remove(partial.c_str());
+  std::error_code ignored;
+  std::filesystem::remove(pathOf(partial), ignored);
   error = "cannot write " + path + ": " + why;
   return false;
 }

@@ -99,7 +99,8 @@ bool stderrIsTerminal() {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+// The tool itself, on arguments in UTF-8.
+static int previewMain(int argc, char** argv) {
   preview::Options options;
   options.rendererPath = defaultRendererPath();
   std::string error;
@@ -229,3 +230,25 @@ int main(int argc, char** argv) {
                 static_cast<unsigned long long>(stats.rendererRestarts));
   return 0;
 }
+
+#ifdef _WIN32
+// Arguments as UTF-8 whatever the code page, so that any path reaches the files and the renderer
+// intact.
+int wmain(int argc, wchar_t** argv) {
+  std::vector<std::string> args;
+  for (int i = 0; i < argc; ++i) {
+    const int n = WideCharToMultiByte(CP_UTF8, 0, argv[i], -1, nullptr, 0, nullptr, nullptr);
+    std::string arg(size_t(n > 0 ? n - 1 : 0), '\0');
+    if (n > 1) WideCharToMultiByte(CP_UTF8, 0, argv[i], -1, arg.data(), n, nullptr, nullptr);
+    args.push_back(std::move(arg));
+  }
+  std::vector<char*> pointers;
+  for (std::string& arg : args) pointers.push_back(arg.data());
+  pointers.push_back(nullptr);
+  return previewMain(argc, pointers.data());
+}
+#else
+int main(int argc, char** argv) {
+  return previewMain(argc, argv);
+}
+#endif
