@@ -219,7 +219,10 @@ TEST(RendererProcessTest, AWriteToAChildThatStopsReadingEndsAtItsDeadline) {
   auto process = child({"sleep"});
   ASSERT_TRUE(process);
   const std::vector<uint8_t> payload(1u << 20, 1);
+  const auto started = std::chrono::steady_clock::now();
   EXPECT_FALSE(process->writeFrame(10, "{}", payload, Milliseconds(500)));
+  // Given up at the deadline, not left waiting for a reader that never comes.
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
   const ProcessExit exit = process->kill();
   EXPECT_EQ(exit.kind, ProcessExit::Kind::kSignaled) << exit.describe();
 }
