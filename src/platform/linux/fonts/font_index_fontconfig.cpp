@@ -4,10 +4,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <thread>
 #include <tuple>
 
 #include "base/utf8.h"
 #include "platform/linux/c_handles.h"
+#include "platform/linux/fonts/face_name_reader.h"
 #include "platform/linux/fonts/font_index_names.h"
 #include "platform/linux/fonts/font_index_variations.h"
 #include "platform/linux/fonts/fontconfig_listing.h"
@@ -75,6 +77,9 @@ std::optional<FontRecord> recordFromPattern(FcPattern* pattern) {
 }
 
 using FaceKey = std::pair<std::string, uint32_t>;
+
+// Reading name tables is mostly waiting on the kernel for small files: a few threads share it.
+constexpr unsigned kNameReadingThreads = 4;
 
 // fontconfig prints configuration warnings on standard error, which the renderer keeps empty.
 // Loading happens once, at startup, before any other thread exists.
@@ -190,20 +195,10 @@ std::optional<InstalledFonts> listInstalledFonts() {
                             }),
                 records.end());
 
-  // Names fontconfig merged away are read from each face's name table, one open per face.
-  for (size_t first = 0; first < records.size();) {
-    size_t end = first + 1;
-    while (end < records.size() && records[end].path == records[first].path &&
-           records[end].faceIndex == records[first].faceIndex) {
-      ++end;
-    }
-    HbBlobPtr blob(hb_blob_create_from_file_or_fail(records[first].path.c_str()));
-    if (blob) {
-      HbFacePtr face(hb_face_create(blob.get(), records[first].faceIndex));
-      for (size_t i = first; i < end; ++i) addNameTableNames(face.get(), records[i]);
-    }
-    first = end;
-  }
+  // Names fontconfig merged away are read from each face's name table, once per face. The threads
+  // end before this returns, so confinement still starts with the process single-threaded.
+  addOwnNames(records,
+              std::min(kNameReadingThreads, std::max(1u, std::thread::hardware_concurrency())));
 
   std::sort(variableKeys.begin(), variableKeys.end());
   variableKeys.erase(std::unique(variableKeys.begin(), variableKeys.end()), variableKeys.end());
