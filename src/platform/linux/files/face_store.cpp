@@ -62,16 +62,22 @@ std::shared_ptr<FaceHandle> FaceStore::handle(const FontRecord& record) {
     std::shared_ptr<FaceHandle> known = it->second.lock();
     if (known && !known->failed_) return known;
   }
-  std::shared_ptr<LoadedFace> face = openFace(key, record, nullptr);
-  if (!face) return nullptr;
   auto handle = std::make_shared<FaceHandle>();
-  handle->record_ = record;
-  // The names are the index's and the open face's business; a handle only needs to reopen.
-  handle->record_.postScriptName.clear();
-  handle->record_.fullNames.clear();
-  handle->record_.typographicFamilyNames.clear();
-  handle->record_.wwsFamilyNames.clear();
-  handle->record_.win32FamilyNames.clear();
+  // The names are the index's and the open face's business; a handle and a face only need to
+  // (re)open, so the names are not copied at all.
+  FontRecord& unnamed = handle->record_;
+  unnamed.path = record.path;
+  unnamed.faceIndex = record.faceIndex;
+  unnamed.namedInstance = record.namedInstance;
+  unnamed.scalable = record.scalable;
+  unnamed.color = record.color;
+  unnamed.weight = record.weight;
+  unnamed.stretch = record.stretch;
+  unnamed.style = record.style;
+  unnamed.axes = record.axes;
+  unnamed.coordinates = record.coordinates;
+  std::shared_ptr<LoadedFace> face = openFace(key, unnamed, nullptr);
+  if (!face) return nullptr;
   handle->identity_ = face->file().identity();
   use(face);
   handles_[std::move(key)] = handle;
