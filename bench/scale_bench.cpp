@@ -9,7 +9,9 @@
 // after it and whether the next Ping gets its Pong; and, in this process, reopening a released face
 // beside its first opening.
 //
-//   scale_bench [N] [--baseline PATH-OF-ANOTHER-RENDERER]   (N defaults to 20000)
+//   scale_bench [N] [--baseline PATH-OF-ANOTHER-RENDERER] [--all-rounds R]   (N defaults to 20000)
+//
+// With --all-rounds, only the one Measure naming all N, R times, the renderers taking turns.
 
 #include <fontconfig/fontconfig.h>
 #include <unistd.h>
@@ -269,6 +271,37 @@ const char* pingOutcome(Client& renderer) {
   return "another frame";
 }
 
+struct AllMeasured {
+  bool ok = false;
+  double wallMs = 0, cpuMs = 0, mib = 0;
+  size_t resolved = 0;
+  const char* ping = "";
+};
+
+// A fresh renderer with every font registered, then one Measure naming them all.
+AllMeasured measureAll(const std::string& path, const std::vector<std::string>& names) {
+  AllMeasured out;
+  uint64_t generation = 0;
+  double ms = 0;
+  auto renderer = startRenderer(path);
+  if (!renderer || !registerAll(*renderer, names, &ms)) return out;
+  const double cpuBefore = cpuMs(renderer->pid());
+  const auto start = Clock::now();
+  const auto all = renderer->measureAndWait(requestFor(0, names.size(), &generation));
+  out.wallMs = msSince(start);
+  out.cpuMs = cpuMs(renderer->pid()) - cpuBefore;
+  out.mib = double(anonymousKiB(renderer->pid())) / 1024;
+  if (!all) {
+    std::printf("  one Measure naming all %zu: failed (%s)\n", names.size(),
+                all.error().describe().c_str());
+    return out;
+  }
+  for (const auto& item : all->items) out.resolved += item.resolved;
+  out.ping = pingOutcome(*renderer);
+  out.ok = true;
+  return out;
+}
+
 void runRenderer(const char* label, const std::string& path, const Collection& fonts) {
   std::printf("== %s (%s)\n", label, path.c_str());
   const size_t n = fonts.postScriptNames().size();
@@ -343,24 +376,34 @@ void runRenderer(const char* label, const std::string& path, const Collection& f
               n, pingOutcome(*renderer));
   renderer.reset();
 
-  renderer = startRenderer(path);
-  if (!renderer || !registerAll(*renderer, fonts.postScriptNames(), &ms)) return;
-  const double cpuBefore = cpuMs(renderer->pid());
-  start = Clock::now();
-  const auto all = renderer->measureAndWait(requestFor(0, n, &generation));
-  const double allMs = msSince(start);
-  const double allCpuMs = cpuMs(renderer->pid()) - cpuBefore;
-  const double allMiB = double(anonymousKiB(renderer->pid())) / 1024;
-  if (!all) {
-    std::printf("  one Measure naming all %zu: failed (%s)\n", n, all.error().describe().c_str());
-    return;
-  }
-  resolved = 0;
-  for (const auto& item : all->items) resolved += item.resolved;
+  const AllMeasured all = measureAll(path, fonts.postScriptNames());
+  if (!all.ok) return;
   std::printf(
       "  one Measure naming all %zu:       %8.1f ms (renderer CPU %.0f ms), then %.1f MiB "
       "anonymous (%zu resolved); next Ping gets %s\n",
-      n, allMs, allCpuMs, allMiB, resolved, pingOutcome(*renderer));
+      n, all.wallMs, all.cpuMs, all.mib, all.resolved, all.ping);
+}
+
+// Rounds of the one Measure naming all fonts alone, the renderers taking turns so that both see
+// the same machine load; the medians.
+void alternateMeasureAll(const std::vector<std::pair<const char*, std::string>>& renderers,
+                         const std::vector<std::string>& names, int rounds) {
+  std::printf("== one Measure naming all %zu, %d rounds taking turns\n", names.size(), rounds);
+  std::vector<std::vector<double>> wall(renderers.size()), cpu(renderers.size());
+  for (int round = 0; round < rounds; ++round) {
+    for (size_t r = 0; r < renderers.size(); ++r) {
+      const AllMeasured all = measureAll(renderers[r].second, names);
+      if (!all.ok) return;
+      wall[r].push_back(all.wallMs);
+      cpu[r].push_back(all.cpuMs);
+    }
+  }
+  for (size_t r = 0; r < renderers.size(); ++r) {
+    std::printf("  %-18s median %8.1f ms wall, %8.1f ms renderer CPU", renderers[r].first,
+                median(wall[r]), median(cpu[r]));
+    if (r > 0) std::printf("   (%.2fx of the first)", median(wall[r]) / median(wall[0]));
+    std::printf("\n");
+  }
 }
 
 // ---- in this process ----
@@ -417,9 +460,12 @@ void reopenCost(size_t faces) {
 int main(int argc, char** argv) {
   size_t n = 20000;
   std::string baseline;
+  int allRounds = 0;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--baseline") == 0 && i + 1 < argc) {
       baseline = argv[++i];
+    } else if (std::strcmp(argv[i], "--all-rounds") == 0 && i + 1 < argc) {
+      allRounds = std::atoi(argv[++i]);
     } else {
       n = std::strtoul(argv[i], nullptr, 10);
     }
@@ -440,6 +486,13 @@ int main(int argc, char** argv) {
   if (!kfp::startRenderer(KFP_RENDERER_PATH, &cold)) return 1;
   std::printf("spawn to HelloAck, cold fontconfig cache: %.1f ms\n", cold);
 
+  if (allRounds > 0) {
+    std::vector<std::pair<const char*, std::string>> renderers = {
+        {"this renderer", KFP_RENDERER_PATH}};
+    if (!baseline.empty()) renderers.push_back({"baseline renderer", baseline});
+    kfp::alternateMeasureAll(renderers, fonts.postScriptNames(), allRounds);
+    return 0;
+  }
   kfp::runRenderer("this renderer", KFP_RENDERER_PATH, fonts);
   if (!baseline.empty()) kfp::runRenderer("baseline renderer", baseline, fonts);
   kfp::reopenCost(300);
