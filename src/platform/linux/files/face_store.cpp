@@ -64,8 +64,9 @@ std::shared_ptr<FaceHandle> FaceStore::handle(const FontRecord& record) {
   }
   auto handle = std::make_shared<FaceHandle>();
   // The names are the index's and the open face's business; a handle and a face only need to
-  // (re)open, so the names are not copied at all.
+  // (re)open, so of the names only the PostScript name, which tells faces apart, is copied.
   FontRecord& unnamed = handle->record_;
+  unnamed.postScriptName = record.postScriptName;
   unnamed.path = record.path;
   unnamed.faceIndex = record.faceIndex;
   unnamed.namedInstance = record.namedInstance;
