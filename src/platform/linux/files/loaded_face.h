@@ -62,6 +62,8 @@ class LoadedFace {
   // The FreeType face, opened on first use: measuring needs only the HarfBuzz font. nullptr when
   // FreeType cannot open the face.
   FT_Face ftFace() const;
+  // Whether the FreeType face has been opened (and not failed to).
+  bool hasFreeTypeFace() const { return ftFace_ != nullptr; }
   hb_font_t* hbFont() const { return hbFont_.get(); }
   // Whether the font calls itself bold (OS/2 fsSelection, else head macStyle), as FreeType's style
   // flags say.
