@@ -111,27 +111,32 @@ hb_face_t* createNameOnlyFace(const std::string& nameTable) {
 }
 
 void addOwnNames(std::span<FontRecord> records, unsigned threads) {
-  std::vector<size_t> starts;
+  std::vector<std::pair<size_t, size_t>> groups;
   for (size_t i = 0; i < records.size(); ++i) {
     if (i == 0 || records[i].path != records[i - 1].path ||
         records[i].faceIndex != records[i - 1].faceIndex) {
-      starts.push_back(i);
+      if (!groups.empty()) groups.back().second = i;
+      groups.push_back({i, records.size()});
     }
   }
-  starts.push_back(records.size());
-  const size_t groups = starts.size() - 1;
+  addOwnNamesOfGroups(records, groups, threads);
+}
+
+void addOwnNamesOfGroups(std::span<FontRecord> records,
+                         std::span<const std::pair<size_t, size_t>> groups, unsigned threads) {
   std::atomic<size_t> next{0};
   const auto work = [&] {
     std::string buffer;
     for (;;) {
       const size_t from = next.fetch_add(kGroupsPerTake, std::memory_order_relaxed);
-      if (from >= groups) return;
-      for (size_t g = from; g < std::min(groups, from + kGroupsPerTake); ++g) {
-        addNamesOfFace(records.subspan(starts[g], starts[g + 1] - starts[g]), buffer);
+      if (from >= groups.size()) return;
+      for (size_t g = from; g < std::min(groups.size(), from + kGroupsPerTake); ++g) {
+        addNamesOfFace(records.subspan(groups[g].first, groups[g].second - groups[g].first),
+                       buffer);
       }
     }
   };
-  threads = std::max(1u, std::min<unsigned>(threads, unsigned(groups / kGroupsPerTake) + 1));
+  threads = std::max(1u, std::min<unsigned>(threads, unsigned(groups.size() / kGroupsPerTake) + 1));
   std::vector<std::thread> helpers;
   for (unsigned i = 1; i < threads; ++i) {
     try {
@@ -142,6 +147,12 @@ void addOwnNames(std::span<FontRecord> records, unsigned threads) {
   }
   work();
   for (std::thread& helper : helpers) helper.join();
+}
+
+unsigned nameReadingThreads() {
+  // Reading name tables is mostly waiting on the kernel for small files: a few threads share it.
+  constexpr unsigned kMost = 4;
+  return std::min(kMost, std::max(1u, std::thread::hardware_concurrency()));
 }
 
 }  // namespace kfp::linux_backend

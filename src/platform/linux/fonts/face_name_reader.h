@@ -31,7 +31,14 @@ hb_face_t* createNameOnlyFace(const std::string& nameTable);
 
 // Adds the name-table names of every record (addNameTableNames). Records of one file and face
 // index must be adjacent, as the index sorts them; each such group is read once. `threads` at most
-// are used (at least one).
+// are used (at least one; where threads cannot be made, the calling thread does all).
 void addOwnNames(std::span<FontRecord> records, unsigned threads);
+
+// The same for the records [first, end) of each given group, each group one face's records.
+void addOwnNamesOfGroups(std::span<FontRecord> records,
+                         std::span<const std::pair<size_t, size_t>> groups, unsigned threads);
+
+// The threads start-up name reading uses.
+unsigned nameReadingThreads();
 
 }  // namespace kfp::linux_backend

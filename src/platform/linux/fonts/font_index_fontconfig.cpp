@@ -78,9 +78,6 @@ std::optional<FontRecord> recordFromPattern(FcPattern* pattern) {
 
 using FaceKey = std::pair<std::string, uint32_t>;
 
-// Reading name tables is mostly waiting on the kernel for small files: a few threads share it.
-constexpr unsigned kNameReadingThreads = 4;
-
 // fontconfig prints configuration warnings on standard error, which the renderer keeps empty.
 // Loading happens once, at startup, before any other thread exists.
 class StderrSilenced {
@@ -195,24 +192,31 @@ std::optional<InstalledFonts> listInstalledFonts() {
                             }),
                 records.end());
 
-  // Names fontconfig merged away are read from each face's name table, once per face. The threads
-  // end before this returns, so confinement still starts with the process single-threaded.
-  addOwnNames(records,
-              std::min(kNameReadingThreads, std::max(1u, std::thread::hardware_concurrency())));
-
+  // Names fontconfig merged away are in each face's name table. They are read when a record is
+  // first used or a name other than a PostScript name is looked up (FontIndex), except for
+  // variable faces, whose instances' full names are built from them here.
+  installed.ownNamesPending.assign(records.size(), true);
   std::sort(variableKeys.begin(), variableKeys.end());
   variableKeys.erase(std::unique(variableKeys.begin(), variableKeys.end()), variableKeys.end());
+  std::vector<std::pair<size_t, size_t>> variableGroups;
   for (const FaceKey& key : variableKeys) {
-    std::optional<VariableFaceData> data = readVariableFace(key.first, key.second);
-    if (!data) continue;
     auto first = std::lower_bound(
         records.begin(), records.end(), key, [](const FontRecord& r, const FaceKey& k) {
           return std::tie(r.path, r.faceIndex) < std::tie(k.first, k.second);
         });
-    for (auto it = first;
-         it != records.end() && it->path == key.first && it->faceIndex == key.second; ++it) {
-      applyVariableFace(*data, *it);
-    }
+    auto end = first;
+    while (end != records.end() && end->path == key.first && end->faceIndex == key.second) ++end;
+    if (first == end) continue;
+    variableGroups.push_back({size_t(first - records.begin()), size_t(end - records.begin())});
+    std::fill(installed.ownNamesPending.begin() + (first - records.begin()),
+              installed.ownNamesPending.begin() + (end - records.begin()), false);
+  }
+  addOwnNamesOfGroups(records, variableGroups, nameReadingThreads());
+  for (const auto& [first, end] : variableGroups) {
+    std::optional<VariableFaceData> data =
+        readVariableFace(records[first].path, records[first].faceIndex);
+    if (!data) continue;
+    for (size_t i = first; i < end; ++i) applyVariableFace(*data, records[i]);
   }
   return installed;
 }
