@@ -11,6 +11,7 @@
 namespace kfp::linux_backend {
 namespace {
 
+
 std::u16string instanceFullName(const std::u16string& family, const std::u16string& subfamily) {
   if (subfamily.empty() || subfamily == u"Regular") return family;
   return family + u" " + subfamily;
