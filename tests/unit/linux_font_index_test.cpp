@@ -1,6 +1,7 @@
 // The font index built from the fonts installed on this machine, the fontconfig readings it rests
 // on, and the name tables it reads when first needed.
 
+#include <fontconfig/fontconfig.h>
 #include <gtest/gtest.h>
 
 #include <set>
@@ -333,6 +334,48 @@ TEST(LazyNameReading, EveryWayInGivesTheNamesOfReadingThemAllAtStartUp) {
     }
     EXPECT_EQ(index->recordsAwaitingOwnNames(), 0u);
   }
+}
+
+}  // namespace
+}  // namespace kfp::linux_backend
+
+namespace kfp::linux_backend {
+namespace {
+
+// The index reads the configuration's font sets in place; it must hold exactly the faces a
+// fontconfig listing gives (the variable-font patterns aside, which only mark faces with axes).
+TEST(FontconfigReading, RecordsAreTheFacesTheListingGives) {
+  std::optional<InstalledFonts> installed = listInstalledFonts();
+  ASSERT_TRUE(installed.has_value());
+  std::set<std::tuple<std::string, uint32_t, uint32_t>> indexed;
+  for (const FontRecord& r : installed->records) {
+    indexed.insert({r.path, r.faceIndex, r.namedInstance});
+  }
+  FcConfig* config = FcInitLoadConfigAndFonts();
+  ASSERT_NE(config, nullptr);
+  FcPattern* all = FcPatternCreate();
+  FcObjectSet* objects = FcObjectSetBuild(FC_FILE, FC_INDEX, FC_VARIABLE, nullptr);
+  FcFontSet* fonts = FcFontList(config, all, objects);
+  ASSERT_NE(fonts, nullptr);
+  std::set<std::tuple<std::string, uint32_t, uint32_t>> listed;
+  for (int i = 0; i < fonts->nfont; ++i) {
+    FcChar8* file = nullptr;
+    int index = 0;
+    FcBool variable = FcFalse;
+    FcPatternGetBool(fonts->fonts[i], FC_VARIABLE, 0, &variable);
+    if (variable || FcPatternGetString(fonts->fonts[i], FC_FILE, 0, &file) != FcResultMatch) {
+      continue;
+    }
+    FcPatternGetInteger(fonts->fonts[i], FC_INDEX, 0, &index);
+    listed.insert(
+        {reinterpret_cast<const char*>(file), uint32_t(index) & 0xFFFF, uint32_t(index) >> 16});
+  }
+  FcFontSetDestroy(fonts);
+  FcObjectSetDestroy(objects);
+  FcPatternDestroy(all);
+  FcConfigDestroy(config);
+  EXPECT_GT(listed.size(), 10u);
+  EXPECT_EQ(indexed, listed);
 }
 
 }  // namespace

@@ -151,34 +151,34 @@ std::optional<InstalledFonts> listInstalledFonts() {
   // The index is a snapshot: never let fontconfig stat font directories again.
   FcConfigSetRescanInterval(config.get(), 0);
 
-  FcPatternPtr all(FcPatternCreate());
-  FcObjectSetPtr objects(FcObjectSetBuild(FC_FILE, FC_INDEX, FC_FAMILY, FC_FAMILYLANG, FC_FULLNAME,
-                                          FC_FULLNAMELANG, FC_POSTSCRIPT_NAME, FC_WEIGHT, FC_WIDTH,
-                                          FC_SLANT, FC_SCALABLE, FC_COLOR, FC_VARIABLE, nullptr));
-  if (!all || !objects) return std::nullopt;
-  FcFontSetPtr fonts(FcFontList(config.get(), all.get(), objects.get()));
-  if (!fonts) return std::nullopt;
+  // The configuration's own font sets, read in place: the patterns of its caches, which a listing
+  // (FcFontList) would copy, object by object, only for the copies to be freed again.
+  FcFontSet* const sets[] = {FcConfigGetFonts(config.get(), FcSetSystem),
+                             FcConfigGetFonts(config.get(), FcSetApplication)};
+  size_t listed = 0;
+  for (const FcFontSet* set : sets) listed += set ? size_t(set->nfont) : 0;
 
   std::vector<FontRecord>& records = installed.records;
-  records.reserve(size_t(fonts->nfont));
+  records.reserve(listed);
   std::vector<FaceKey> variableKeys;
-  for (int i = 0; i < fonts->nfont; ++i) {
-    FcPattern* pattern = fonts->fonts[i];
-    if (patternBool(pattern, FC_VARIABLE, false)) {
-      // The whole-file pattern of a variable font duplicates its default instance; it only tells
-      // us that the face has axes.
-      if (const char* file = patternString(pattern, FC_FILE, 0)) {
-        int index = 0;
-        FcPatternGetInteger(pattern, FC_INDEX, 0, &index);
-        variableKeys.push_back({file, uint32_t(index) & 0xFFFF});
+  for (const FcFontSet* set : sets) {
+    for (int i = 0; set && i < set->nfont; ++i) {
+      FcPattern* pattern = set->fonts[i];
+      if (patternBool(pattern, FC_VARIABLE, false)) {
+        // The whole-file pattern of a variable font duplicates its default instance; it only
+        // tells us that the face has axes.
+        if (const char* file = patternString(pattern, FC_FILE, 0)) {
+          int index = 0;
+          FcPatternGetInteger(pattern, FC_INDEX, 0, &index);
+          variableKeys.push_back({file, uint32_t(index) & 0xFFFF});
+        }
+        continue;
       }
-      continue;
-    }
-    if (std::optional<FontRecord> record = recordFromPattern(pattern)) {
-      records.push_back(std::move(*record));
+      if (std::optional<FontRecord> record = recordFromPattern(pattern)) {
+        records.push_back(std::move(*record));
+      }
     }
   }
-  fonts.reset();
   config.reset();  // the index keeps everything it needs; give fontconfig's memory back
 
   std::sort(records.begin(), records.end(), [](const FontRecord& a, const FontRecord& b) {
