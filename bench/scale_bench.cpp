@@ -507,10 +507,13 @@ void printSweep(const char* label, const Sweep& sweep) {
       std::printf(" %zu: %.0f MiB;", (i + 1) * kStep, sweep.memoryMiB[i]);
     }
   }
-  // Once the face pool has filled (the first steps), memory should stay where it is.
+  // Once the face pool has filled (the first step), what remains is the resolved fonts' entries,
+  // which the renderer keeps until its cache is cleared: the growth per font after the first step.
   const auto [low, high] = std::minmax_element(sweep.memoryMiB.begin() + 1, sweep.memoryMiB.end());
-  std::printf("\n    after the first %zu: between %.1f and %.1f MiB (%+.1f MiB)\n", kStep, *low,
-              *high, sweep.memoryMiB.back() - sweep.memoryMiB[1]);
+  const double perFontKiB = (sweep.memoryMiB.back() - sweep.memoryMiB[0]) * 1024 /
+                            double((sweep.memoryMiB.size() - 1) * kStep);
+  std::printf("\n    after the first %zu: between %.1f and %.1f MiB, %.2f KiB per further font\n",
+              kStep, *low, *high, perFontKiB);
 }
 
 void previewServiceSweeps(const Collection& fonts) {

@@ -130,7 +130,8 @@ void FontIndex::readAllOwnNames() const {
       groups.push_back({i, i + 1});
     }
   }
-  addOwnNamesOfGroups(records_, groups, nameReadingThreads());
+  // On the calling thread: this may run after confinement, where no thread may be started.
+  addOwnNamesOfGroups(records_, groups, 1);
   std::fill(ownNamesPending_.begin(), ownNamesPending_.end(), false);
   pendingRecords_ = 0;
 }

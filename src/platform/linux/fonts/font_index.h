@@ -42,7 +42,7 @@ class FontIndex {
   }
   // The record without waiting for its own name table: for its file, face, style and axes.
   const FontRecord& recordWithoutOwnNames(uint32_t id) const { return records_[id]; }
-  // Reads every name table still to be read (a few threads where they can be made).
+  // Reads every name table still to be read.
   void readAllOwnNames() const;
   // How many records still wait for their name table's names.
   size_t recordsAwaitingOwnNames() const { return pendingRecords_; }
