@@ -1,10 +1,11 @@
 #pragma once
-// Reads the name tables of many installed faces at start-up, for the font index.
+// Reads the name tables of installed faces for the font index.
 //
 // Each face's name table is read with pread() into a private buffer: only the table directory and
 // the name table are read, nothing is mapped (a file shrinking meanwhile gives a short read, not a
-// bus error), and the faces are shared out over a few threads that end before this returns. A file
-// that is not an sfnt or a collection of them is read through HarfBuzz, as before.
+// bus error). Given more than one thread, the faces are shared out over threads that end before
+// the call returns; only start-up may ask for that, as a confined renderer starts no thread. A file
+// that is neither an sfnt nor a collection of them is read through HarfBuzz.
 
 #include <hb.h>
 
