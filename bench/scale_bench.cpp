@@ -9,9 +9,20 @@
 // after it and whether the next Ping gets its Pong; and, in this process, reopening a released face
 // beside its first opening.
 //
-//   scale_bench [N] [--baseline PATH-OF-ANOTHER-RENDERER]   (N defaults to 20000)
+// Then a Render sweep of all N through the preview service (restarts, the renderer's memory,
+// renders per second) beside the first 1 000, and kfp-preview's peak resident memory over all N
+// beside over the first 1 000.
+//
+//   scale_bench [N] [--baseline PATH-OF-ANOTHER-RENDERER] [--all-rounds R]   (N defaults to 20000)
+//
+// With --all-rounds, only the one Measure naming all N, R times, the renderers taking turns.
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <fontconfig/fontconfig.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -23,6 +34,7 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -31,6 +43,7 @@
 #include "platform/linux/fonts/font_index.h"
 #include "platform/linux/fonts/font_set.h"
 #include "platform/linux/text/text_engine.h"
+#include "preview_service.h"
 #include "protocol/message_types.h"
 
 namespace kfp {
@@ -173,6 +186,7 @@ class Collection {
   }
   bool ok() const { return !postScriptNames_.empty(); }
   fs::path config() const { return directory_ / "fonts.conf"; }
+  fs::path directory() const { return directory_; }
   const std::vector<std::string>& postScriptNames() const { return postScriptNames_; }
   size_t sourceCount() const { return sourceCount_; }
   size_t bytes() const { return bytes_; }
@@ -269,6 +283,37 @@ const char* pingOutcome(Client& renderer) {
   return "another frame";
 }
 
+struct AllMeasured {
+  bool ok = false;
+  double wallMs = 0, cpuMs = 0, mib = 0;
+  size_t resolved = 0;
+  const char* ping = "";
+};
+
+// A fresh renderer with every font registered, then one Measure naming them all.
+AllMeasured measureAll(const std::string& path, const std::vector<std::string>& names) {
+  AllMeasured out;
+  uint64_t generation = 0;
+  double ms = 0;
+  auto renderer = startRenderer(path);
+  if (!renderer || !registerAll(*renderer, names, &ms)) return out;
+  const double cpuBefore = cpuMs(renderer->pid());
+  const auto start = Clock::now();
+  const auto all = renderer->measureAndWait(requestFor(0, names.size(), &generation));
+  out.wallMs = msSince(start);
+  out.cpuMs = cpuMs(renderer->pid()) - cpuBefore;
+  out.mib = double(anonymousKiB(renderer->pid())) / 1024;
+  if (!all) {
+    std::printf("  one Measure naming all %zu: failed (%s)\n", names.size(),
+                all.error().describe().c_str());
+    return out;
+  }
+  for (const auto& item : all->items) out.resolved += item.resolved;
+  out.ping = pingOutcome(*renderer);
+  out.ok = true;
+  return out;
+}
+
 void runRenderer(const char* label, const std::string& path, const Collection& fonts) {
   std::printf("== %s (%s)\n", label, path.c_str());
   const size_t n = fonts.postScriptNames().size();
@@ -343,24 +388,209 @@ void runRenderer(const char* label, const std::string& path, const Collection& f
               n, pingOutcome(*renderer));
   renderer.reset();
 
-  renderer = startRenderer(path);
-  if (!renderer || !registerAll(*renderer, fonts.postScriptNames(), &ms)) return;
-  const double cpuBefore = cpuMs(renderer->pid());
-  start = Clock::now();
-  const auto all = renderer->measureAndWait(requestFor(0, n, &generation));
-  const double allMs = msSince(start);
-  const double allCpuMs = cpuMs(renderer->pid()) - cpuBefore;
-  const double allMiB = double(anonymousKiB(renderer->pid())) / 1024;
-  if (!all) {
-    std::printf("  one Measure naming all %zu: failed (%s)\n", n, all.error().describe().c_str());
-    return;
-  }
-  resolved = 0;
-  for (const auto& item : all->items) resolved += item.resolved;
+  const AllMeasured all = measureAll(path, fonts.postScriptNames());
+  if (!all.ok) return;
   std::printf(
       "  one Measure naming all %zu:       %8.1f ms (renderer CPU %.0f ms), then %.1f MiB "
       "anonymous (%zu resolved); next Ping gets %s\n",
-      n, allMs, allCpuMs, allMiB, resolved, pingOutcome(*renderer));
+      n, all.wallMs, all.cpuMs, all.mib, all.resolved, all.ping);
+}
+
+// Rounds of the one Measure naming all fonts alone, the renderers taking turns so that both see
+// the same machine load; the medians.
+void alternateMeasureAll(const std::vector<std::pair<const char*, std::string>>& renderers,
+                         const std::vector<std::string>& names, int rounds) {
+  std::printf("== one Measure naming all %zu, %d rounds taking turns\n", names.size(), rounds);
+  std::vector<std::vector<double>> wall(renderers.size()), cpu(renderers.size());
+  for (int round = 0; round < rounds; ++round) {
+    for (size_t r = 0; r < renderers.size(); ++r) {
+      const AllMeasured all = measureAll(renderers[r].second, names);
+      if (!all.ok) return;
+      wall[r].push_back(all.wallMs);
+      cpu[r].push_back(all.cpuMs);
+    }
+  }
+  for (size_t r = 0; r < renderers.size(); ++r) {
+    std::printf("  %-18s median %8.1f ms wall, %8.1f ms renderer CPU", renderers[r].first,
+                median(wall[r]), median(cpu[r]));
+    if (r > 0) std::printf("   (%.2fx of the first)", median(wall[r]) / median(wall[0]));
+    std::printf("\n");
+  }
+}
+
+// ---- through the preview service ----
+
+// The renderers this process started, by parent process id and name.
+std::vector<pid_t> rendererChildren() {
+  std::vector<pid_t> pids;
+  DIR* proc = opendir("/proc");
+  if (!proc) return pids;
+  while (const dirent* entry = readdir(proc)) {
+    const pid_t pid = pid_t(std::strtol(entry->d_name, nullptr, 10));
+    if (pid <= 0) continue;
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    // pid (comm) state ppid ...
+    const size_t close = line.rfind(')');
+    if (close == std::string::npos || line.find("(kest-font-prev") == std::string::npos) continue;
+    char state = 0;
+    long parent = 0;
+    if (std::sscanf(line.c_str() + close + 1, " %c %ld", &state, &parent) == 2 &&
+        parent == long(getpid())) {
+      pids.push_back(pid);
+    }
+  }
+  closedir(proc);
+  return pids;
+}
+
+struct Sweep {
+  bool ok = false;
+  double seconds = 0;
+  size_t rendered = 0, drawn = 0;
+  uint64_t restarts = 0;
+  std::vector<double> memoryMiB;  // the renderer's anonymous memory after every kStep fonts
+};
+
+// One Render of `count` fonts through a one-renderer preview service, the renderer's memory read
+// after every kStep results.
+Sweep serviceSweep(const std::vector<std::string>& names, size_t count, size_t newFacesPerBatch) {
+  Sweep sweep;
+  client::PreviewServiceOptions options;
+  options.rendererPath = KFP_RENDERER_PATH;
+  options.workers = 1;
+  options.replyTimeout = client::Milliseconds(600000);
+  options.newFacesPerBatch = newFacesPerBatch;
+  client::PreviewService previews(options);
+  std::vector<FontDescriptor> fonts;
+  for (size_t i = 0; i < names.size(); ++i) {
+    fonts.push_back({.fontId = std::to_string(i), .postScriptName = names[i]});
+  }
+  previews.setFonts(std::move(fonts));
+  client::PreviewRequest request;
+  request.text = kText;
+  request.fontSize = 28;
+  request.width = 400;
+  // Started and registered before the clock runs: the sweep is what is timed.
+  request.fontIds = {"0"};
+  if (!previews.measure(request)) return sweep;
+  request.fontIds.clear();
+  for (size_t i = 0; i < count; ++i) request.fontIds.push_back(std::to_string(i));
+  std::mutex lock;
+  const auto start = Clock::now();
+  const auto done = previews.render(request, [&](size_t, client::RenderResult&& result) {
+    std::lock_guard<std::mutex> hold(lock);
+    ++sweep.rendered;
+    sweep.drawn += result.resolved;
+    if (sweep.rendered % kStep == 0) {
+      double kib = 0;
+      for (pid_t pid : rendererChildren()) kib += double(anonymousKiB(pid));
+      sweep.memoryMiB.push_back(kib / 1024);
+    }
+  });
+  sweep.seconds = msSince(start) / 1000;
+  sweep.restarts = previews.stats().rendererRestarts;
+  sweep.ok = bool(done);
+  if (!done) std::printf("  the sweep failed: %s\n", done.error().describe().c_str());
+  return sweep;
+}
+
+void printSweep(const char* label, const Sweep& sweep) {
+  std::printf("  %-34s %6zu drawn of %zu in %6.2f s, %7.0f renders/s, %llu restarts\n", label,
+              sweep.drawn, sweep.rendered, sweep.seconds, double(sweep.rendered) / sweep.seconds,
+              static_cast<unsigned long long>(sweep.restarts));
+  if (sweep.memoryMiB.size() < 2) return;
+  std::printf("    renderer memory by fonts drawn:");
+  for (size_t i = 0; i < sweep.memoryMiB.size(); ++i) {
+    if (i == 0 || (i + 1) % 4 == 0 || i + 1 == sweep.memoryMiB.size()) {
+      std::printf(" %zu: %.0f MiB;", (i + 1) * kStep, sweep.memoryMiB[i]);
+    }
+  }
+  // Once the face pool has filled (the first step), what remains is the resolved fonts' entries,
+  // which the renderer keeps until its cache is cleared: the growth per font after the first step.
+  const auto [low, high] = std::minmax_element(sweep.memoryMiB.begin() + 1, sweep.memoryMiB.end());
+  const double perFontKiB = (sweep.memoryMiB.back() - sweep.memoryMiB[0]) * 1024 /
+                            double((sweep.memoryMiB.size() - 1) * kStep);
+  std::printf("\n    after the first %zu: between %.1f and %.1f MiB, %.2f KiB per further font\n",
+              kStep, *low, *high, perFontKiB);
+}
+
+void previewServiceSweeps(const Collection& fonts) {
+  const std::vector<std::string>& names = fonts.postScriptNames();
+  std::printf("== a Render sweep through the preview service (one renderer)\n");
+  const Sweep first = serviceSweep(names, std::min(names.size(), kStep), 512);
+  const Sweep all = serviceSweep(names, names.size(), 512);
+  // The batches cut by reply size alone, as before the service counted unresolved faces.
+  const Sweep uncut = serviceSweep(names, names.size(), names.size());
+  if (!first.ok || !all.ok || !uncut.ok) return;
+  printSweep("the first 1 000 (baseline):", first);
+  printSweep("all, new faces cut per batch:", all);
+  printSweep("all, batches cut by size only:", uncut);
+  std::printf("  throughput of all against the first 1 000: %.2fx\n",
+              (double(all.rendered) / all.seconds) / (double(first.rendered) / first.seconds));
+}
+
+// ---- the preview tool ----
+
+struct ToolRun {
+  bool ok = false;
+  double seconds = 0;
+  long peakKiB = 0;
+  int status = 0;
+  size_t pages = 0;
+};
+
+// kfp-preview over the first `limit` fonts (all when 0), its own peak resident memory from wait4.
+ToolRun runPreviewTool(const Collection& fonts, size_t limit) {
+  ToolRun run;
+  const fs::path out = fonts.directory() / ("sheet-" + std::to_string(limit));
+  fs::create_directories(out);
+  const std::string output = (out / "preview.png").string();
+  std::vector<std::string> args = {KFP_PREVIEW_PATH, "--renderer", KFP_RENDERER_PATH};
+  if (limit > 0) {
+    args.push_back("--limit");
+    args.push_back(std::to_string(limit));
+  }
+  args.push_back(output);
+  std::vector<char*> argv;
+  for (std::string& arg : args) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+  pid_t pid = 0;
+  const auto start = Clock::now();
+  const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (spawned != 0) return run;
+  struct rusage usage {};
+  if (wait4(pid, &run.status, 0, &usage) != pid) return run;
+  run.seconds = msSince(start) / 1000;
+  run.peakKiB = usage.ru_maxrss;
+  for (const auto& entry : fs::directory_iterator(out))
+    run.pages += entry.path().extension() == ".png";
+  run.ok = WIFEXITED(run.status) && WEXITSTATUS(run.status) == 0;
+  fs::remove_all(out);
+  return run;
+}
+
+void previewToolMemory(const Collection& fonts) {
+  const size_t n = fonts.postScriptNames().size();
+  std::printf("== kfp-preview over the collection (%s)\n", KFP_PREVIEW_PATH);
+  const ToolRun first = runPreviewTool(fonts, std::min(n, kStep));
+  const ToolRun all = runPreviewTool(fonts, 0);
+  for (const auto& [label, run] :
+       {std::pair{"the first 1 000 (baseline):", &first}, std::pair{"all fonts:", &all}}) {
+    std::printf("  %-28s %s, %zu pages in %6.1f s, peak resident %7.1f MiB\n", label,
+                run->ok ? "exit 0" : "FAILED", run->pages, run->seconds,
+                double(run->peakKiB) / 1024);
+  }
+  if (first.peakKiB > 0) {
+    std::printf("  peak resident of all against the first 1 000: %.2fx\n",
+                double(all.peakKiB) / double(first.peakKiB));
+  }
 }
 
 // ---- in this process ----
@@ -417,9 +647,12 @@ void reopenCost(size_t faces) {
 int main(int argc, char** argv) {
   size_t n = 20000;
   std::string baseline;
+  int allRounds = 0;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--baseline") == 0 && i + 1 < argc) {
       baseline = argv[++i];
+    } else if (std::strcmp(argv[i], "--all-rounds") == 0 && i + 1 < argc) {
+      allRounds = std::atoi(argv[++i]);
     } else {
       n = std::strtoul(argv[i], nullptr, 10);
     }
@@ -440,8 +673,17 @@ int main(int argc, char** argv) {
   if (!kfp::startRenderer(KFP_RENDERER_PATH, &cold)) return 1;
   std::printf("spawn to HelloAck, cold fontconfig cache: %.1f ms\n", cold);
 
+  if (allRounds > 0) {
+    std::vector<std::pair<const char*, std::string>> renderers = {
+        {"this renderer", KFP_RENDERER_PATH}};
+    if (!baseline.empty()) renderers.push_back({"baseline renderer", baseline});
+    kfp::alternateMeasureAll(renderers, fonts.postScriptNames(), allRounds);
+    return 0;
+  }
   kfp::runRenderer("this renderer", KFP_RENDERER_PATH, fonts);
   if (!baseline.empty()) kfp::runRenderer("baseline renderer", baseline, fonts);
+  kfp::previewServiceSweeps(fonts);
+  kfp::previewToolMemory(fonts);
   kfp::reopenCost(300);
   return 0;
 }

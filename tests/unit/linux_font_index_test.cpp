@@ -1,13 +1,17 @@
-// The font index built from the fonts installed on this machine, and the fontconfig readings it
-// rests on.
+// The font index built from the fonts installed on this machine, the fontconfig readings it rests
+// on, and the name tables it reads when first needed.
 
+#include <fontconfig/fontconfig.h>
 #include <gtest/gtest.h>
 
 #include <set>
 #include <string>
 #include <tuple>
 
+#include "platform/linux/files/face_store.h"
+#include "platform/linux/fonts/face_name_reader.h"
 #include "platform/linux/fonts/font_index.h"
+#include "platform/linux/fonts/font_set.h"
 #include "platform/linux/fonts/fontconfig_listing.h"
 
 namespace kfp::linux_backend {
@@ -233,6 +237,145 @@ TEST_F(InstalledIndex, MemoryEstimateIsSmall) {
   ASSERT_NE(index_, nullptr);
   EXPECT_GT(index_->memoryBytes(), index_->size() * sizeof(FontRecord));
   EXPECT_LT(index_->memoryBytes(), size_t(16) << 20);
+}
+
+}  // namespace
+}  // namespace kfp::linux_backend
+
+namespace kfp::linux_backend {
+namespace {
+
+std::vector<std::pair<std::u16string, std::u16string>> pairs(const std::vector<LocalizedName>& l) {
+  std::vector<std::pair<std::u16string, std::u16string>> out;
+  for (const LocalizedName& name : l) out.push_back({name.locale, name.text});
+  return out;
+}
+
+void expectSameNames(const FontRecord& got, const FontRecord& want) {
+  EXPECT_EQ(got.postScriptName, want.postScriptName);
+  EXPECT_EQ(pairs(got.fullNames), pairs(want.fullNames));
+  EXPECT_EQ(pairs(got.typographicFamilyNames), pairs(want.typographicFamilyNames));
+  EXPECT_EQ(pairs(got.wwsFamilyNames), pairs(want.wwsFamilyNames));
+  EXPECT_EQ(pairs(got.win32FamilyNames), pairs(want.win32FamilyNames));
+}
+
+// The index reads name tables when first needed; every way in gives what reading them all at
+// start-up gave: a record asked for, a face's names adopted from its open face, and every lookup by
+// a name, however the first need arose.
+TEST(LazyNameReading, EveryWayInGivesTheNamesOfReadingThemAllAtStartUp) {
+  std::optional<InstalledFonts> installed = listInstalledFonts();
+  ASSERT_TRUE(installed.has_value());
+  ASSERT_GT(installed->records.size(), 10u);
+  std::vector<FontRecord> eagerRecords = installed->records;
+  addOwnNames(eagerRecords, 2);
+  const std::shared_ptr<FontIndex> eager = FontIndex::fromRecords(eagerRecords);
+  const auto lazy = [&] {
+    return FontIndex::fromRecords(installed->records, installed->sansFamilies,
+                                  installed->ownNamesPending);
+  };
+  const uint32_t n = eager->size();
+  ASSERT_GT(lazy()->recordsAwaitingOwnNames(), n / 2) << "start-up reads only variable faces";
+
+  {
+    SCOPED_TRACE("PostScript lookups and the scalable set read nothing");
+    auto index = lazy();
+    const size_t waiting = index->recordsAwaitingOwnNames();
+    for (uint32_t id = 0; id < n; ++id) {
+      EXPECT_FALSE(index->byPostScriptName(eager->record(id).postScriptName).empty());
+    }
+    LinuxFontSet::scalableFonts(index);
+    EXPECT_EQ(index->recordsAwaitingOwnNames(), waiting);
+  }
+  {
+    SCOPED_TRACE("records asked for one by one");
+    auto index = lazy();
+    for (uint32_t id = n; id-- > 0;) expectSameNames(index->record(id), eager->record(id));
+    EXPECT_EQ(index->recordsAwaitingOwnNames(), 0u);
+  }
+  {
+    SCOPED_TRACE("names adopted from open faces");
+    auto index = lazy();
+    auto store = FaceStore::create();
+    ASSERT_NE(store, nullptr);
+    size_t adopted = 0;
+    for (uint32_t id = 0; id < n; id += 7) {
+      std::shared_ptr<LoadedFace> face = store->face(index->recordWithoutOwnNames(id));
+      if (!face) continue;
+      index->adoptOwnNames(id, hb_font_get_face(face->hbFont()));
+      expectSameNames(index->recordWithoutOwnNames(id), eager->record(id));
+      ++adopted;
+    }
+    EXPECT_GT(adopted, 0u);
+  }
+  // The first name lookup reads every name table, however many records were read before.
+  for (uint32_t readFirst : {0u, 1u, n / 3}) {
+    SCOPED_TRACE(readFirst);
+    auto index = lazy();
+    for (uint32_t id = 0; id < readFirst; ++id) index->record(id);
+    for (uint32_t id = 0; id < n; ++id) {
+      const FontRecord& r = eager->record(id);
+      const auto same = [](std::span<const uint32_t> a, std::span<const uint32_t> b) {
+        return std::vector<uint32_t>(a.begin(), a.end()) ==
+               std::vector<uint32_t>(b.begin(), b.end());
+      };
+      for (const LocalizedName& name : r.fullNames) {
+        EXPECT_TRUE(same(index->byFullName(name.text), eager->byFullName(name.text)));
+      }
+      for (const LocalizedName& name : r.typographicFamilyNames) {
+        EXPECT_TRUE(
+            same(index->byTypographicFamily(name.text), eager->byTypographicFamily(name.text)));
+      }
+      for (const LocalizedName& name : r.wwsFamilyNames) {
+        EXPECT_TRUE(same(index->byWwsFamily(name.text), eager->byWwsFamily(name.text)));
+      }
+      for (const LocalizedName& name : r.win32FamilyNames) {
+        EXPECT_TRUE(same(index->byWin32Family(name.text), eager->byWin32Family(name.text)));
+      }
+    }
+    EXPECT_EQ(index->recordsAwaitingOwnNames(), 0u);
+  }
+}
+
+}  // namespace
+}  // namespace kfp::linux_backend
+
+namespace kfp::linux_backend {
+namespace {
+
+// The index reads the configuration's font sets in place; it must hold exactly the faces a
+// fontconfig listing gives (the variable-font patterns aside, which only mark faces with axes).
+TEST(FontconfigReading, RecordsAreTheFacesTheListingGives) {
+  std::optional<InstalledFonts> installed = listInstalledFonts();
+  ASSERT_TRUE(installed.has_value());
+  std::set<std::tuple<std::string, uint32_t, uint32_t>> indexed;
+  for (const FontRecord& r : installed->records) {
+    indexed.insert({r.path, r.faceIndex, r.namedInstance});
+  }
+  FcConfig* config = FcInitLoadConfigAndFonts();
+  ASSERT_NE(config, nullptr);
+  FcPattern* all = FcPatternCreate();
+  FcObjectSet* objects = FcObjectSetBuild(FC_FILE, FC_INDEX, FC_VARIABLE, nullptr);
+  FcFontSet* fonts = FcFontList(config, all, objects);
+  ASSERT_NE(fonts, nullptr);
+  std::set<std::tuple<std::string, uint32_t, uint32_t>> listed;
+  for (int i = 0; i < fonts->nfont; ++i) {
+    FcChar8* file = nullptr;
+    int index = 0;
+    FcBool variable = FcFalse;
+    FcPatternGetBool(fonts->fonts[i], FC_VARIABLE, 0, &variable);
+    if (variable || FcPatternGetString(fonts->fonts[i], FC_FILE, 0, &file) != FcResultMatch) {
+      continue;
+    }
+    FcPatternGetInteger(fonts->fonts[i], FC_INDEX, 0, &index);
+    listed.insert(
+        {reinterpret_cast<const char*>(file), uint32_t(index) & 0xFFFF, uint32_t(index) >> 16});
+  }
+  FcFontSetDestroy(fonts);
+  FcObjectSetDestroy(objects);
+  FcPatternDestroy(all);
+  FcConfigDestroy(config);
+  EXPECT_GT(listed.size(), 10u);
+  EXPECT_EQ(indexed, listed);
 }
 
 }  // namespace

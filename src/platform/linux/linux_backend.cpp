@@ -51,7 +51,7 @@ class LinuxBackend : public Backend {
     if (!index_) return paths;
     std::unordered_set<std::string_view> directories;
     for (uint32_t id = 0; id < index_->size(); ++id) {
-      const std::string& path = index_->record(id).path;
+      const std::string& path = index_->recordWithoutOwnNames(id).path;
       const size_t slash = path.rfind('/');
       if (slash == std::string::npos || slash == 0) continue;
       const std::string_view directory(path.data(), slash);
@@ -63,7 +63,8 @@ class LinuxBackend : public Backend {
     for (const std::string_view directory : directories) addLinks(std::string(directory), links);
     if (links.empty()) return paths;
     for (uint32_t id = 0; id < index_->size(); ++id) {
-      if (links.erase(index_->record(id).path) != 0) paths.push_back(index_->record(id).path);
+      const std::string& path = index_->recordWithoutOwnNames(id).path;
+      if (links.erase(path) != 0) paths.push_back(path);
     }
     return paths;
   }

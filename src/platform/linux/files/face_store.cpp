@@ -6,8 +6,8 @@
 
 namespace kfp::linux_backend {
 
-size_t FaceStore::FaceKeyHash::operator()(const FaceKey& key) const {
-  size_t hash = std::hash<std::string>()(key.path);
+size_t FaceStore::FaceKeyHash::operator()(FaceKeyView key) const {
+  size_t hash = std::hash<std::string_view>()(key.path);
   hash ^= (size_t(key.faceIndex) << 20 | key.namedInstance) * 0x9E3779B97F4A7C15ull;
   return hash;
 }
@@ -40,48 +40,62 @@ std::shared_ptr<MappedFontFile> FaceStore::file(const std::string& path) {
   return file;
 }
 
-std::shared_ptr<LoadedFace> FaceStore::openFace(const FaceKey& key, const FontRecord& record,
+std::shared_ptr<LoadedFace> FaceStore::openFace(const FontRecord& record,
                                                 const FileIdentity* expected) {
-  std::weak_ptr<LoadedFace>& slot = faces_[key];
-  std::shared_ptr<LoadedFace> face = slot.lock();
+  const FaceKeyView key = keyOf(record);
+  auto known = faces_.find(key);
+  std::shared_ptr<LoadedFace> face = known != faces_.end() ? known->second.lock() : nullptr;
   if (!face || face->fileChanged()) {
-    std::shared_ptr<MappedFontFile> mapped = file(key.path);
+    std::shared_ptr<MappedFontFile> mapped = file(record.path);
     // Checked before the face is opened: a file that is not the expected one is not read at all.
     if (!mapped || (expected && !(mapped->identity() == *expected))) return nullptr;
     face = LoadedFace::open(library(), std::move(mapped), record);
     if (!face) return nullptr;
-    slot = face;
+    if (known != faces_.end()) {
+      known->second = face;
+    } else {
+      faces_.emplace(FaceKey{record.path, record.faceIndex, record.namedInstance}, face);
+    }
   }
   if (expected && !(face->file().identity() == *expected)) return nullptr;
   return face;
 }
 
 std::shared_ptr<FaceHandle> FaceStore::handle(const FontRecord& record) {
-  FaceKey key = keyOf(record);
-  if (auto it = handles_.find(key); it != handles_.end()) {
+  if (auto it = handles_.find(keyOf(record)); it != handles_.end()) {
     std::shared_ptr<FaceHandle> known = it->second.lock();
     if (known && !known->failed_) return known;
   }
-  std::shared_ptr<LoadedFace> face = openFace(key, record, nullptr);
-  if (!face) return nullptr;
   auto handle = std::make_shared<FaceHandle>();
-  handle->record_ = record;
-  // The names are the index's and the open face's business; a handle only needs to reopen.
-  handle->record_.postScriptName.clear();
-  handle->record_.fullNames.clear();
-  handle->record_.typographicFamilyNames.clear();
-  handle->record_.wwsFamilyNames.clear();
-  handle->record_.win32FamilyNames.clear();
+  // The names are the index's and the open face's business; a handle and a face only need to
+  // (re)open, so of the names only the PostScript name, which tells faces apart, is copied.
+  FontRecord& unnamed = handle->record_;
+  unnamed.postScriptName = record.postScriptName;
+  unnamed.path = record.path;
+  unnamed.faceIndex = record.faceIndex;
+  unnamed.namedInstance = record.namedInstance;
+  unnamed.scalable = record.scalable;
+  unnamed.color = record.color;
+  unnamed.weight = record.weight;
+  unnamed.stretch = record.stretch;
+  unnamed.style = record.style;
+  unnamed.axes = record.axes;
+  unnamed.coordinates = record.coordinates;
+  std::shared_ptr<LoadedFace> face = openFace(unnamed, nullptr);
+  if (!face) return nullptr;
   handle->identity_ = face->file().identity();
   use(face);
-  handles_[std::move(key)] = handle;
+  if (auto it = handles_.find(keyOf(unnamed)); it != handles_.end()) {
+    it->second = handle;
+  } else {
+    handles_.emplace(FaceKey{unnamed.path, unnamed.faceIndex, unnamed.namedInstance}, handle);
+  }
   return handle;
 }
 
 std::shared_ptr<LoadedFace> FaceStore::open(FaceHandle& handle) {
   if (handle.failed_) return nullptr;
-  std::shared_ptr<LoadedFace> face =
-      openFace(keyOf(handle.record_), handle.record_, &handle.identity_);
+  std::shared_ptr<LoadedFace> face = openFace(handle.record_, &handle.identity_);
   if (!face || face->fileChanged()) {
     // The file the handle was resolved against is gone for good.
     handle.failed_ = true;
@@ -121,16 +135,14 @@ void FaceStore::evict() {
     Pooled& last = pool_.back();
     pooledBytes_ -= last.bytes;
     pooled_.erase(last.face.get());
-    const FaceKey key = keyOf(last.face->record());
+    // Looked up while the face, whose record the key views, is alive.
+    const auto face = faces_.find(keyOf(last.face->record()));
+    const auto file = files_.find(last.face->record().path);
     pool_.pop_back();
     // Forgotten at once when nobody else holds them, so that a sweep over many faces leaves
     // nothing behind per face.
-    if (auto face = faces_.find(key); face != faces_.end() && face->second.expired()) {
-      faces_.erase(face);
-    }
-    if (auto file = files_.find(key.path); file != files_.end() && file->second.expired()) {
-      files_.erase(file);
-    }
+    if (face != faces_.end() && face->second.expired()) faces_.erase(face);
+    if (file != files_.end() && file->second.expired()) files_.erase(file);
   }
 }
 

@@ -20,6 +20,7 @@
 #include <list>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <tuple>
 #include <unordered_map>
 
@@ -90,17 +91,30 @@ class FaceStore {
   size_t rememberedFaces() const { return faces_.size(); }
 
  private:
-  struct FaceKey {
-    std::string path;
+  // A face as the maps know it, and a view of one that lookups use, so that finding a face
+  // copies no path.
+  struct FaceKeyView {
+    std::string_view path;
     uint32_t faceIndex = 0;
     uint32_t namedInstance = 0;
-    bool operator==(const FaceKey& other) const {
+    bool operator==(const FaceKeyView& other) const {
       return std::tie(path, faceIndex, namedInstance) ==
              std::tie(other.path, other.faceIndex, other.namedInstance);
     }
   };
+  struct FaceKey {
+    std::string path;
+    uint32_t faceIndex = 0;
+    uint32_t namedInstance = 0;
+    operator FaceKeyView() const { return {path, faceIndex, namedInstance}; }
+  };
   struct FaceKeyHash {
-    size_t operator()(const FaceKey& key) const;
+    using is_transparent = void;
+    size_t operator()(FaceKeyView key) const;
+  };
+  struct FaceKeyEqual {
+    using is_transparent = void;
+    bool operator()(FaceKeyView a, FaceKeyView b) const { return a == b; }
   };
   struct Pooled {
     std::shared_ptr<LoadedFace> face;
@@ -108,19 +122,18 @@ class FaceStore {
   };
   using Pool = std::list<Pooled>;
 
-  static FaceKey keyOf(const FontRecord& record) {
+  static FaceKeyView keyOf(const FontRecord& record) {
     return {record.path, record.faceIndex, record.namedInstance};
   }
-  // The live face of the key over an unchanged file, or a newly opened one; nullptr on failure.
-  // With `expected`, only a face over that version of the file.
-  std::shared_ptr<LoadedFace> openFace(const FaceKey& key, const FontRecord& record,
-                                       const FileIdentity* expected);
+  // The live face of the record over an unchanged file, or a newly opened one; nullptr on
+  // failure. With `expected`, only a face over that version of the file.
+  std::shared_ptr<LoadedFace> openFace(const FontRecord& record, const FileIdentity* expected);
   // Makes the face the most recent in the pool and releases the least recent beyond the budget.
   void use(const std::shared_ptr<LoadedFace>& face);
   void evict();
 
-  std::unordered_map<FaceKey, std::weak_ptr<FaceHandle>, FaceKeyHash> handles_;
-  std::unordered_map<FaceKey, std::weak_ptr<LoadedFace>, FaceKeyHash> faces_;
+  std::unordered_map<FaceKey, std::weak_ptr<FaceHandle>, FaceKeyHash, FaceKeyEqual> handles_;
+  std::unordered_map<FaceKey, std::weak_ptr<LoadedFace>, FaceKeyHash, FaceKeyEqual> faces_;
   std::unordered_map<std::string, std::weak_ptr<MappedFontFile>> files_;
   std::unordered_map<const FaceHandle*, std::weak_ptr<LinuxFontCollection>> soleCollections_;
   Pool pool_;  // most recent first

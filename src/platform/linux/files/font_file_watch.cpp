@@ -1,6 +1,7 @@
 #include "platform/linux/files/font_file_watch.h"
 
 #include <fcntl.h>
+#include <limits.h>
 #include <signal.h>
 #include <sys/inotify.h>
 #include <unistd.h>
@@ -69,6 +70,9 @@ class Watcher {
     for (;;) {
       const ssize_t n = read(fd_, buffer, sizeof buffer);
       if (n <= 0) break;
+      // A read that left room for the largest event emptied the queue; an event queued since
+      // raised SIGIO again (the flag was cleared first), so no second read is needed to see it.
+      const bool emptied = size_t(n) + sizeof(inotify_event) + NAME_MAX + 1 <= sizeof buffer;
       for (ssize_t at = 0; at < n;) {
         const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
         if (event->mask & IN_Q_OVERFLOW) {
@@ -81,6 +85,7 @@ class Watcher {
         }
         at += ssize_t(sizeof(inotify_event) + event->len);
       }
+      if (emptied) break;
     }
   }
 

@@ -3,11 +3,14 @@
 // record's named instance. Shared, through the face store, by every font id and collection that
 // resolves to the same file, face index and named instance; released when the last holder goes.
 //
-// The FreeType face reads the shared mapping of the font file through a copying stream, under the
-// bus-error guard (openFreeTypeFace). The HarfBuzz font reads private copies of its tables, made
-// through FreeType when the face is opened (the shaping tables) or on first request (any other),
-// since HarfBuzz validates a table once and then trusts it: bytes changed under it would be a
-// memory-safety fault, not just a wrong picture. It uses HarfBuzz's own OpenType functions (not
+// The HarfBuzz font reads private copies of its tables, copied out of the mapping (within the
+// extents the table directory gives) when the face is opened (the shaping tables) or on first
+// request (any other), since HarfBuzz validates a table once and then trusts it: bytes changed
+// under it would be a memory-safety fault, not just a wrong picture. The FreeType face is opened
+// only when something is drawn (measuring needs the HarfBuzz font alone); it reads the shared
+// mapping through a copying stream, under the bus-error guard (openFreeTypeFace). A face in a
+// container other than a bare sfnt or collection (WOFF, ...) is opened in FreeType at once, and
+// its table copies are made through it. It uses HarfBuzz's own OpenType functions (not
 // hb_ft), at scale = units per em. Shaping therefore never depends on the size or coordinates the
 // FT_Face is set to, and each side is given variation coordinates on its own
 // (hb_font_set_var_coords_design / FT_Set_Var_Design_Coordinates); both start at the named instance
@@ -17,6 +20,7 @@
 
 #include "platform/linux/c_handles.h"
 #include "platform/linux/files/mapped_font_file.h"
+#include "platform/linux/fonts/face_metrics.h"
 #include "platform/linux/fonts/font_record.h"
 
 namespace kfp::linux_backend {
@@ -55,8 +59,17 @@ class LoadedFace {
   LoadedFace& operator=(const LoadedFace&) = delete;
 
   const FontRecord& record() const { return record_; }
-  FT_Face ftFace() const { return ftFace_.get(); }
+  // The FreeType face, opened on first use: measuring needs only the HarfBuzz font. nullptr when
+  // FreeType cannot open the face.
+  FT_Face ftFace() const;
+  // Whether the FreeType face has been opened (and not failed to).
+  bool hasFreeTypeFace() const { return ftFace_ != nullptr; }
   hb_font_t* hbFont() const { return hbFont_.get(); }
+  // Whether the font calls itself bold (OS/2 fsSelection, else head macStyle), as FreeType's style
+  // flags say.
+  bool markedBold() const;
+  // The face's line metrics in font units (face_metrics.h).
+  FaceLineMetrics lineMetrics() const;
   // True when the font file changed on disk since it was mapped: the face must not be used.
   bool fileChanged() const { return file_->changed(); }
   // Without a system call: true once a read of the file faulted (it shrank while in use), the
@@ -77,11 +90,13 @@ class LoadedFace {
   // mapping they read, then the library.
   std::shared_ptr<FreeTypeLibrary> library_;
   std::shared_ptr<MappedFontFile> file_;
-  FT_StreamRec stream_{};
-  FtFacePtr ftFace_;
+  mutable FT_StreamRec stream_{};
+  mutable FtFacePtr ftFace_;
+  mutable bool ftTried_ = false;
+  bool sfnt_ = false;  // tables read from the directory in the mapping, not through FreeType
   HbFontPtr hbFont_;
   const void* tableCopies_ = nullptr;  // owned by the HarfBuzz face
-  size_t freeTypeBytes_ = 0;
+  mutable size_t freeTypeBytes_ = 0;
   FontRecord record_;
   mutable std::unique_ptr<GlyphCache> glyphCache_;
 };

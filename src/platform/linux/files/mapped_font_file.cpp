@@ -36,17 +36,24 @@ std::shared_ptr<MappedFontFile> MappedFontFile::map(const std::string& path) {
     // table writable (copy on write) when it has to repair it.
     data = mmap(nullptr, size_t(info.st_size), PROT_READ, MAP_PRIVATE | MAP_NORESERVE, fd, 0);
   }
-  close(fd);
-  if (data == MAP_FAILED) return nullptr;
+  if (data == MAP_FAILED) {
+    close(fd);
+    return nullptr;
+  }
   std::shared_ptr<MappedFontFile> file(new MappedFontFile());
   file->path_ = path;
   file->data_ = data;
   file->size_ = size_t(info.st_size);
   file->identity_ = identityOf(info);
   guardMappedRange(data, file->size_, &file->changed_);
-  // Watched from after the stat above: a write in between is seen by the first identity check.
+  // Watched from after the fstat above: a write in between changes what the open descriptor
+  // reports now (the status-change time at least), without a second walk of the path.
   file->watch_ = font_file_watch::watch(path, file.get());
-  if (file->identityChanged(false)) file->changed_.store(true, std::memory_order_relaxed);
+  struct stat now {};
+  if (fstat(fd, &now) != 0 || !(identityOf(now) == file->identity_)) {
+    file->changed_.store(true, std::memory_order_relaxed);
+  }
+  close(fd);
   return file;
 }
 

@@ -51,6 +51,65 @@ bool chooseLineMetrics(const LineMetricTables& tables, FaceLineMetrics& metrics)
   return setFromHhea(tables, metrics);
 }
 
+namespace {
+
+// A table of the face and its bytes, released with this object.
+class TableBytes {
+ public:
+  TableBytes(hb_face_t* face, hb_tag_t tag) : blob_(hb_face_reference_table(face, tag)) {
+    unsigned length = 0;
+    data_ = reinterpret_cast<const unsigned char*>(hb_blob_get_data(blob_, &length));
+    size_ = length;
+  }
+  ~TableBytes() { hb_blob_destroy(blob_); }
+  TableBytes(const TableBytes&) = delete;
+  TableBytes& operator=(const TableBytes&) = delete;
+  size_t size() const { return data_ ? size_ : 0; }
+  uint16_t u16(size_t at) const { return uint16_t(data_[at] << 8 | data_[at + 1]); }
+  int16_t s16(size_t at) const { return int16_t(u16(at)); }
+
+ private:
+  hb_blob_t* blob_;
+  const unsigned char* data_ = nullptr;
+  size_t size_ = 0;
+};
+
+// The bytes FreeType reads of an OS/2 table of each version; a shorter table is no table to it.
+size_t os2Length(uint16_t version) {
+  if (version >= 5) return 100;
+  if (version >= 2) return 96;
+  if (version >= 1) return 86;
+  return 78;
+}
+
+}  // namespace
+
+void readLineMetricTables(hb_face_t* face, LineMetricTables* tables, uint16_t* macStyle) {
+  *tables = LineMetricTables{};
+  const TableBytes head(face, HB_TAG('h', 'e', 'a', 'd'));
+  if (head.size() >= 54) {
+    tables->unitsPerEm = head.u16(18);
+    if (macStyle) *macStyle = head.u16(44);
+  }
+  const TableBytes os2(face, HB_TAG('O', 'S', '/', '2'));
+  if (os2.size() >= 78 && os2.size() >= os2Length(os2.u16(0))) {
+    tables->hasOs2 = true;
+    tables->fsSelection = os2.u16(62);
+    tables->typoAscender = os2.s16(68);
+    tables->typoDescender = os2.s16(70);
+    tables->typoLineGap = os2.s16(72);
+    tables->winAscent = os2.u16(74);
+    tables->winDescent = os2.u16(76);
+  }
+  tables->hasHhea = true;
+  const TableBytes hhea(face, HB_TAG('h', 'h', 'e', 'a'));
+  if (hhea.size() >= 36) {
+    tables->hheaAscender = hhea.s16(4);
+    tables->hheaDescender = hhea.s16(6);
+    tables->hheaLineGap = hhea.s16(8);
+  }
+}
+
 FaceLineMetrics readLineMetrics(FT_Face face) {
   LineMetricTables tables;
   tables.unitsPerEm = face->units_per_EM;

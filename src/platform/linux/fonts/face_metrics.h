@@ -4,6 +4,7 @@
 
 #include <ft2build.h>
 #include FT_FREETYPE_H
+#include <hb.h>
 
 #include <cstdint>
 
@@ -45,5 +46,10 @@ bool chooseLineMetrics(const LineMetricTables& tables, FaceLineMetrics& metrics)
 
 // The face's tables through chooseLineMetrics; FreeType's global metrics when they give nothing.
 FaceLineMetrics readLineMetrics(FT_Face face);
+
+// The same values from the head, OS/2 and hhea tables of a HarfBuzz face, as FreeType takes them:
+// OS/2 counts only when it is long enough for its version, hhea always (zeros when missing or
+// short). `macStyle`, when given, gets the head table's style bits.
+void readLineMetricTables(hb_face_t* face, LineMetricTables* tables, uint16_t* macStyle);
 
 }  // namespace kfp::linux_backend

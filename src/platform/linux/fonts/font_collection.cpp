@@ -104,7 +104,8 @@ std::shared_ptr<LinuxFontCollection> createLinuxFontCollection(FaceStore& store,
   std::vector<std::shared_ptr<FaceHandle>> handles;
   std::vector<std::shared_ptr<LoadedFace>> faces;
   std::vector<const FontRecord*> records;
-  for (uint32_t id : set->recordIds()) records.push_back(&set->index().record(id));
+  // Opening a face needs no names: the index is not asked to read name tables (FontIndex).
+  for (uint32_t id : set->recordIds()) records.push_back(&set->index().recordWithoutOwnNames(id));
   std::shared_ptr<FaceHandle> sole;
   if (records.size() == 1) {
     sole = store.handle(*records[0]);
@@ -119,6 +120,11 @@ std::shared_ptr<LinuxFontCollection> createLinuxFontCollection(FaceStore& store,
     if (!face) return nullptr;
     handles.push_back(std::move(handle));
     faces.push_back(std::move(face));
+  }
+  // The open face's name table completes its index record (a face without legacy family names
+  // takes fontconfig's from it), sparing the index a second reading of the file.
+  for (size_t i = 0; i < records.size(); ++i) {
+    set->index().adoptOwnNames(set->recordIds()[i], hb_font_get_face(faces[i]->hbFont()));
   }
   auto collection = std::make_shared<LinuxFontCollection>(std::move(handles), faces, records);
   if (sole) store.soleCollection(*sole) = collection;

@@ -4,10 +4,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <thread>
 #include <tuple>
 
 #include "base/utf8.h"
 #include "platform/linux/c_handles.h"
+#include "platform/linux/fonts/face_name_reader.h"
 #include "platform/linux/fonts/font_index_names.h"
 #include "platform/linux/fonts/font_index_variations.h"
 #include "platform/linux/fonts/fontconfig_listing.h"
@@ -149,34 +151,34 @@ std::optional<InstalledFonts> listInstalledFonts() {
   // The index is a snapshot: never let fontconfig stat font directories again.
   FcConfigSetRescanInterval(config.get(), 0);
 
-  FcPatternPtr all(FcPatternCreate());
-  FcObjectSetPtr objects(FcObjectSetBuild(FC_FILE, FC_INDEX, FC_FAMILY, FC_FAMILYLANG, FC_FULLNAME,
-                                          FC_FULLNAMELANG, FC_POSTSCRIPT_NAME, FC_WEIGHT, FC_WIDTH,
-                                          FC_SLANT, FC_SCALABLE, FC_COLOR, FC_VARIABLE, nullptr));
-  if (!all || !objects) return std::nullopt;
-  FcFontSetPtr fonts(FcFontList(config.get(), all.get(), objects.get()));
-  if (!fonts) return std::nullopt;
+  // The configuration's own font sets, read in place: the patterns of its caches, which a listing
+  // (FcFontList) would copy, object by object, only for the copies to be freed again.
+  FcFontSet* const sets[] = {FcConfigGetFonts(config.get(), FcSetSystem),
+                             FcConfigGetFonts(config.get(), FcSetApplication)};
+  size_t listed = 0;
+  for (const FcFontSet* set : sets) listed += set ? size_t(set->nfont) : 0;
 
   std::vector<FontRecord>& records = installed.records;
-  records.reserve(size_t(fonts->nfont));
+  records.reserve(listed);
   std::vector<FaceKey> variableKeys;
-  for (int i = 0; i < fonts->nfont; ++i) {
-    FcPattern* pattern = fonts->fonts[i];
-    if (patternBool(pattern, FC_VARIABLE, false)) {
-      // The whole-file pattern of a variable font duplicates its default instance; it only tells
-      // us that the face has axes.
-      if (const char* file = patternString(pattern, FC_FILE, 0)) {
-        int index = 0;
-        FcPatternGetInteger(pattern, FC_INDEX, 0, &index);
-        variableKeys.push_back({file, uint32_t(index) & 0xFFFF});
+  for (const FcFontSet* set : sets) {
+    for (int i = 0; set && i < set->nfont; ++i) {
+      FcPattern* pattern = set->fonts[i];
+      if (patternBool(pattern, FC_VARIABLE, false)) {
+        // The whole-file pattern of a variable font duplicates its default instance; it only
+        // tells us that the face has axes.
+        if (const char* file = patternString(pattern, FC_FILE, 0)) {
+          int index = 0;
+          FcPatternGetInteger(pattern, FC_INDEX, 0, &index);
+          variableKeys.push_back({file, uint32_t(index) & 0xFFFF});
+        }
+        continue;
       }
-      continue;
-    }
-    if (std::optional<FontRecord> record = recordFromPattern(pattern)) {
-      records.push_back(std::move(*record));
+      if (std::optional<FontRecord> record = recordFromPattern(pattern)) {
+        records.push_back(std::move(*record));
+      }
     }
   }
-  fonts.reset();
   config.reset();  // the index keeps everything it needs; give fontconfig's memory back
 
   std::sort(records.begin(), records.end(), [](const FontRecord& a, const FontRecord& b) {
@@ -190,34 +192,31 @@ std::optional<InstalledFonts> listInstalledFonts() {
                             }),
                 records.end());
 
-  // Names fontconfig merged away are read from each face's name table, one open per face.
-  for (size_t first = 0; first < records.size();) {
-    size_t end = first + 1;
-    while (end < records.size() && records[end].path == records[first].path &&
-           records[end].faceIndex == records[first].faceIndex) {
-      ++end;
-    }
-    HbBlobPtr blob(hb_blob_create_from_file_or_fail(records[first].path.c_str()));
-    if (blob) {
-      HbFacePtr face(hb_face_create(blob.get(), records[first].faceIndex));
-      for (size_t i = first; i < end; ++i) addNameTableNames(face.get(), records[i]);
-    }
-    first = end;
-  }
-
+  // Names fontconfig merged away are in each face's name table. They are read when a record is
+  // first used or a name other than a PostScript name is looked up (FontIndex), except for
+  // variable faces, whose instances' full names are built from them here.
+  installed.ownNamesPending.assign(records.size(), true);
   std::sort(variableKeys.begin(), variableKeys.end());
   variableKeys.erase(std::unique(variableKeys.begin(), variableKeys.end()), variableKeys.end());
+  std::vector<std::pair<size_t, size_t>> variableGroups;
   for (const FaceKey& key : variableKeys) {
-    std::optional<VariableFaceData> data = readVariableFace(key.first, key.second);
-    if (!data) continue;
     auto first = std::lower_bound(
         records.begin(), records.end(), key, [](const FontRecord& r, const FaceKey& k) {
           return std::tie(r.path, r.faceIndex) < std::tie(k.first, k.second);
         });
-    for (auto it = first;
-         it != records.end() && it->path == key.first && it->faceIndex == key.second; ++it) {
-      applyVariableFace(*data, *it);
-    }
+    auto end = first;
+    while (end != records.end() && end->path == key.first && end->faceIndex == key.second) ++end;
+    if (first == end) continue;
+    variableGroups.push_back({size_t(first - records.begin()), size_t(end - records.begin())});
+    std::fill(installed.ownNamesPending.begin() + (first - records.begin()),
+              installed.ownNamesPending.begin() + (end - records.begin()), false);
+  }
+  addOwnNamesOfGroups(records, variableGroups, nameReadingThreads());
+  for (const auto& [first, end] : variableGroups) {
+    std::optional<VariableFaceData> data =
+        readVariableFace(records[first].path, records[first].faceIndex);
+    if (!data) continue;
+    for (size_t i = first; i < end; ++i) applyVariableFace(*data, records[i]);
   }
   return installed;
 }

@@ -38,7 +38,7 @@ std::shared_ptr<LinuxFontSet> LinuxFontSet::scalableFonts(std::shared_ptr<const 
   std::vector<uint32_t> ids;
   ids.reserve(index->size());
   for (uint32_t id = 0; id < index->size(); ++id) {
-    if (index->record(id).scalable) ids.push_back(id);
+    if (index->recordWithoutOwnNames(id).scalable) ids.push_back(id);
   }
   return std::make_shared<LinuxFontSet>(std::move(index), std::move(ids));
 }
@@ -86,7 +86,7 @@ FontSetRef LinuxFontSet::matchProperty(const FontProperty& property,
                                        std::span<const AxisValue> axisValues) const {
   std::vector<uint32_t> ids = fontsNamed(property.id, property.value);
   rankFonts(
-      ids, [this](uint32_t id) -> const FontRecord& { return index_->record(id); },
+      ids, [this](uint32_t id) -> const FontRecord& { return index_->recordWithoutOwnNames(id); },
       rankRequestFromAxes(axisValues));
   return std::make_shared<LinuxFontSet>(index_, std::move(ids));
 }
@@ -109,14 +109,19 @@ FontSetRef LinuxFontSet::matchFamily(std::u16string_view familyName, int weight,
   request.stretch = stretch;
   request.style = style;
   rankFonts(
-      ids, [this](uint32_t id) -> const FontRecord& { return index_->record(id); }, request);
+      ids, [this](uint32_t id) -> const FontRecord& { return index_->recordWithoutOwnNames(id); },
+      request);
   return std::make_shared<LinuxFontSet>(index_, std::move(ids));
 }
 
 std::shared_ptr<const LocalizedStrings> LinuxFontSet::propertyValues(uint32_t index,
                                                                      FontPropertyId id) const {
   if (index >= ids_.size()) return nullptr;
-  const FontRecord& record = index_->record(ids_[index]);
+  // Only the names wait for the face's own name table.
+  const bool named = id != FontPropertyId::kPostScriptName && id != FontPropertyId::kWeight &&
+                     id != FontPropertyId::kStretch && id != FontPropertyId::kStyle;
+  const FontRecord& record =
+      named ? index_->record(ids_[index]) : index_->recordWithoutOwnNames(ids_[index]);
   switch (id) {
     case FontPropertyId::kPostScriptName:
       if (record.postScriptName.empty()) return nullptr;

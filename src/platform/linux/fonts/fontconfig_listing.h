@@ -14,6 +14,8 @@ struct InstalledFonts {
   std::vector<FontRecord> records;
   // The families the configuration substitutes for "sans-serif", best first.
   std::vector<std::u16string> sansFamilies;
+  // Per record: whether the names of its own name table are still to be read.
+  std::vector<bool> ownNamesPending;
 };
 
 // What a private fontconfig configuration lists, read while that configuration is loaded (the only

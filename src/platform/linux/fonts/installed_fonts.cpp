@@ -101,6 +101,7 @@ std::vector<IndexedFont> listIndexedFonts(std::shared_ptr<const FontIndex> index
   const std::shared_ptr<LinuxFontSet> scalable = LinuxFontSet::scalableFonts(index);
   std::vector<IndexedFont> fonts;
   fonts.reserve(index->size());
+  index->readAllOwnNames();  // all at once rather than one record at a time
   for (uint32_t id = 0; id < index->size(); ++id) {
     const FontRecord& record = index->record(id);
     InstalledFont font = listingOf(record);

@@ -19,7 +19,7 @@ constexpr uint64_t kOccupied = uint64_t(1) << 63;
 }  // namespace
 
 GlyphCache::GlyphCache(const LoadedFace& face)
-    : lineMetrics_(readLineMetrics(face.ftFace())),
+    : lineMetrics_(face.lineMetrics()),
       variations_(hb_font_get_face(face.hbFont()), face.record()) {}
 
 GlyphCache::~GlyphCache() = default;

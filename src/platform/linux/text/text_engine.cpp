@@ -35,7 +35,7 @@ std::unique_ptr<TextFormat> LinuxTextEngine::createTextFormat(
       description.familyName, description.weight, description.stretch, description.style);
   // Reopened when the pool released it; nothing when its file changed since it was resolved.
   std::shared_ptr<LoadedFace> face = handle && faces_ ? faces_->open(*handle) : nullptr;
-  if (!face || !face->ftFace() || !face->hbFont() || face->fileChanged()) return nullptr;
+  if (!face || !face->hbFont() || face->fileChanged()) return nullptr;
   return std::make_unique<LinuxTextFormat>(std::move(face), description.fontSize,
                                            description.weight, description.style,
                                            description.localeName);

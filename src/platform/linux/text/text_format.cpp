@@ -42,7 +42,7 @@ LinuxTextFormat::LinuxTextFormat(std::shared_ptr<LoadedFace> face, float fontSiz
     : face_(std::move(face)), fontSize_(fontSize), weight_(weight), style_(style) {
   // The font's own bold flag (OS/2 fsSelection, else head macStyle, as FreeType reads them) says
   // bold even where its weight class does not.
-  markedBold_ = face_->ftFace() && (face_->ftFace()->style_flags & FT_STYLE_FLAG_BOLD);
+  markedBold_ = face_->markedBold();
   // BCP 47 tags are ASCII; anything else falls back to the default language.
   char tag[32];
   size_t length = 0;
