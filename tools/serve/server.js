@@ -147,7 +147,10 @@ function replyWriter(res, limits, stats) {
         if (closed) return;
       }
       const start = res.writableLength;
+      // One system call for the record's parts, not one each.
+      res.cork();
       for (const part of parts) res.write(part);
+      res.uncork();
       stats.largestRecord = Math.max(stats.largestRecord, res.writableLength - start);
       stats.peakBuffered = Math.max(stats.peakBuffered, res.writableLength);
     },
@@ -160,6 +163,26 @@ async function pool(items, limit, work) {
   await Promise.all(Array.from({ length: Math.min(limit, items.length) }, async () => {
     while (next < items.length) await work(items[next++]);
   }));
+}
+
+// Runs `work` over items, as many at a time as their `pixels` fit in `budget` (at least one), in
+// order: the renderers get every batch of a small request at once, a large one is held back.
+async function budgeted(items, budget, work) {
+  let used = 0;
+  let next = 0;
+  const running = new Set();
+  while (next < items.length || running.size) {
+    while (next < items.length && (!running.size || used + items[next].pixels <= budget)) {
+      const item = items[next++];
+      used += item.pixels;
+      const job = work(item).finally(() => {
+        used -= item.pixels;
+        running.delete(job);
+      });
+      running.add(job);
+    }
+    await Promise.race(running);
+  }
 }
 
 export async function startServer({ port = 0, rendererPath, workers, fonts: givenFonts, limits: given = {} } = {}) {
@@ -235,28 +258,15 @@ export async function startServer({ port = 0, rendererPath, workers, fonts: give
       return;
     }
 
-    // Heights of rows about to come into view, measured beside the drawing of the rows in view:
-    // the page sizes them before their bitmaps are asked for.
-    const measuring = pool(group(measureOnly), 2, async ({ shown, sample, ids: groupIds }) => {
-      try {
-        const { items } = await service.measure({ ...layout, text: shown, fontIds: groupIds }, { signal });
-        for (const item of items) {
-          if (item?.resolved) await out.write(record({ version, fontId: item.fontId, measured: true, text: shown, sample, height: item.height, lines: item.lineCount }));
-        }
-      } catch (error) {
-        if (error.code !== 'ABORT_ERR') throw error;
-      }
-    }).catch(() => {}); // heights are a courtesy; the bitmaps report failures
-
     // Bitmaps, in batches whose estimated pixels fit the budget, so a slow reader holds little.
     const lineHeight = layout.fontSize * 1.4 * layout.dpiScale;
     const pixelsOf = (shown) => Math.ceil(layout.width * layout.dpiScale) * lineHeight * Math.max(1, Math.ceil((shown.length * layout.fontSize * 0.6) / layout.width));
     const batches = [];
     for (const g of group(ids)) {
       const per = Math.max(1, Math.floor(limits.batchPixels / pixelsOf(g.shown)));
-      for (let at = 0; at < g.ids.length; at += per) batches.push({ ...g, ids: g.ids.slice(at, at + per) });
+      for (let at = 0; at < g.ids.length; at += per) batches.push({ ...g, ids: g.ids.slice(at, at + per), pixels: pixelsOf(g.shown) * Math.min(per, g.ids.length - at) });
     }
-    await pool(batches, 2, async ({ shown, sample, ids: batchIds }) => {
+    await budgeted(batches, limits.batchPixels * 2, async ({ shown, sample, ids: batchIds }) => {
       const pending = new Set(batchIds);
       try {
         for await (const r of service.render({ ...layout, text: shown, fontIds: batchIds }, { signal })) {
@@ -269,7 +279,19 @@ export async function startServer({ port = 0, rendererPath, workers, fonts: give
         for (const fontId of pending) await out.write(record({ version, fontId, text: shown, sample, error: error.code ?? 'INTERNAL_ERROR' }));
       }
     });
-    await measuring;
+    // Then the heights of rows about to come into view, so the page sizes them before it asks for
+    // their bitmaps. After the bitmaps: the renderers take requests in turn, and a row in view
+    // must not wait behind rows that are not.
+    await pool(group(measureOnly), 2, async ({ shown, sample, ids: groupIds }) => {
+      try {
+        const { items } = await service.measure({ ...layout, text: shown, fontIds: groupIds }, { signal });
+        for (const item of items) {
+          if (item?.resolved) await out.write(record({ version, fontId: item.fontId, measured: true, text: shown, sample, height: item.height, lines: item.lineCount }));
+        }
+      } catch (error) {
+        if (error.code !== 'ABORT_ERR') throw error;
+      }
+    }).catch(() => {}); // heights are a courtesy; the bitmaps report failures
     res.end();
   }
 
