@@ -31,6 +31,10 @@ let focusId = '';
 let scheduled = false;
 let retry = { delay: 0, timer: 0 };
 let ink = [0, 0, 0];
+let inkPixels = new Uint32Array(256); // coverage -> RGBA pixel in the ink colour, as the canvas stores it
+let listWidth = 0; // px, the list's width as last laid out
+let lastView = { top: 0, scroll: 0 }; // the list's offset and the scroll position as last read
+let frozenView = false;
 let counterNote = '';
 
 // ---- start ----
@@ -112,6 +116,7 @@ function wire() {
   for (const id of ['covers', 'script', 'kind']) $(id).addEventListener('change', refilter);
   addEventListener('scroll', schedule, { passive: true });
   new ResizeObserver(() => {
+    listWidth = $('fonts').clientWidth; // laid out already: no extra layout
     if (measureLayout()) changed();
     else relayout();
   }).observe($('fonts'));
@@ -141,11 +146,17 @@ function pressDpi() {
 function readInk() {
   const hex = getComputedStyle(document.documentElement).getPropertyValue('--ink').trim().replace('#', '');
   ink = hex.length === 6 ? [0, 2, 4].map((i) => parseInt(hex.slice(i, i + 2), 16)) : [0, 0, 0];
+  const bytes = new Uint8Array(4);
+  const word = new Uint32Array(bytes.buffer);
+  for (let a = 0; a < 256; a++) {
+    bytes.set([...ink, a]);
+    inkPixels[a] = word[0];
+  }
 }
 
 // The wrap width follows the column; true when it or the density changed.
 function measureLayout() {
-  const listWidth = $('fonts').clientWidth || document.documentElement.clientWidth;
+  listWidth ||= $('fonts').clientWidth || document.documentElement.clientWidth;
   const narrow = listWidth < kNarrow;
   const width = Math.max(40, Math.floor(narrow ? listWidth - 32 : listWidth - 260 - 48));
   const dpi = state.dpiMode === 'auto' ? Math.min(4, Math.max(1, Math.round(devicePixelRatio * 4) / 4)) : Number(state.dpiMode);
@@ -174,7 +185,12 @@ function changed() {
   // Heights of the previous text stand in until the new ones arrive.
   for (const row of rowEls.values()) if (row.dataset.state !== 'empty') row.dataset.state = 'pending';
   writeUrl();
-  schedule();
+  frozenView = true;
+  try {
+    ask();
+  } finally {
+    frozenView = false;
+  }
   if (state.font) drawDetail();
 }
 
@@ -289,9 +305,17 @@ function firstAt(y) {
   return Math.max(0, lo);
 }
 
+// Where the list is and how far the page is scrolled. Reading them lays the page out, so a change
+// of text, which moves neither, uses the last figures read instead of laying out in the keystroke.
+function view() {
+  if (!frozenView) lastView = { top: $('fonts').offsetTop, scroll: scrollY };
+  return lastView;
+}
+
 function range(margin) {
-  const top = scrollY - $('fonts').offsetTop - margin;
-  const bottom = scrollY - $('fonts').offsetTop + innerHeight + margin;
+  const { top: listTop, scroll } = view();
+  const top = scroll - listTop - margin;
+  const bottom = scroll - listTop + innerHeight + margin;
   if (!items.length) return [0, -1];
   return [firstAt(Math.max(0, top)), firstAt(Math.max(0, bottom))];
 }
@@ -409,26 +433,33 @@ function rowKeys(e) {
 
 // ---- requests ----
 
+// Scrolling and layout ask at the next frame, once however many times they ask.
 function schedule() {
   if (scheduled) return;
   scheduled = true;
   requestAnimationFrame(() => {
     scheduled = false;
-    placeRows();
-    if (retry.timer) return;
-    const [first, last] = range(100);
-    const wanted = [];
-    for (let i = first; i <= last; i++) if (!requested.has(items[i].font.id)) wanted.push(items[i].font.id);
-    // Heights of the rows a few screens around, before they come into view.
-    const [mFirst, mLast] = range(innerHeight * 3);
-    const measure = [];
-    for (let i = mFirst; i <= mLast && measure.length < 400; i++) {
-      const id = items[i].font.id;
-      if (!measuring.has(id) && !requested.has(id) && !wanted.includes(id)) measure.push(id);
-    }
-    if (wanted.length || measure.length) request(wanted.slice(0, 200), measure);
-    progress();
+    ask();
   });
+}
+
+// Asks for the bitmaps of the rows in view that lack one, and the heights of rows around them.
+// A change of text asks at once: a frame's wait would be a third of the time to the previews.
+function ask() {
+  placeRows();
+  if (retry.timer) return;
+  const [first, last] = range(100);
+  const wanted = [];
+  for (let i = first; i <= last; i++) if (!requested.has(items[i].font.id)) wanted.push(items[i].font.id);
+  // Heights of the rows a few screens around, before they come into view.
+  const [mFirst, mLast] = range(innerHeight * 3);
+  const measure = [];
+  for (let i = mFirst; i <= mLast && measure.length < 400; i++) {
+    const id = items[i].font.id;
+    if (!measuring.has(id) && !requested.has(id) && !wanted.includes(id)) measure.push(id);
+  }
+  if (wanted.length || measure.length) request(wanted.slice(0, 200), measure);
+  progress();
 }
 
 async function request(ids, measure) {
@@ -521,31 +552,83 @@ async function fetchWithBackoff(url, what) {
   }
 }
 
-// Records: u32 LE JSON length, JSON, u32 LE payload length, payload.
+// Records: u32 LE JSON length, JSON, u32 LE payload length, payload. The chunks that arrive are
+// kept as they are and each record's bytes copied out once, not the unread rest at every chunk.
 async function readRecords(reader, onRecord) {
-  let buffer = new Uint8Array(0);
+  const chunks = new Chunks();
   const decoder = new TextDecoder();
   for (;;) {
     const { value, done } = await reader.read();
     if (done) return;
-    const joined = new Uint8Array(buffer.length + value.length);
-    joined.set(buffer);
-    joined.set(value, buffer.length);
-    buffer = joined;
-    let at = 0;
+    chunks.push(value);
     for (;;) {
-      const view = new DataView(buffer.buffer, buffer.byteOffset);
-      if (buffer.length - at < 4) break;
-      const jsonLength = view.getUint32(at, true);
-      if (buffer.length - at < 8 + jsonLength) break;
-      const payloadLength = view.getUint32(at + 4 + jsonLength, true);
-      const end = at + 8 + jsonLength + payloadLength;
-      if (buffer.length < end) break;
-      const json = JSON.parse(decoder.decode(buffer.subarray(at + 4, at + 4 + jsonLength)));
-      onRecord(json, buffer.slice(at + 8 + jsonLength, end));
-      at = end;
+      if (chunks.length < 4) break;
+      const jsonLength = chunks.u32(0);
+      if (chunks.length < 8 + jsonLength) break;
+      const payloadLength = chunks.u32(4 + jsonLength);
+      const end = 8 + jsonLength + payloadLength;
+      if (chunks.length < end) break;
+      const bytes = chunks.take(end);
+      const json = JSON.parse(decoder.decode(bytes.subarray(4, 4 + jsonLength)));
+      onRecord(json, bytes.subarray(8 + jsonLength, end));
     }
-    buffer = buffer.slice(at);
+  }
+}
+
+// A queue of received bytes.
+class Chunks {
+  #list = [];
+  #offset = 0; // bytes of the first chunk already taken
+  length = 0;
+
+  push(chunk) {
+    if (!chunk.length) return;
+    this.#list.push(chunk);
+    this.length += chunk.length;
+  }
+
+  // The little-endian u32 at `at` bytes from the front.
+  u32(at) {
+    let value = 0;
+    for (let k = 3; k >= 0; k--) value = value * 256 + this.#byte(at + k);
+    return value;
+  }
+
+  #byte(at) {
+    let i = 0;
+    at += this.#offset;
+    while (at >= this.#list[i].length) at -= this.#list[i++].length;
+    return this.#list[i][at];
+  }
+
+  // Removes and returns the first n bytes.
+  take(n) {
+    const first = this.#list[0];
+    let out;
+    if (first.length - this.#offset >= n) {
+      out = first.slice(this.#offset, this.#offset + n); // a copy: a kept bitmap keeps no chunk alive
+      this.#offset += n;
+    } else {
+      out = new Uint8Array(n);
+      let filled = 0;
+      while (filled < n) {
+        const chunk = this.#list[0];
+        const part = chunk.subarray(this.#offset, this.#offset + Math.min(n - filled, chunk.length - this.#offset));
+        out.set(part, filled);
+        filled += part.length;
+        this.#offset += part.length;
+        if (this.#offset === chunk.length) {
+          this.#list.shift();
+          this.#offset = 0;
+        }
+      }
+    }
+    if (this.#list.length && this.#offset === this.#list[0].length) {
+      this.#list.shift();
+      this.#offset = 0;
+    }
+    this.length -= n;
+    return out;
   }
 }
 
@@ -572,22 +655,21 @@ function showResult(row, r, payload) {
   row.dataset.state = 'drawn';
 }
 
+// Coverage as the alpha of the ink colour. A canvas keeps its size when the new bitmap has it:
+// resizing a canvas reallocates it and lays the row out again.
 function paint(canvas, r, payload) {
   if (!canvas) return;
-  canvas.width = r.width;
-  canvas.height = r.height;
-  canvas.style.width = `${r.width / r.dpi}px`;
-  canvas.style.height = `${r.height / r.dpi}px`;
+  if (canvas.width !== r.width) canvas.width = r.width;
+  if (canvas.height !== r.height) canvas.height = r.height;
+  const cssWidth = `${r.width / r.dpi}px`;
+  const cssHeight = `${r.height / r.dpi}px`;
+  if (canvas.style.width !== cssWidth) canvas.style.width = cssWidth;
+  if (canvas.style.height !== cssHeight) canvas.style.height = cssHeight;
   if (!r.width || !r.height) return;
   const image = new ImageData(r.width, r.height);
-  const data = image.data;
-  const [red, green, blue] = ink;
-  for (let i = 0, j = 0; i < payload.length; i++, j += 4) {
-    data[j] = red;
-    data[j + 1] = green;
-    data[j + 2] = blue;
-    data[j + 3] = payload[i]; // coverage as alpha
-  }
+  const pixels = new Uint32Array(image.data.buffer);
+  const n = Math.min(payload.length, pixels.length);
+  for (let i = 0; i < n; i++) pixels[i] = inkPixels[payload[i]];
   canvas.getContext('2d').putImageData(image, 0, 0);
 }
 
