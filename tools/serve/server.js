@@ -38,6 +38,7 @@ export const defaultLimits = {
   highWaterBytes: 4 * 1024 * 1024, // reply bytes queued on a connection before the server waits
   drainTimeout: 15000, // ms a connection may leave them unread before it is dropped
   batchPixels: 8 * 1024 * 1024, // bitmap bytes one render batch may produce
+  cacheBytes: 32 * 1024 * 1024, // bitmaps kept for texts drawn again
 };
 
 function record(json, payload = null) {
@@ -199,6 +200,7 @@ export async function startServer({ port = 0, rendererPath, workers, fonts: give
     fonts.map((f) => ({ id: f.descriptor.fontId, family: f.family, style: f.style, scripts: f.scripts ?? [], kinds: f.kinds ?? [], sample: f.sample.script })),
   );
   const instances = variationInstances({ rendererPath });
+  const recent = bitmapCache(limits.cacheBytes);
   const coverage = coverageIndex(fonts);
 
   // What a font shows for the typed text: the text, or its own sample when it cannot show it all
@@ -261,8 +263,21 @@ export async function startServer({ port = 0, rendererPath, workers, fonts: give
     // Bitmaps, in batches whose estimated pixels fit the budget, so a slow reader holds little.
     const lineHeight = layout.fontSize * 1.4 * layout.dpiScale;
     const pixelsOf = (shown) => Math.ceil(layout.width * layout.dpiScale) * lineHeight * Math.max(1, Math.ceil((shown.length * layout.fontSize * 0.6) / layout.width));
-    const batches = [];
+    // A font that cannot show the typed text shows its sample at every keystroke, and a backspace
+    // returns to a text just drawn: bitmaps drawn before go out at once, without the renderers.
+    const keyOf = (fontId, shown) => JSON.stringify([fontId, shown, layout.fontSize, layout.dpiScale, layout.width]);
+    const toDraw = [];
     for (const g of group(ids)) {
+      const missing = [];
+      for (const fontId of g.ids) {
+        const hit = recent.get(keyOf(fontId, g.shown));
+        if (hit) await out.write(renderRecord(version, hit, g.shown, g.sample, layout.dpiScale));
+        else missing.push(fontId);
+      }
+      if (missing.length) toDraw.push({ ...g, ids: missing });
+    }
+    const batches = [];
+    for (const g of toDraw) {
       const per = Math.max(1, Math.floor(limits.batchPixels / pixelsOf(g.shown)));
       for (let at = 0; at < g.ids.length; at += per) batches.push({ ...g, ids: g.ids.slice(at, at + per), pixels: pixelsOf(g.shown) * Math.min(per, g.ids.length - at) });
     }
@@ -271,6 +286,7 @@ export async function startServer({ port = 0, rendererPath, workers, fonts: give
       try {
         for await (const r of service.render({ ...layout, text: shown, fontIds: batchIds }, { signal })) {
           pending.delete(r.fontId);
+          if (r.resolved) recent.set(keyOf(r.fontId, shown), r);
           if (out.closed) break;
           await out.write(renderRecord(version, r, shown, sample, layout.dpiScale));
         }
@@ -364,6 +380,34 @@ function renderRecord(version, r, text, sample, dpi, extra = {}) {
   const common = { version, fontId: r.fontId, text, sample, dpi, ...extra };
   if (!r.resolved) return record({ ...common, error: r.error });
   return record({ ...common, width: r.width, height: r.height, textHeight: r.textHeight }, r.bitmap.subarray(0, r.stride * r.height));
+}
+
+// Drawn bitmaps by key, least recently used first, up to a total of bytes.
+function bitmapCache(maxBytes) {
+  const map = new Map();
+  let bytes = 0;
+  return {
+    get(key) {
+      const hit = map.get(key);
+      if (hit) {
+        map.delete(key);
+        map.set(key, hit);
+      }
+      return hit;
+    },
+    set(key, r) {
+      const size = r.stride * r.height;
+      if (size > maxBytes / 4 || map.has(key)) return;
+      // A copy: the result's bitmap may be a view of a buffer the client reuses.
+      map.set(key, { fontId: r.fontId, resolved: true, width: r.width, height: r.height, stride: r.stride, textHeight: r.textHeight, bitmap: Buffer.from(r.bitmap.subarray(0, size)) });
+      bytes += size;
+      for (const [oldest, value] of map) {
+        if (bytes <= maxBytes) break;
+        map.delete(oldest);
+        bytes -= value.stride * value.height;
+      }
+    },
+  };
 }
 
 // Which fonts cover a text, as a bitset in page order; a font of unknown coverage is not among
