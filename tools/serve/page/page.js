@@ -666,11 +666,27 @@ function paint(canvas, r, payload) {
   if (canvas.style.width !== cssWidth) canvas.style.width = cssWidth;
   if (canvas.style.height !== cssHeight) canvas.style.height = cssHeight;
   if (!r.width || !r.height) return;
-  const image = new ImageData(r.width, r.height);
-  const pixels = new Uint32Array(image.data.buffer);
+  const { image, pixels } = scratchImage(r.width, r.height);
   const n = Math.min(payload.length, pixels.length);
   for (let i = 0; i < n; i++) pixels[i] = inkPixels[payload[i]];
+  if (n < pixels.length) pixels.fill(0, n);
   canvas.getContext('2d').putImageData(image, 0, 0);
+}
+
+// Pixel buffers to convert bitmaps in, a few sizes kept: putImageData copies out of them, and the
+// rows of one text are mostly of one or two sizes, so a keystroke allocates none.
+const scratch = new Map();
+function scratchImage(width, height) {
+  const key = `${width}x${height}`;
+  let entry = scratch.get(key);
+  if (entry) scratch.delete(key);
+  else {
+    const image = new ImageData(width, height);
+    entry = { image, pixels: new Uint32Array(image.data.buffer) };
+  }
+  scratch.set(key, entry);
+  if (scratch.size > 4) scratch.delete(scratch.keys().next().value);
+  return entry;
 }
 
 function progress() {
