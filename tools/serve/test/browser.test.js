@@ -353,14 +353,16 @@ test('typing latency and first screen, measured in the page, beside the old page
   const baseline = await startBaseline();
   if (baseline.error) t.diagnostic(`the old page could not be started (${baseline.error.message.split('\n')[0]}): figures of this page only`);
   const sentence = 'Pack my box with five dozen liquor jugs, sphinx of black quartz.';
+  const warmUp = 'Sphinx of black quartz, judge my vow; pack five dozen boxes.';
   const measure = async (url, viewport) => {
     const page = await browser.newPage();
     await page.setViewport(viewport);
     await installLatencyProbe(page);
     await page.goto(url);
     const first = await firstScreen(page);
-    // Once unmeasured, so that neither page pays for the renderers' first sight of these glyphs.
-    await typeAndMeasure(page, sentence, { perSecond: 0 });
+    // Once unmeasured, so that neither page pays for the renderers' first sight of these glyphs;
+    // another text, so that no preview of the measured one is drawn already.
+    await typeAndMeasure(page, warmUp, { perSecond: 0 });
     const latencies = await typeAndMeasure(page, sentence, { perSecond: 8 });
     const wrap = await page.evaluate(() => Number(document.querySelector('.row[data-width]')?.dataset.width ?? 480));
     await page.close();

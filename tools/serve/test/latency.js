@@ -52,14 +52,17 @@ function probe() {
     return { rows, version, settled, oldest };
   };
 
-  // Timed after the frame is produced: a message posted from the frame's callback runs after it.
-  const channel = new MessageChannel();
+  // Timed after the frame is produced: a task posted from the frame's callback runs after it, and
+  // at the highest priority, before the page's other queued work (more records, heights).
   let after = [];
-  channel.port1.onmessage = () => {
+  const channel = new MessageChannel();
+  const afterFrame = () => {
     const now = performance.now();
     for (const fn of after) fn(now);
     after = [];
   };
+  channel.port1.onmessage = afterFrame;
+  const post = window.scheduler?.postTask ? () => scheduler.postTask(afterFrame, { priority: 'user-blocking' }) : () => channel.port2.postMessage(0);
   let watching = false;
   let firstSeen = false;
   function frame() {
@@ -76,7 +79,7 @@ function probe() {
         for (const k of shown) k.done = now;
         if (first) state.firstScreen = now;
       });
-      channel.port2.postMessage(0);
+      post();
     }
     if (pending.length > shown.length || !firstSeen) requestAnimationFrame(frame);
     else watching = false;
