@@ -252,6 +252,7 @@ export async function startServer({ port = 0, rendererPath, workers, fonts: give
     };
     const out = replyWriter(res, limits, stats);
     res.writeHead(200, { 'content-type': 'application/octet-stream', 'cache-control': 'no-store' });
+    res.flushHeaders(); // the page is ready to read when the first record comes
     setMaxListeners(64, signal);
 
     if (axes !== null) {
