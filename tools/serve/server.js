@@ -167,23 +167,29 @@ async function pool(items, limit, work) {
 }
 
 // Runs `work` over items, as many at a time as their `pixels` fit in `budget` (at least one), in
-// order: the renderers get every batch of a small request at once, a large one is held back.
+// order: the renderers get every batch of a small request at once, a large one is held back. The
+// first failure is thrown once every started item has settled.
 async function budgeted(items, budget, work) {
   let used = 0;
   let next = 0;
+  let failure = null;
   const running = new Set();
   while (next < items.length || running.size) {
-    while (next < items.length && (!running.size || used + items[next].pixels <= budget)) {
+    while (!failure && next < items.length && (!running.size || used + items[next].pixels <= budget)) {
       const item = items[next++];
       used += item.pixels;
-      const job = work(item).finally(() => {
-        used -= item.pixels;
-        running.delete(job);
-      });
+      const job = work(item)
+        .catch((error) => (failure ??= { error }))
+        .finally(() => {
+          used -= item.pixels;
+          running.delete(job);
+        });
       running.add(job);
     }
+    if (!running.size) break;
     await Promise.race(running);
   }
+  if (failure) throw failure.error;
 }
 
 export async function startServer({ port = 0, rendererPath, workers, fonts: givenFonts, limits: given = {} } = {}) {

@@ -52,7 +52,7 @@ async function main() {
   wire();
   measureLayout();
   await refilter();
-  changed();
+  changed({ moved: true });
   if (state.font) openDetail(state.font, { push: false });
 }
 
@@ -100,7 +100,7 @@ function wire() {
     const room = kMaxText - field.value.length + (field.selectionEnd - field.selectionStart);
     if (pasted.length > room) counterNote = `Pasted text cut to ${kMaxText} characters`;
   });
-  $('size').addEventListener('input', changed);
+  $('size').addEventListener('input', () => changed());
   for (const b of document.querySelectorAll('.dpi button')) {
     b.addEventListener('click', () => {
       state.dpiMode = b.dataset.dpi;
@@ -117,7 +117,7 @@ function wire() {
   addEventListener('scroll', schedule, { passive: true });
   new ResizeObserver(() => {
     listWidth = $('fonts').clientWidth; // laid out already: no extra layout
-    if (measureLayout()) changed();
+    if (measureLayout()) changed({ moved: true });
     else relayout();
   }).observe($('fonts'));
   matchMedia('(prefers-color-scheme: dark)').addEventListener('change', () => {
@@ -169,7 +169,8 @@ function measureLayout() {
 
 // ---- versions ----
 
-function changed() {
+// `moved`: the list may have moved or the page scrolled since the last frame.
+function changed({ moved = false } = {}) {
   state.text = $('text').value;
   state.size = Number($('size').value);
   measureLayout();
@@ -185,7 +186,7 @@ function changed() {
   // Heights of the previous text stand in until the new ones arrive.
   for (const row of rowEls.values()) if (row.dataset.state !== 'empty') row.dataset.state = 'pending';
   writeUrl();
-  frozenView = true;
+  frozenView = !moved;
   try {
     ask();
   } finally {
