@@ -23,6 +23,7 @@ const pageDir = fileURLToPath(new URL('./page/', import.meta.url));
 const staticFiles = {
   '/': ['index.html', 'text/html; charset=utf-8'],
   '/page.js': ['page.js', 'text/javascript; charset=utf-8'],
+  '/records.js': ['records.js', 'text/javascript; charset=utf-8'],
   '/style.css': ['style.css', 'text/css; charset=utf-8'],
   '/favicon.svg': ['favicon.svg', 'image/svg+xml'],
   '/favicon.ico': ['favicon.svg', 'image/svg+xml'],
