@@ -23,6 +23,7 @@ const pageDir = fileURLToPath(new URL('./page/', import.meta.url));
 const staticFiles = {
   '/': ['index.html', 'text/html; charset=utf-8'],
   '/page.js': ['page.js', 'text/javascript; charset=utf-8'],
+  '/records.js': ['records.js', 'text/javascript; charset=utf-8'],
   '/style.css': ['style.css', 'text/css; charset=utf-8'],
   '/favicon.svg': ['favicon.svg', 'image/svg+xml'],
   '/favicon.ico': ['favicon.svg', 'image/svg+xml'],
@@ -38,6 +39,7 @@ export const defaultLimits = {
   highWaterBytes: 4 * 1024 * 1024, // reply bytes queued on a connection before the server waits
   drainTimeout: 15000, // ms a connection may leave them unread before it is dropped
   batchPixels: 8 * 1024 * 1024, // bitmap bytes one render batch may produce
+  cacheBytes: 32 * 1024 * 1024, // bitmaps kept for texts drawn again
 };
 
 function record(json, payload = null) {
@@ -147,7 +149,10 @@ function replyWriter(res, limits, stats) {
         if (closed) return;
       }
       const start = res.writableLength;
+      // One system call for the record's parts, not one each.
+      res.cork();
       for (const part of parts) res.write(part);
+      res.uncork();
       stats.largestRecord = Math.max(stats.largestRecord, res.writableLength - start);
       stats.peakBuffered = Math.max(stats.peakBuffered, res.writableLength);
     },
@@ -160,6 +165,32 @@ async function pool(items, limit, work) {
   await Promise.all(Array.from({ length: Math.min(limit, items.length) }, async () => {
     while (next < items.length) await work(items[next++]);
   }));
+}
+
+// Runs `work` over items, as many at a time as their `pixels` fit in `budget` (at least one), in
+// order: the renderers get every batch of a small request at once, a large one is held back. The
+// first failure is thrown once every started item has settled.
+async function budgeted(items, budget, work) {
+  let used = 0;
+  let next = 0;
+  let failure = null;
+  const running = new Set();
+  while (next < items.length || running.size) {
+    while (!failure && next < items.length && (!running.size || used + items[next].pixels <= budget)) {
+      const item = items[next++];
+      used += item.pixels;
+      const job = work(item)
+        .catch((error) => (failure ??= { error }))
+        .finally(() => {
+          used -= item.pixels;
+          running.delete(job);
+        });
+      running.add(job);
+    }
+    if (!running.size) break;
+    await Promise.race(running);
+  }
+  if (failure) throw failure.error;
 }
 
 export async function startServer({ port = 0, rendererPath, workers, fonts: givenFonts, limits: given = {} } = {}) {
@@ -176,6 +207,7 @@ export async function startServer({ port = 0, rendererPath, workers, fonts: give
     fonts.map((f) => ({ id: f.descriptor.fontId, family: f.family, style: f.style, scripts: f.scripts ?? [], kinds: f.kinds ?? [], sample: f.sample.script })),
   );
   const instances = variationInstances({ rendererPath });
+  const recent = bitmapCache(limits.cacheBytes);
   const coverage = coverageIndex(fonts);
 
   // What a font shows for the typed text: the text, or its own sample when it cannot show it all
@@ -227,6 +259,7 @@ export async function startServer({ port = 0, rendererPath, workers, fonts: give
     };
     const out = replyWriter(res, limits, stats);
     res.writeHead(200, { 'content-type': 'application/octet-stream', 'cache-control': 'no-store' });
+    res.flushHeaders(); // the page is ready to read when the first record comes
     setMaxListeners(64, signal);
 
     if (axes !== null) {
@@ -235,9 +268,45 @@ export async function startServer({ port = 0, rendererPath, workers, fonts: give
       return;
     }
 
-    // Heights of rows about to come into view, measured beside the drawing of the rows in view:
-    // the page sizes them before their bitmaps are asked for.
-    const measuring = pool(group(measureOnly), 2, async ({ shown, sample, ids: groupIds }) => {
+    // Bitmaps, in batches whose estimated pixels fit the budget, so a slow reader holds little.
+    const lineHeight = layout.fontSize * 1.4 * layout.dpiScale;
+    const pixelsOf = (shown) => Math.ceil(layout.width * layout.dpiScale) * lineHeight * Math.max(1, Math.ceil((shown.length * layout.fontSize * 0.6) / layout.width));
+    // A font that cannot show the typed text shows its sample at every keystroke, and a backspace
+    // returns to a text just drawn: bitmaps drawn before go out at once, without the renderers.
+    const keyOf = (fontId, shown) => JSON.stringify([fontId, shown, layout.fontSize, layout.dpiScale, layout.width]);
+    const toDraw = [];
+    for (const g of group(ids)) {
+      const missing = [];
+      for (const fontId of g.ids) {
+        const hit = recent.get(keyOf(fontId, g.shown));
+        if (hit) await out.write(renderRecord(version, hit, g.shown, g.sample, layout.dpiScale));
+        else missing.push(fontId);
+      }
+      if (missing.length) toDraw.push({ ...g, ids: missing });
+    }
+    const batches = [];
+    for (const g of toDraw) {
+      const per = Math.max(1, Math.floor(limits.batchPixels / pixelsOf(g.shown)));
+      for (let at = 0; at < g.ids.length; at += per) batches.push({ ...g, ids: g.ids.slice(at, at + per), pixels: pixelsOf(g.shown) * Math.min(per, g.ids.length - at) });
+    }
+    await budgeted(batches, limits.batchPixels * 2, async ({ shown, sample, ids: batchIds }) => {
+      const pending = new Set(batchIds);
+      try {
+        for await (const r of service.render({ ...layout, text: shown, fontIds: batchIds }, { signal })) {
+          pending.delete(r.fontId);
+          if (r.resolved) recent.set(keyOf(r.fontId, shown), r);
+          if (out.closed) break;
+          await out.write(renderRecord(version, r, shown, sample, layout.dpiScale));
+        }
+      } catch (error) {
+        if (error.code === 'ABORT_ERR') return;
+        for (const fontId of pending) await out.write(record({ version, fontId, text: shown, sample, error: error.code ?? 'INTERNAL_ERROR' }));
+      }
+    });
+    // Then the heights of rows about to come into view, so the page sizes them before it asks for
+    // their bitmaps. After the bitmaps: the renderers take requests in turn, and a row in view
+    // must not wait behind rows that are not.
+    await pool(group(measureOnly), 2, async ({ shown, sample, ids: groupIds }) => {
       try {
         const { items } = await service.measure({ ...layout, text: shown, fontIds: groupIds }, { signal });
         for (const item of items) {
@@ -247,29 +316,6 @@ export async function startServer({ port = 0, rendererPath, workers, fonts: give
         if (error.code !== 'ABORT_ERR') throw error;
       }
     }).catch(() => {}); // heights are a courtesy; the bitmaps report failures
-
-    // Bitmaps, in batches whose estimated pixels fit the budget, so a slow reader holds little.
-    const lineHeight = layout.fontSize * 1.4 * layout.dpiScale;
-    const pixelsOf = (shown) => Math.ceil(layout.width * layout.dpiScale) * lineHeight * Math.max(1, Math.ceil((shown.length * layout.fontSize * 0.6) / layout.width));
-    const batches = [];
-    for (const g of group(ids)) {
-      const per = Math.max(1, Math.floor(limits.batchPixels / pixelsOf(g.shown)));
-      for (let at = 0; at < g.ids.length; at += per) batches.push({ ...g, ids: g.ids.slice(at, at + per) });
-    }
-    await pool(batches, 2, async ({ shown, sample, ids: batchIds }) => {
-      const pending = new Set(batchIds);
-      try {
-        for await (const r of service.render({ ...layout, text: shown, fontIds: batchIds }, { signal })) {
-          pending.delete(r.fontId);
-          if (out.closed) break;
-          await out.write(renderRecord(version, r, shown, sample, layout.dpiScale));
-        }
-      } catch (error) {
-        if (error.code === 'ABORT_ERR') return;
-        for (const fontId of pending) await out.write(record({ version, fontId, text: shown, sample, error: error.code ?? 'INTERNAL_ERROR' }));
-      }
-    });
-    await measuring;
     res.end();
   }
 
@@ -342,6 +388,34 @@ function renderRecord(version, r, text, sample, dpi, extra = {}) {
   const common = { version, fontId: r.fontId, text, sample, dpi, ...extra };
   if (!r.resolved) return record({ ...common, error: r.error });
   return record({ ...common, width: r.width, height: r.height, textHeight: r.textHeight }, r.bitmap.subarray(0, r.stride * r.height));
+}
+
+// Drawn bitmaps by key, least recently used first, up to a total of bytes.
+function bitmapCache(maxBytes) {
+  const map = new Map();
+  let bytes = 0;
+  return {
+    get(key) {
+      const hit = map.get(key);
+      if (hit) {
+        map.delete(key);
+        map.set(key, hit);
+      }
+      return hit;
+    },
+    set(key, r) {
+      const size = r.stride * r.height;
+      if (size > maxBytes / 4 || map.has(key)) return;
+      // A copy: the result's bitmap may be a view of a buffer the client reuses.
+      map.set(key, { fontId: r.fontId, resolved: true, width: r.width, height: r.height, stride: r.stride, textHeight: r.textHeight, bitmap: Buffer.from(r.bitmap.subarray(0, size)) });
+      bytes += size;
+      for (const [oldest, value] of map) {
+        if (bytes <= maxBytes) break;
+        map.delete(oldest);
+        bytes -= value.stride * value.height;
+      }
+    },
+  };
 }
 
 // Which fonts cover a text, as a bitset in page order; a font of unknown coverage is not among

@@ -3,6 +3,8 @@
 // drawn so scrolling stays put. Every change of text, size, density or wrap width starts a new
 // version; replies of older versions are ignored, so an older preview never overwrites a newer one.
 
+import { readRecords } from './records.js';
+
 const $ = (id) => document.getElementById(id);
 const session = Math.random().toString(36).slice(2);
 const kMaxText = 200;
@@ -31,6 +33,10 @@ let focusId = '';
 let scheduled = false;
 let retry = { delay: 0, timer: 0 };
 let ink = [0, 0, 0];
+let inkPixels = new Uint32Array(256); // coverage -> RGBA pixel in the ink colour, as the canvas stores it
+let listWidth = 0; // px, the list's width as last laid out
+let lastView = { top: 0, scroll: 0 }; // the list's offset and the scroll position as last read
+let frozenView = false;
 let counterNote = '';
 
 // ---- start ----
@@ -48,7 +54,7 @@ async function main() {
   wire();
   measureLayout();
   await refilter();
-  changed();
+  changed({ moved: true });
   if (state.font) openDetail(state.font, { push: false });
 }
 
@@ -96,7 +102,7 @@ function wire() {
     const room = kMaxText - field.value.length + (field.selectionEnd - field.selectionStart);
     if (pasted.length > room) counterNote = `Pasted text cut to ${kMaxText} characters`;
   });
-  $('size').addEventListener('input', changed);
+  $('size').addEventListener('input', () => changed());
   for (const b of document.querySelectorAll('.dpi button')) {
     b.addEventListener('click', () => {
       state.dpiMode = b.dataset.dpi;
@@ -112,7 +118,8 @@ function wire() {
   for (const id of ['covers', 'script', 'kind']) $(id).addEventListener('change', refilter);
   addEventListener('scroll', schedule, { passive: true });
   new ResizeObserver(() => {
-    if (measureLayout()) changed();
+    listWidth = $('fonts').clientWidth; // laid out already: no extra layout
+    if (measureLayout()) changed({ moved: true });
     else relayout();
   }).observe($('fonts'));
   matchMedia('(prefers-color-scheme: dark)').addEventListener('change', () => {
@@ -141,11 +148,17 @@ function pressDpi() {
 function readInk() {
   const hex = getComputedStyle(document.documentElement).getPropertyValue('--ink').trim().replace('#', '');
   ink = hex.length === 6 ? [0, 2, 4].map((i) => parseInt(hex.slice(i, i + 2), 16)) : [0, 0, 0];
+  const bytes = new Uint8Array(4);
+  const word = new Uint32Array(bytes.buffer);
+  for (let a = 0; a < 256; a++) {
+    bytes.set([...ink, a]);
+    inkPixels[a] = word[0];
+  }
 }
 
 // The wrap width follows the column; true when it or the density changed.
 function measureLayout() {
-  const listWidth = $('fonts').clientWidth || document.documentElement.clientWidth;
+  listWidth ||= $('fonts').clientWidth || document.documentElement.clientWidth;
   const narrow = listWidth < kNarrow;
   const width = Math.max(40, Math.floor(narrow ? listWidth - 32 : listWidth - 260 - 48));
   const dpi = state.dpiMode === 'auto' ? Math.min(4, Math.max(1, Math.round(devicePixelRatio * 4) / 4)) : Number(state.dpiMode);
@@ -158,7 +171,8 @@ function measureLayout() {
 
 // ---- versions ----
 
-function changed() {
+// `moved`: the list may have moved or the page scrolled since the last frame.
+function changed({ moved = false } = {}) {
   state.text = $('text').value;
   state.size = Number($('size').value);
   measureLayout();
@@ -174,7 +188,12 @@ function changed() {
   // Heights of the previous text stand in until the new ones arrive.
   for (const row of rowEls.values()) if (row.dataset.state !== 'empty') row.dataset.state = 'pending';
   writeUrl();
-  schedule();
+  frozenView = !moved;
+  try {
+    ask();
+  } finally {
+    frozenView = false;
+  }
   if (state.font) drawDetail();
 }
 
@@ -289,9 +308,17 @@ function firstAt(y) {
   return Math.max(0, lo);
 }
 
+// Where the list is and how far the page is scrolled. Reading them lays the page out, so a change
+// of text, which moves neither, uses the last figures read instead of laying out in the keystroke.
+function view() {
+  if (!frozenView) lastView = { top: $('fonts').offsetTop, scroll: scrollY };
+  return lastView;
+}
+
 function range(margin) {
-  const top = scrollY - $('fonts').offsetTop - margin;
-  const bottom = scrollY - $('fonts').offsetTop + innerHeight + margin;
+  const { top: listTop, scroll } = view();
+  const top = scroll - listTop - margin;
+  const bottom = scroll - listTop + innerHeight + margin;
   if (!items.length) return [0, -1];
   return [firstAt(Math.max(0, top)), firstAt(Math.max(0, bottom))];
 }
@@ -409,26 +436,33 @@ function rowKeys(e) {
 
 // ---- requests ----
 
+// Scrolling and layout ask at the next frame, once however many times they ask.
 function schedule() {
   if (scheduled) return;
   scheduled = true;
   requestAnimationFrame(() => {
     scheduled = false;
-    placeRows();
-    if (retry.timer) return;
-    const [first, last] = range(100);
-    const wanted = [];
-    for (let i = first; i <= last; i++) if (!requested.has(items[i].font.id)) wanted.push(items[i].font.id);
-    // Heights of the rows a few screens around, before they come into view.
-    const [mFirst, mLast] = range(innerHeight * 3);
-    const measure = [];
-    for (let i = mFirst; i <= mLast && measure.length < 400; i++) {
-      const id = items[i].font.id;
-      if (!measuring.has(id) && !requested.has(id) && !wanted.includes(id)) measure.push(id);
-    }
-    if (wanted.length || measure.length) request(wanted.slice(0, 200), measure);
-    progress();
+    ask();
   });
+}
+
+// Asks for the bitmaps of the rows in view that lack one, and the heights of rows around them.
+// A change of text asks at once: a frame's wait would be a third of the time to the previews.
+function ask() {
+  placeRows();
+  if (retry.timer) return;
+  const [first, last] = range(100);
+  const wanted = [];
+  for (let i = first; i <= last; i++) if (!requested.has(items[i].font.id)) wanted.push(items[i].font.id);
+  // Heights of the rows a few screens around, before they come into view.
+  const [mFirst, mLast] = range(innerHeight * 3);
+  const measure = [];
+  for (let i = mFirst; i <= mLast && measure.length < 400; i++) {
+    const id = items[i].font.id;
+    if (!measuring.has(id) && !requested.has(id) && !wanted.includes(id)) measure.push(id);
+  }
+  if (wanted.length || measure.length) request(wanted.slice(0, 200), measure);
+  progress();
 }
 
 async function request(ids, measure) {
@@ -521,34 +555,6 @@ async function fetchWithBackoff(url, what) {
   }
 }
 
-// Records: u32 LE JSON length, JSON, u32 LE payload length, payload.
-async function readRecords(reader, onRecord) {
-  let buffer = new Uint8Array(0);
-  const decoder = new TextDecoder();
-  for (;;) {
-    const { value, done } = await reader.read();
-    if (done) return;
-    const joined = new Uint8Array(buffer.length + value.length);
-    joined.set(buffer);
-    joined.set(value, buffer.length);
-    buffer = joined;
-    let at = 0;
-    for (;;) {
-      const view = new DataView(buffer.buffer, buffer.byteOffset);
-      if (buffer.length - at < 4) break;
-      const jsonLength = view.getUint32(at, true);
-      if (buffer.length - at < 8 + jsonLength) break;
-      const payloadLength = view.getUint32(at + 4 + jsonLength, true);
-      const end = at + 8 + jsonLength + payloadLength;
-      if (buffer.length < end) break;
-      const json = JSON.parse(decoder.decode(buffer.subarray(at + 4, at + 4 + jsonLength)));
-      onRecord(json, buffer.slice(at + 8 + jsonLength, end));
-      at = end;
-    }
-    buffer = buffer.slice(at);
-  }
-}
-
 // ---- drawing ----
 
 function showResult(row, r, payload) {
@@ -572,23 +578,38 @@ function showResult(row, r, payload) {
   row.dataset.state = 'drawn';
 }
 
+// Coverage as the alpha of the ink colour. A canvas keeps its size when the new bitmap has it:
+// resizing a canvas reallocates it and lays the row out again.
 function paint(canvas, r, payload) {
   if (!canvas) return;
-  canvas.width = r.width;
-  canvas.height = r.height;
-  canvas.style.width = `${r.width / r.dpi}px`;
-  canvas.style.height = `${r.height / r.dpi}px`;
+  if (canvas.width !== r.width) canvas.width = r.width;
+  if (canvas.height !== r.height) canvas.height = r.height;
+  const cssWidth = `${r.width / r.dpi}px`;
+  const cssHeight = `${r.height / r.dpi}px`;
+  if (canvas.style.width !== cssWidth) canvas.style.width = cssWidth;
+  if (canvas.style.height !== cssHeight) canvas.style.height = cssHeight;
   if (!r.width || !r.height) return;
-  const image = new ImageData(r.width, r.height);
-  const data = image.data;
-  const [red, green, blue] = ink;
-  for (let i = 0, j = 0; i < payload.length; i++, j += 4) {
-    data[j] = red;
-    data[j + 1] = green;
-    data[j + 2] = blue;
-    data[j + 3] = payload[i]; // coverage as alpha
-  }
+  const { image, pixels } = scratchImage(r.width, r.height);
+  const n = Math.min(payload.length, pixels.length);
+  for (let i = 0; i < n; i++) pixels[i] = inkPixels[payload[i]];
+  if (n < pixels.length) pixels.fill(0, n);
   canvas.getContext('2d').putImageData(image, 0, 0);
+}
+
+// Pixel buffers to convert bitmaps in, a few sizes kept: putImageData copies out of them, and the
+// rows of one text are mostly of one or two sizes, so a keystroke allocates none.
+const scratch = new Map();
+function scratchImage(width, height) {
+  const key = `${width}x${height}`;
+  let entry = scratch.get(key);
+  if (entry) scratch.delete(key);
+  else {
+    const image = new ImageData(width, height);
+    entry = { image, pixels: new Uint32Array(image.data.buffer) };
+  }
+  scratch.set(key, entry);
+  if (scratch.size > 4) scratch.delete(scratch.keys().next().value);
+  return entry;
 }
 
 function progress() {

@@ -2,14 +2,18 @@
 // the per-font view with its axis sliders, keyboard use, themes, accessibility (axe-core), a
 // 20 000-font collection, and an unavailable server. Prints first-screen time and typing latency.
 import assert from 'node:assert/strict';
-import { mkdirSync, readFileSync } from 'node:fs';
+import { execFileSync } from 'node:child_process';
+import { mkdirSync, mkdtempSync, readFileSync, rmSync } from 'node:fs';
+import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import { after, before, test } from 'node:test';
 import { fileURLToPath } from 'node:url';
 
 import { listInstalledFonts } from '../fonts.js';
 import { startServer } from '../server.js';
+import { defaultRendererPath } from '../../../clients/node/index.js';
 import { launchChromium } from './chromium.js';
+import { firstScreen, installLatencyProbe, percentile, typeAndMeasure } from './latency.js';
 
 const buildDir = fileURLToPath(new URL('../../../build/', import.meta.url));
 const axeSource = readFileSync(fileURLToPath(new URL('../node_modules/axe-core/axe.min.js', import.meta.url)), 'utf8');
@@ -92,26 +96,13 @@ async function axe(page, name) {
   assert.deepEqual(bad.map((v) => `${v.id}: ${v.nodes.slice(0, 3).map((n) => n.target.join(' ')).join(', ')}`), [], `axe on ${name}`);
 }
 
-const median = (values) => [...values].sort((a, b) => a - b)[Math.floor(values.length / 2)];
-
-test('desktop: first screen, typing latency, accessibility in light and dark', { timeout: 180000 }, async () => {
+test('desktop: preview labels, accessibility in light and dark', { timeout: 180000 }, async () => {
   const page = await open(desktop);
-  const first = await page.evaluate(() => Number(document.body.dataset.firstScreen));
-  console.log(`first screen, ${server.fontCount} fonts: ${first} ms after navigation`);
   const rows = await settled(page, { min: 5 });
   for (const row of rows) assert.equal(row.label, `${row.family} ${row.style}: ${row.text}`);
   assert.equal(await page.$eval('#status', (e) => e.getAttribute('role')), 'status');
-  // Keystroke to every visible preview drawn, at typing speed.
-  const latencies = [];
-  await page.click('#text', { clickCount: 3 });
-  await page.keyboard.press('Backspace');
-  for (const ch of 'Hamburgefonstiv') {
-    const start = await page.evaluate(() => performance.now());
-    await page.keyboard.type(ch);
-    await settled(page, { min: 5 });
-    latencies.push((await page.evaluate(() => performance.now())) - start);
-  }
-  console.log(`typing latency, keystroke to all visible previews: p50 ${median(latencies).toFixed(0)} ms, max ${Math.max(...latencies).toFixed(0)} ms`);
+  await setText(page, 'Hamburgefonstiv');
+  await settled(page, { min: 5 });
   await axe(page, 'desktop, light');
   await page.screenshot({ path: join(buildDir, 'serve-desktop.png') });
 
@@ -335,5 +326,78 @@ test('a server that goes away: a banner, retries that back off, recovery', { tim
   } finally {
     await page.close();
     await again.close();
+  }
+});
+
+// The page as it was before it became a font browser (fixed 480 px previews, every row in the
+// document), with its own server and client, on the current renderer: the baseline the typing
+// figures are compared with in the same run.
+const kBaselineCommit = 'fb7e7fd';
+
+async function startBaseline() {
+  const root = fileURLToPath(new URL('../../../', import.meta.url));
+  const dir = mkdtempSync(join(tmpdir(), 'kfp-old-page-'));
+  try {
+    const archive = execFileSync('git', ['-C', root, 'archive', kBaselineCommit, 'tools/serve', 'clients/node'], { maxBuffer: 64 * 1024 * 1024 });
+    execFileSync('tar', ['-x', '-C', dir], { input: archive });
+    const { startServer: startOld } = await import(join(dir, 'tools/serve/server.js'));
+    const old = await startOld({ workers: 2, rendererPath: defaultRendererPath() });
+    return { ...old, close: async () => (await old.close(), rmSync(dir, { recursive: true, force: true })) };
+  } catch (error) {
+    rmSync(dir, { recursive: true, force: true });
+    return { error };
+  }
+}
+
+test('typing latency and first screen, measured in the page, beside the old page', { timeout: 300000 }, async (t) => {
+  const baseline = await startBaseline();
+  if (baseline.error) t.diagnostic(`the old page could not be started (${baseline.error.message.split('\n')[0]}): figures of this page only`);
+  const pages = [{ name: 'this page', url: server.url }];
+  if (!baseline.error) pages.push({ name: `old page (${kBaselineCommit}), wrap 480 px`, url: baseline.url });
+  // Each round types the sentence after another first letter: no preview of it is drawn already.
+  const sentence = 'ack my box with five dozen liquor jugs.';
+  const rounds = ['P', 'B'];
+  const open = async (url, viewport) => {
+    const page = await browser.newPage();
+    await page.setViewport(viewport);
+    await installLatencyProbe(page);
+    await page.goto(url);
+    const first = await firstScreen(page);
+    // Once unmeasured, so that no page pays for its renderers' first sight of these glyphs.
+    await typeAndMeasure(page, 'Sphinx of black quartz, judge my vow; pack five dozen boxes.', { perSecond: 0 });
+    return { page, first };
+  };
+  // The viewport at which this page wraps at 480 px, as the old page always did.
+  const probe = await browser.newPage();
+  await probe.setViewport(desktop);
+  await probe.goto(server.url);
+  const chrome = await probe.evaluate(() => innerWidth - document.getElementById('fonts').clientWidth);
+  await probe.close();
+  const narrow = { ...desktop, width: 480 + 260 + 48 + chrome };
+  try {
+    for (const [name, viewport] of [[`${narrow.width}×${narrow.height}`, narrow], ['1280×900', desktop]]) {
+      for (const p of pages) Object.assign(p, await open(p.url, viewport), { latencies: [] });
+      // The pages take turns, in one order then the other, so that a busy moment of the machine
+      // falls on both.
+      for (const [round, letter] of rounds.entries()) {
+        for (const p of round % 2 ? [...pages].reverse() : pages) {
+          await p.page.bringToFront();
+          const latencies = await typeAndMeasure(p.page, letter + sentence, { perSecond: 8 });
+          assert.equal(latencies.length, sentence.length + 1, 'every keystroke was seen and finished');
+          p.latencies.push(...latencies);
+        }
+      }
+      const wrap = await pages[0].page.evaluate(() => Number(document.querySelector('.row[data-width]').dataset.width));
+      if (viewport === narrow) assert.equal(wrap, 480, 'the same wrap width as the old page');
+      console.log(`typing at 8 chars/s, keystroke to all visible previews painted, ${name}, this page wrapping at ${wrap} px:`);
+      for (const p of pages) {
+        Object.assign(p, { p50: percentile(p.latencies, 50), p95: percentile(p.latencies, 95) });
+        console.log(`  ${p.name}: p50 ${p.p50.toFixed(0)} ms, p95 ${p.p95.toFixed(0)} ms over ${p.latencies.length} keystrokes; first screen ${p.first.toFixed(0)} ms`);
+        await p.page.close();
+      }
+      if (pages.length > 1) console.log(`  ratio this/old: p50 ${(pages[0].p50 / pages[1].p50).toFixed(2)}, p95 ${(pages[0].p95 / pages[1].p95).toFixed(2)}`);
+    }
+  } finally {
+    if (!baseline.error) await baseline.close();
   }
 });

@@ -57,6 +57,53 @@ test('an older version of a session is refused; a newer one cancels it', { timeo
   assert.equal(bitmaps(await other.arrayBuffer()).length, 1);
 });
 
+test('a bitmap drawn before is sent again only for the same font, text and layout', { timeout: 60000 }, async (t) => {
+  const sans = idOf('DejaVu Sans', 'Regular');
+  const serif = idOf('DejaVu Serif', 'Regular');
+  const base = { text: 'Cache me', size: 20, dpi: 1, width: 300 };
+  let version = 0;
+  const draw = async (params, ids = sans) => {
+    const body = Buffer.from(await (await render({ session: 'c1', version: ++version, ids, ...params })).arrayBuffer());
+    const records = parseRecords(body);
+    // Each record's payload, to compare bytes.
+    let at = 0;
+    return records.map((r) => {
+      const jsonLength = body.readUInt32LE(at);
+      const start = at + 8 + jsonLength;
+      at = start + r.payloadLength;
+      return { ...r, payload: body.subarray(start, at) };
+    });
+  };
+  const first = await draw(base);
+  const renders = [];
+  const original = server.service.render;
+  server.service.render = (request, options) => (renders.push(request.fontIds), original.call(server.service, request, options));
+  t.after(() => (server.service.render = original));
+  const again = await draw(base);
+  assert.deepEqual(renders, [], 'the same request is answered without the renderers');
+  assert.deepEqual([again[0].width, again[0].height, again[0].text], [first[0].width, first[0].height, first[0].text]);
+  assert.ok(again[0].payload.equals(first[0].payload), 'the same bytes');
+  for (const [name, change, check] of [
+    ['text', { text: 'Cache me!' }, (r) => r.text === 'Cache me!'],
+    ['size', { size: 40 }, (r) => r.height > first[0].height],
+    ['density', { dpi: 2 }, (r) => r.width === 600],
+    ['wrap width', { width: 200 }, (r) => r.width === 200],
+  ]) {
+    await t.test(name, async () => {
+      renders.length = 0;
+      const [r] = await draw({ ...base, ...change });
+      assert.deepEqual(renders, [[sans]], 'drawn by a renderer');
+      assert.ok(check(r), JSON.stringify(r));
+    });
+  }
+  await t.test('another font', async () => {
+    renders.length = 0;
+    const records = await draw(base, `${sans},${serif}`);
+    assert.deepEqual(renders, [[serif]], 'only the font not drawn before');
+    assert.deepEqual(records.map((r) => r.fontId).sort(), [sans, serif].sort());
+  });
+});
+
 const bitSet = (answer, index) => (Buffer.from(answer.bits, 'base64')[index >> 3] & (1 << (index & 7))) !== 0;
 
 test('coverage: one bit per font in page order, from the character sets', { timeout: 60000 }, async (t) => {
