@@ -19,6 +19,7 @@ using client::RenderResult;
 struct SameFaceCase {
   FontDescriptor byFamily;
   FontDescriptor byFaceName;  // a full or PostScript name that names exactly one face
+  const char* text = "Hamburgefonstiv";
 };
 
 const SameFaceCase kSameFaceCases[] = {
@@ -41,6 +42,13 @@ const SameFaceCase kSameFaceCases[] = {
      {.fontId = "dv-b-ps", .postScriptName = "DejaVuSans-Bold"}},
     {{.fontId = "noto-r", .familyName = "Noto Sans"},
      {.fontId = "noto-r-full", .fullName = "Noto Sans Regular"}},
+    // Both faces of this family say weight 400; only their style names tell them apart.
+    {{.fontId = "my-r", .familyName = "Noto Serif Myanmar", .styleName = "Regular"},
+     {.fontId = "my-r-ps", .postScriptName = "NotoSerifMyanmar-Regular"},
+     "\u1019\u103c\u1014\u103a\u1019\u102c"},
+    {{.fontId = "my-b", .familyName = "Noto Serif Myanmar", .styleName = "Bold"},
+     {.fontId = "my-b-ps", .postScriptName = "NotoSerifMyanmar-Bold"},
+     "\u1019\u103c\u1014\u103a\u1019\u102c"},
 };
 
 // Family names the fonts spell in two ways that differ only by blanks.
@@ -96,7 +104,7 @@ TEST_F(FaceChoiceTest, FamilyAndStyleDrawTheNamedFace) {
   for (const auto& c : kSameFaceCases) {
     SCOPED_TRACE(c.byFamily.fontId);
     const auto result = session_.client().renderAndWait(
-        request({c.byFamily.fontId, c.byFaceName.fontId}, "Hamburgefonstiv", 420));
+        request({c.byFamily.fontId, c.byFaceName.fontId}, c.text, 420));
     ASSERT_TRUE(result) << result.error();
     ASSERT_EQ(result->size(), 2u);
     const RenderResult& family = (*result)[0];

@@ -13,7 +13,8 @@ The faces differ in their vertical metrics and style records:
   KfpTestWinNoGap    win 1100/400, hhea 950/-350/60 (hhea spacing below win: no gap)
   KfpTestEm2048      2048 units per em, win 1800/248, hhea 1800/-248/0: a line is one em
   KfpTestNoSpace     the KfpTestWin tables without a space glyph
-  KfpTestFlagged     weight class 400 with the bold bits of fsSelection and macStyle set
+  KfpTestFlagged     weight class 400 with the bold bits of fsSelection and macStyle set, named
+                     Bold; KfpTestFlaggedRegular is the family's Regular, also weight class 400
   KfpTestVar         a wght axis 100..900 (default 400), named instances Thin 100, Regular 400,
                      Semibold 650 and Black 900; a-z advance +200 at 900 and -100 at 100
 """
@@ -143,6 +144,7 @@ def main():
     build(os.path.join(out, "KfpTestNoSpace.ttf"), "KfpTest NoSpace", "Regular",
           with_space=False)
     build(os.path.join(out, "KfpTestFlagged.ttf"), "KfpTest Flagged", "Bold", bold_flags=True)
+    build(os.path.join(out, "KfpTestFlaggedRegular.ttf"), "KfpTest Flagged", "Regular")
     build(os.path.join(out, "KfpTestVar.ttf"), "KfpTest Var", "Regular", wght_axis=True)
 
 

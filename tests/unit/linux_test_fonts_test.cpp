@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/linux/fonts/font_index.h"
+#include "platform/linux/fonts/font_set.h"
 #include "platform/linux/gdi/gdi.h"
 #include "platform/linux/raster/glyph_cache.h"
 #include "platform/linux/text/laid_out_text.h"
@@ -303,22 +304,44 @@ TEST_F(TestFontsTest, NamedInstancesAndAxisValuesSetTheAdvances) {
 }
 
 // The weight is the OS/2 weight class, but a face whose fsSelection and macStyle say bold is drawn
-// as it is for a bold request: emboldening it again would only smear it.
-TEST_F(TestFontsTest, BoldFlagsAreNotEmboldenedAgain) {
+// as it is for a bold request: emboldening it again would only smear it. Its family's Regular has
+// the same weight class, so the style names decide which face a request gets.
+TEST_F(TestFontsTest, BoldNamedFacesOfEqualWeightGoToBoldRequests) {
   const std::vector<const FontRecord*> flagged = records(u"KfpTest Flagged");
-  ASSERT_EQ(flagged.size(), 1u);
-  EXPECT_EQ(flagged[0]->weight, 400);
-  EXPECT_EQ(flagged[0]->style, kStyleNormal);
+  ASSERT_EQ(flagged.size(), 2u);
+  for (const FontRecord* record : flagged) {
+    EXPECT_EQ(record->weight, 400);
+    EXPECT_EQ(record->style, kStyleNormal);
+  }
 
   struct Case {
     int weight;
-    uint32_t simulations;
+    const char* file;
   };
-  for (const Case& c : {Case{400, 0u}, Case{500, 0u}, Case{700, 0u}}) {
+  FontSetRef system = engine_.getSystemFontSet();
+  ASSERT_TRUE(system);
+  const auto& fonts = dynamic_cast<const LinuxFontSet&>(*system);
+  for (const Case& c :
+       {Case{300, "KfpTestFlaggedRegular.ttf"}, Case{400, "KfpTestFlaggedRegular.ttf"},
+        Case{500, "KfpTestFlaggedRegular.ttf"}, Case{600, "KfpTestFlagged.ttf"},
+        Case{700, "KfpTestFlagged.ttf"}, Case{900, "KfpTestFlagged.ttf"}}) {
     SCOPED_TRACE(c.weight);
+    // Both routes a registration takes: the family with a weight, and a family name with the
+    // descriptor's wght value.
+    const FontSetRef byFamily =
+        fonts.matchFamily(u"KfpTest Flagged", c.weight, kNormalStretch, kStyleNormal);
+    const AxisValues wght{{kWghtTag, float(c.weight)}};
+    const FontSetRef byAxes = fonts.matchProperty(
+        {FontPropertyId::kWeightStretchStyleFamilyName, u"KfpTest Flagged"}, wght);
+    for (const FontSetRef& matched : {byFamily, byAxes}) {
+      const auto* set = dynamic_cast<const LinuxFontSet*>(matched.get());
+      ASSERT_TRUE(set && !set->recordIds().empty());
+      const std::string& path = index_->record(set->recordIds().front()).path;
+      EXPECT_EQ(path.substr(path.rfind('/') + 1), c.file);
+    }
     auto format = this->format(u"KfpTest Flagged", kSize, c.weight);
     ASSERT_TRUE(format);
-    EXPECT_EQ(static_cast<LinuxTextFormat&>(*format).simulations(), c.simulations);
+    EXPECT_EQ(static_cast<LinuxTextFormat&>(*format).simulations(), 0u);
   }
 }
 

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <string_view>
 #include <thread>
 #include <tuple>
 
@@ -43,6 +44,20 @@ std::vector<LocalizedName> localizedStrings(FcPattern* pattern, const char* obje
   return names;
 }
 
+// "Bold" as a word of its own, in any case: not the "bold" of "SemiBold" or "ExtraBold".
+bool hasWordBold(std::string_view styleName) {
+  auto isLetter = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
+  for (size_t at = 0; at + 4 <= styleName.size(); ++at) {
+    const bool starts = at == 0 || !isLetter(styleName[at - 1]);
+    const bool ends = at + 4 == styleName.size() || !isLetter(styleName[at + 4]);
+    if (!starts || !ends) continue;
+    bool same = true;
+    for (size_t i = 0; i < 4; ++i) same = same && (styleName[at + i] | 0x20) == "bold"[i];
+    if (same) return true;
+  }
+  return false;
+}
+
 std::optional<FontRecord> recordFromPattern(FcPattern* pattern) {
   const char* file = patternString(pattern, FC_FILE, 0);
   if (!file) return std::nullopt;
@@ -68,6 +83,9 @@ std::optional<FontRecord> recordFromPattern(FcPattern* pattern) {
     record.style = styleFromFontconfig(slant);
   }
 
+  for (int n = 0; const char* styleName = patternString(pattern, FC_STYLE, n); ++n) {
+    record.namedBold = record.namedBold || hasWordBold(styleName);
+  }
   if (const char* postScript = patternString(pattern, FC_POSTSCRIPT_NAME, 0)) {
     record.postScriptName = utf8ToUtf16(postScript);
   }

@@ -31,6 +31,9 @@ struct FontRecord {
   int weight = kNormalWeight;    // 1..999
   int stretch = kNormalStretch;  // 1..9
   int style = kStyleNormal;      // 0 normal, 1 oblique, 2 italic
+  // The style name has the word "Bold": the bold face of a regular/bold/italic family. Some such
+  // faces keep weight class 400, and then only this tells them from their regular face.
+  bool namedBold = false;
 
   std::vector<AxisRange> axes;         // empty for a static font
   std::vector<AxisValue> coordinates;  // this instance's design coordinates, one per axis

@@ -8,6 +8,8 @@ namespace kfp::linux_backend {
 namespace {
 
 constexpr uint32_t kSlntTag = axisTag('s', 'l', 'n', 't');
+// The requested weight from which a face named bold is preferred: semibold and heavier.
+constexpr int kBoldNameFrom = 600;
 // Distances are compared in millionths, so that rounding noise is a tie, not an order.
 constexpr double kDistanceSteps = 1e6;
 
@@ -56,7 +58,8 @@ bool RankKey::operator<(const RankKey& other) const {
   if (axisDistance != other.axisDistance) return axisDistance < other.axisDistance;
   if (stretch != other.stretch) return stretch < other.stretch;
   if (style != other.style) return style < other.style;
-  return weight < other.weight;
+  if (weight != other.weight) return weight < other.weight;
+  return namedBold < other.namedBold;
 }
 
 RankRequest rankRequestFromAxes(std::span<const AxisValue> axisValues) {
@@ -92,6 +95,7 @@ RankKey rankKey(const FontRecord& record, const RankRequest& request) {
   key.stretch = stretchKey(record.stretch, request.stretch);
   key.style = styleKey(record.style, request.style);
   key.weight = weightKey(record.weight, request.weight);
+  key.namedBold = record.namedBold != (request.weight >= kBoldNameFrom) ? 1 : 0;
   return key;
 }
 

@@ -6,7 +6,8 @@
 // oblique stand in for each other before normal does), then weight (from 400 to 500 upwards first,
 // below 400 lighter first, above 500 heavier first). Matching with axis values first ranks by the
 // distance between the font's coordinates and the requested values clamped into the font's axis
-// ranges (static fonts: their weight, width and italic as wght, wdth and ital).
+// ranges (static fonts: their weight, width and italic as wght, wdth and ital). Fonts equal in all
+// of that are told apart by their style name: a bold request prefers the face named bold.
 
 #include <algorithm>
 #include <cstdint>
@@ -34,6 +35,7 @@ struct RankKey {
   int stretch = 0;
   int style = 0;
   int weight = 0;
+  int namedBold = 0;  // 1 when the face's bold name disagrees with the requested weight
   bool operator<(const RankKey& other) const;
 };
 
