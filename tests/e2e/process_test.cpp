@@ -124,7 +124,11 @@ TEST(StandardStreamsTest, ALargeFrameGivesItsBufferBack) {
   ASSERT_TRUE(session.started());
   ASSERT_TRUE(session.sendBytes(frameBytes(kPing, "", std::string(60u << 20, 'x'))));
   EXPECT_TRUE(session.expectReply(kPong, "{}"));
+#ifndef KFP_SANITIZED
+  // The sanitizers' allocator may hold a freed block of any size in quarantine until later frees
+  // push it out, so only glibc's figure says whether the buffer went back.
   EXPECT_LT(anonymousBytes(session.process().pid()), 32u << 20);
+#endif
   EXPECT_TRUE(session.expectCleanEnd());
 }
 
