@@ -62,20 +62,7 @@ target_link_libraries(kfp_client_testing PUBLIC kfp_client PRIVATE kfp_protocol)
 # The preview tool, its PNG writer on mingw-w64's zlib linked in, so that the .exe needs no DLL
 # beside it. It finds the renderer .exe beside itself and takes its arguments as UTF-16 (wmain).
 set(ZLIB_USE_STATIC_LIBS ON)
-find_package(ZLIB REQUIRED)
-add_library(kfp_preview_samples STATIC
-  tools/preview/installed_fonts.cpp
-  tools/preview/sample_text.cpp)
-target_include_directories(kfp_preview_samples PUBLIC tools)
-target_link_libraries(kfp_preview_samples PUBLIC kfp_client)
-add_library(kfp_preview_pages STATIC
-  tools/preview/contact_sheet.cpp
-  tools/preview/options.cpp
-  tools/preview/png_writer.cpp)
-target_include_directories(kfp_preview_pages PUBLIC tools)
-target_link_libraries(kfp_preview_pages PUBLIC kfp_client ZLIB::ZLIB)
-add_executable(kfp-preview tools/preview/main.cpp tools/preview/progress_bar.cpp)
-target_link_libraries(kfp-preview PRIVATE kfp_preview_pages kfp_preview_samples kfp_client)
+include(cmake/preview_tool.cmake)
 target_link_options(kfp-preview PRIVATE -municode)
 
 # GoogleTest from the distribution's sources, built for Windows. It is not our code: its warnings

@@ -79,6 +79,7 @@ std::shared_ptr<FaceHandle> FaceStore::handle(const FontRecord& record) {
   unnamed.weight = record.weight;
   unnamed.stretch = record.stretch;
   unnamed.style = record.style;
+  unnamed.namedBold = record.namedBold;
   unnamed.axes = record.axes;
   unnamed.coordinates = record.coordinates;
   std::shared_ptr<LoadedFace> face = openFace(unnamed, nullptr);
