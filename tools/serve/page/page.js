@@ -472,7 +472,7 @@ async function request(ids, measure) {
   const controller = new AbortController();
   inflight.add(controller);
   const query = new URLSearchParams({ session, version, text: state.text, size: state.size, dpi: state.dpi, width: state.width, ids: ids.join(','), measure: measure.join(',') });
-  let failed = false;
+  let answered = false;
   let unavailable = 0;
   try {
     const response = await fetch(`/render?${query}`, { signal: controller.signal });
@@ -503,16 +503,17 @@ async function request(ids, measure) {
       }
     });
     if (unavailable) throw new Error('renderers unavailable');
+    answered = true;
     hideBanner();
   } catch (error) {
     if (error.name === 'AbortError' || version !== state.version) return;
-    failed = true;
     for (const id of ids) if (!drawn.has(id) || drawn.get(id).r.error) requested.delete(id), drawn.delete(id);
     for (const id of measure) if (!heights.has(id)) measuring.delete(id);
     backoff(unavailable ? 'The renderers are unavailable' : 'The preview server is not answering');
   } finally {
     inflight.delete(controller);
-    if (!failed) retry.delay = 0;
+    // Only an answer ends the backoff: a request cancelled by a newer one says nothing of the server.
+    if (answered) retry.delay = 0;
     progress();
   }
 }
