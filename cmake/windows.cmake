@@ -37,27 +37,7 @@ target_link_libraries(kest-font-preview-renderer PRIVATE kfp_core kfp_windows)
 add_executable(kest-font-preview-renderer-testhooks src/host/main_windows.cpp)
 target_link_libraries(kest-font-preview-renderer-testhooks PRIVATE kfp_core kfp_windows_hooked)
 
-# The host library: the low-level client and the preview service, on the Windows process code.
-find_package(Threads REQUIRED)
-add_library(kfp_client STATIC
-  client/client_frame.cpp
-  client/death_policy.cpp
-  client/font_batches.cpp
-  client/installed_font_list.cpp
-  client/json_text.cpp
-  client/json_value.cpp
-  client/kfp_client.cpp
-  client/outcome.cpp
-  client/preview_service.cpp
-  client/renderer_process.cpp
-  client/renderer_process_windows.cpp
-  client/renderer_session.cpp
-  client/replies.cpp
-  client/requests.cpp)
-target_include_directories(kfp_client PUBLIC client)
-target_link_libraries(kfp_client PRIVATE kfp_protocol PUBLIC Threads::Threads)
-add_library(kfp_client_testing STATIC client/testing/client_testing.cpp)
-target_link_libraries(kfp_client_testing PUBLIC kfp_client PRIVATE kfp_protocol)
+include(cmake/host_library.cmake)
 
 # The preview tool, its PNG writer on mingw-w64's zlib linked in, so that the .exe needs no DLL
 # beside it. It finds the renderer .exe beside itself and takes its arguments as UTF-16 (wmain).
