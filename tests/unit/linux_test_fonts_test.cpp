@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "linux_text_fixture.h"
 #include "platform/linux/fonts/font_index.h"
 #include "platform/linux/fonts/font_set.h"
 #include "platform/linux/gdi/gdi.h"
@@ -59,21 +60,13 @@ class TestFontsTest : public ::testing::Test {
     if (!system) return nullptr;
     FontSetRef matched = system->matchFamily(family, weight, kNormalStretch, kStyleNormal);
     if (!matched || matched->fontCount() == 0) return nullptr;
-    TextFormatDescription description;
-    description.familyName = family;
-    description.fontCollection = engine_.createFontCollection(*matched);
-    description.weight = weight;
-    description.fontSize = size;
-    description.localeName = u"en-us";
-    std::unique_ptr<TextFormat> result = engine_.createTextFormat(description);
-    if (result) result->setWordWrapping(WordWrapping::kEmergencyBreak);
-    return result;
+    return fixture::makeFormat(engine_, engine_.createFontCollection(*matched), family, size,
+                               weight);
   }
 
   std::unique_ptr<LinuxTextLayout> layout(std::u16string_view text, const TextFormat& format,
                                           float width) {
-    std::unique_ptr<TextLayout> made = engine_.createTextLayout(text, format, width, 100000.0f);
-    return std::unique_ptr<LinuxTextLayout>(dynamic_cast<LinuxTextLayout*>(made.release()));
+    return fixture::makeLayout(engine_, text, format, width);
   }
 
   // The index records of a family, in index order.

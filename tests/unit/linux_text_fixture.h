@@ -31,6 +31,31 @@ struct FontFile {
   int style = kStyleNormal;
 };
 
+// A text format over the collection as the core asks for one, wrapping with emergency breaks.
+inline std::unique_ptr<TextFormat> makeFormat(LinuxTextEngine& engine,
+                                              std::shared_ptr<const FontCollection> fonts,
+                                              std::u16string_view family, float size,
+                                              int weight = kNormalWeight,
+                                              int style = kStyleNormal) {
+  TextFormatDescription description;
+  description.familyName = family;
+  description.fontCollection = std::move(fonts);
+  description.weight = weight;
+  description.style = style;
+  description.fontSize = size;
+  description.localeName = u"en-us";
+  std::unique_ptr<TextFormat> result = engine.createTextFormat(description);
+  if (result) result->setWordWrapping(WordWrapping::kEmergencyBreak);
+  return result;
+}
+
+inline std::unique_ptr<LinuxTextLayout> makeLayout(LinuxTextEngine& engine,
+                                                   std::u16string_view text,
+                                                   const TextFormat& format, float width) {
+  std::unique_ptr<TextLayout> layout = engine.createTextLayout(text, format, width, 100000.0f);
+  return std::unique_ptr<LinuxTextLayout>(dynamic_cast<LinuxTextLayout*>(layout.release()));
+}
+
 class LinuxTextFixture {
  public:
   LinuxTextFixture() : faces_(FaceStore::create()), engine_(faces_, FontIndex::fromRecords({})) {}
@@ -59,22 +84,12 @@ class LinuxTextFixture {
   std::unique_ptr<TextFormat> format(std::shared_ptr<const LinuxFontCollection> fonts,
                                      std::u16string_view family, float size,
                                      int weight = kNormalWeight, int style = kStyleNormal) {
-    TextFormatDescription description;
-    description.familyName = family;
-    description.fontCollection = std::move(fonts);
-    description.weight = weight;
-    description.style = style;
-    description.fontSize = size;
-    description.localeName = u"en-us";
-    std::unique_ptr<TextFormat> result = engine_.createTextFormat(description);
-    if (result) result->setWordWrapping(WordWrapping::kEmergencyBreak);
-    return result;
+    return makeFormat(engine_, std::move(fonts), family, size, weight, style);
   }
 
   std::unique_ptr<LinuxTextLayout> layout(std::u16string_view text, const TextFormat& format,
                                           float width) {
-    std::unique_ptr<TextLayout> layout = engine_.createTextLayout(text, format, width, 100000.0f);
-    return std::unique_ptr<LinuxTextLayout>(dynamic_cast<LinuxTextLayout*>(layout.release()));
+    return makeLayout(engine_, text, format, width);
   }
 
   LinuxTextEngine& engine() { return engine_; }
