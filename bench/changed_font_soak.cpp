@@ -26,6 +26,7 @@
 
 #include "kfp_client.h"
 #include "protocol/message_types.h"
+#include "support/fontconfig_file.h"
 
 namespace kfp {
 namespace {
@@ -105,9 +106,7 @@ int run(double seconds) {
     files.push_back(directory / "fonts" / ("font" + std::to_string(i) + ".ttf"));
     std::ofstream(files.back(), std::ios::binary) << sources[i];
   }
-  std::ofstream(directory / "fonts.conf")
-      << "<?xml version=\"1.0\"?>\n<fontconfig><dir>" << (directory / "fonts").string()
-      << "</dir><cachedir>" << (directory / "cache").string() << "</cachedir></fontconfig>\n";
+  test::writeFontconfigFile(directory / "fonts.conf", directory / "fonts", directory / "cache");
   setenv("FONTCONFIG_FILE", (directory / "fonts.conf").c_str(), 1);
 
   std::atomic<bool> stop{false};

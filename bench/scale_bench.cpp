@@ -45,6 +45,7 @@
 #include "platform/linux/text/text_engine.h"
 #include "preview_service.h"
 #include "protocol/message_types.h"
+#include "support/fontconfig_file.h"
 
 namespace kfp {
 namespace {
@@ -176,9 +177,8 @@ class Collection {
       postScriptNames_.push_back(postScript);
       bytes_ += bytes.size();
     }
-    std::ofstream(directory_ / "fonts.conf")
-        << "<?xml version=\"1.0\"?>\n<fontconfig><dir>" << (directory_ / "fonts").string()
-        << "</dir><cachedir>" << (directory_ / "cache").string() << "</cachedir></fontconfig>\n";
+    test::writeFontconfigFile(directory_ / "fonts.conf", directory_ / "fonts",
+                              directory_ / "cache");
     sourceCount_ = sources.size();
   }
   ~Collection() {

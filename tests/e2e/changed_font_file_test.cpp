@@ -16,6 +16,7 @@
 #include <string>
 
 #include "support/e2e_renderer.h"
+#include "support/fontconfig_file.h"
 #include "support/installed_fonts.h"
 
 namespace kfp::test {
@@ -72,9 +73,7 @@ class ChangedFontFileTest : public ::testing::Test {
     const fs::path copy = directory_ / "fonts" / fs::path(font).filename();
     fs::copy_file(font, copy, fs::copy_options::overwrite_existing);
     const fs::path config = directory_ / "fonts.conf";
-    std::ofstream(config) << "<?xml version=\"1.0\"?>\n<fontconfig><dir>"
-                          << (directory_ / "fonts").string() << "</dir><cachedir>"
-                          << (directory_ / "cache").string() << "</cachedir></fontconfig>\n";
+    writeFontconfigFile(config, directory_ / "fonts", directory_ / "cache");
     setenv("FONTCONFIG_FILE", config.c_str(), 1);
     session_ = std::make_unique<RendererSession>(kRendererPath);
     unsetenv("FONTCONFIG_FILE");

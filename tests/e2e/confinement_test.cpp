@@ -16,6 +16,7 @@
 #include <string>
 
 #include "support/e2e_renderer.h"
+#include "support/fontconfig_file.h"
 
 namespace kfp::test {
 namespace {
@@ -157,9 +158,7 @@ TEST_F(ConfinementTest, AnIndexedLinkToAFontElsewhereStaysReadable) {
   std::ofstream(elsewhere / "beside.txt") << "not a font";
   fs::create_symlink(elsewhere / "linked.ttf", fonts / "linked.ttf");
   const fs::path config = directory_ / "fonts.conf";
-  std::ofstream(config) << "<?xml version=\"1.0\"?>\n<fontconfig><dir>" << fonts.string()
-                        << "</dir><cachedir>" << (directory_ / "cache").string()
-                        << "</cachedir></fontconfig>\n";
+  writeFontconfigFile(config, fonts, directory_ / "cache");
   setenv("FONTCONFIG_FILE", config.c_str(), 1);
 
   RendererSession session(kRendererPath);

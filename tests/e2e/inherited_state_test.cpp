@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "support/e2e_renderer.h"
+#include "support/fontconfig_file.h"
 
 namespace kfp::test {
 namespace {
@@ -55,9 +56,7 @@ class InheritedStateTest : public ::testing::Test {
     fs::create_directories(directory_ / "fonts");
     font_ = directory_ / "fonts" / "DejaVuSans.ttf";
     config_ = directory_ / "fonts.conf";
-    std::ofstream(config_) << "<?xml version=\"1.0\"?>\n<fontconfig><dir>"
-                           << (directory_ / "fonts").string() << "</dir><cachedir>"
-                           << (directory_ / "cache").string() << "</cachedir></fontconfig>\n";
+    writeFontconfigFile(config_, directory_ / "fonts", directory_ / "cache");
   }
   void TearDown() override {
     session_.reset();

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "support/e2e_renderer.h"
+#include "support/fontconfig_file.h"
 
 namespace kfp::test {
 namespace {
@@ -31,9 +32,7 @@ class KnownMetricsTest : public ::testing::Test {
     KFP_SKIP_UNDER_LAUNCHER();
     const std::string dir = ::testing::TempDir();
     const std::string config = dir + "/kfp_known_metrics.conf";
-    std::ofstream(config) << "<?xml version=\"1.0\"?>\n<fontconfig><dir>" KFP_TEST_FONTS_DIR
-                             "</dir><cachedir>"
-                          << dir << "/kfp-known-metrics-cache</cachedir></fontconfig>\n";
+    writeFontconfigFile(config, KFP_TEST_FONTS_DIR, dir + "/kfp-known-metrics-cache");
     setenv("FONTCONFIG_FILE", config.c_str(), 1);
     session_ = std::make_unique<RendererSession>(kRendererPath);
     unsetenv("FONTCONFIG_FILE");

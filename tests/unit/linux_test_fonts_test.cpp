@@ -21,6 +21,7 @@
 #include "platform/linux/text/laid_out_text.h"
 #include "platform/linux/text/text_engine.h"
 #include "platform/linux/text/text_format.h"
+#include "support/fontconfig_file.h"
 
 namespace kfp::linux_backend {
 namespace {
@@ -36,9 +37,7 @@ class TestFontsTest : public ::testing::Test {
   static void SetUpTestSuite() {
     const std::string dir = ::testing::TempDir();
     const std::string config = dir + "/kfp_test_fonts.conf";
-    std::ofstream(config) << "<?xml version=\"1.0\"?>\n<fontconfig><dir>" KFP_TEST_FONTS_DIR
-                             "</dir><cachedir>"
-                          << dir << "/kfp-test-fonts-cache</cachedir></fontconfig>\n";
+    test::writeFontconfigFile(config, KFP_TEST_FONTS_DIR, dir + "/kfp-test-fonts-cache");
     setenv("FONTCONFIG_FILE", config.c_str(), 1);
     index_ = FontIndex::build();
     unsetenv("FONTCONFIG_FILE");
