@@ -8,6 +8,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/linux/fonts/sfnt_bytes.h"
 #include "platform/linux/raster/glyph_cache.h"
 
 namespace kfp::linux_backend {
@@ -44,15 +45,6 @@ struct TableEntry {
   uint32_t length;
 };
 
-uint32_t be32(const unsigned char* p) {
-  return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | uint32_t(p[3]);
-}
-
-bool isSfntVersion(uint32_t tag) {
-  return tag == 0x00010000 || tag == HB_TAG('O', 'T', 'T', 'O') ||
-         tag == HB_TAG('t', 'r', 'u', 'e') || tag == HB_TAG('t', 'y', 'p', '1');
-}
-
 enum class Directory { kRead, kBroken, kOtherFormat };
 
 // The table directory of face `index` of an sfnt or a collection of them, read from the mapping
@@ -65,7 +57,7 @@ Directory readDirectory(const MappedFontFile& file, uint32_t index,
   const size_t size = file.size();
   if (size < 12) return Directory::kOtherFormat;
   size_t start = 0;
-  if (be32(bytes) == HB_TAG('t', 't', 'c', 'f')) {
+  if (be32(bytes) == kCollectionTag) {
     if (size < 12 || index >= be32(bytes + 8) || 12 + 4 * size_t(index) + 4 > size) {
       return Directory::kBroken;
     }
@@ -76,7 +68,7 @@ Directory readDirectory(const MappedFontFile& file, uint32_t index,
   } else if (index != 0) {
     return Directory::kBroken;
   }
-  const size_t count = size_t(bytes[start + 4]) << 8 | bytes[start + 5];
+  const size_t count = be16(bytes + start + 4);
   if (start + 12 + 16 * count > size) return Directory::kBroken;
   tables.reserve(count);
   for (size_t i = 0; i < count; ++i) {

@@ -10,24 +10,17 @@
 
 #include "platform/linux/c_handles.h"
 #include "platform/linux/fonts/font_index_names.h"
+#include "platform/linux/fonts/sfnt_bytes.h"
 
 namespace kfp::linux_backend {
 namespace {
 
-constexpr uint32_t kCollectionTag = HB_TAG('t', 't', 'c', 'f');
 constexpr uint32_t kNameTag = HB_TAG('n', 'a', 'm', 'e');
 // Name strings sit at 16-bit offsets from a 16-bit storage offset, after at most 65 535 records of
 // 12 bytes: nothing a name table can point at lies beyond this.
 constexpr uint32_t kLargestNameTable = 1 << 20;
 // Faces handed to a thread at a time: large enough that the shared counter is no contention.
 constexpr size_t kGroupsPerTake = 32;
-
-uint32_t be32(const unsigned char* p) {
-  return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | uint32_t(p[3]);
-}
-uint16_t be16(const unsigned char* p) {
-  return uint16_t(p[0] << 8 | p[1]);
-}
 
 bool readAt(int fd, uint64_t offset, void* buffer, size_t size) {
   auto* bytes = static_cast<unsigned char*>(buffer);
@@ -37,11 +30,6 @@ bool readAt(int fd, uint64_t offset, void* buffer, size_t size) {
     bytes += n, offset += uint64_t(n), size -= size_t(n);
   }
   return true;
-}
-
-bool isSfntVersion(uint32_t tag) {
-  return tag == 0x00010000 || tag == HB_TAG('O', 'T', 'T', 'O') ||
-         tag == HB_TAG('t', 'r', 'u', 'e') || tag == HB_TAG('t', 'y', 'p', '1');
 }
 
 hb_blob_t* referenceNameTable(hb_face_t*, hb_tag_t tag, void* userData) {
